@@ -1,0 +1,32 @@
+#include "browser/address.h"
+
+namespace address {
+
+namespace {
+bool isBlank(QChar c)
+{
+    return c == QChar(0x0020) || c == QChar(0x3000);
+}
+} // namespace
+
+QString trimBlanks(const QString &text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && isBlank(text.at(begin)))
+        ++begin;
+    while (end > begin && isBlank(text.at(end - 1)))
+        --end;
+    return text.mid(begin, end - begin);
+}
+
+Verdict check(const QString &trimmed)
+{
+    if (!trimmed.startsWith(QLatin1String("http://"), Qt::CaseSensitive))
+        return Verdict::BadPrefix;
+    if (trimmed.size() < minimumLength)
+        return Verdict::TooShort;
+    return Verdict::Ok;
+}
+
+} // namespace address
