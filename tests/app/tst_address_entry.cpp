@@ -1,0 +1,233 @@
+// Typing an address and starting an extraction; the engine's answers.
+#include "window_fixture.h"
+
+#include <QInputMethodEvent>
+
+namespace {
+const QString badPrefix = QString::fromUtf16(u"输入链接格式错误，应“http://”开头！  ");
+const QString tooShort = QString::fromUtf16(u"输入链接错误！  ");
+const QString title = QString::fromUtf16(u"提示 ");
+
+// Types text as a user would: ASCII through key events, the rest through the
+// input method, which is how Chinese arrives.
+void type(QLineEdit *edit, const QString &text)
+{
+    edit->setFocus();
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Delete);
+    for (QChar c : text) {
+        if (c.unicode() >= 0x20 && c.unicode() < 0x7f) {
+            QTest::keyClick(edit, c.toLatin1());
+        } else {
+            QInputMethodEvent commit;
+            commit.setCommitString(QString(c));
+            QCoreApplication::sendEvent(edit, &commit);
+        }
+    }
+}
+} // namespace
+
+class AddressEntryTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void addressIsTrimmedCheckedAndLoaded_data();
+    void addressIsTrimmedCheckedAndLoaded();
+    void trimmedTextIsWrittenBackBeforeTheMessage();
+    void enterWithAnyModifiersExtracts_data();
+    void enterWithAnyModifiersExtracts();
+    void otherKeysAndEnterElsewhereDoNothing();
+    void buttonClickExtracts();
+    void secondRequestWhileBusyIsPassedOn();
+    void harvestAppendsTopLevelAnchorsThroughTheFilter();
+    void engineFailureHidesBusyAndExplains();
+};
+
+void AddressEntryTest::addressIsTrimmedCheckedAndLoaded_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("shown");    // Text1 afterwards
+    QTest::addColumn<QString>("message");  // empty: none
+    QTest::addColumn<bool>("navigates");
+
+    QTest::newRow("empty") << "" << "" << badPrefix << false;
+    QTest::newRow("blanks only") << "    " << "" << badPrefix << false;
+    QTest::newRow("ideographic blanks only") << QString::fromUtf16(u"\u3000 \u3000") << "" << badPrefix << false;
+    QTest::newRow("upper-case scheme") << "HTTP://example.com" << "HTTP://example.com" << badPrefix << false;
+    QTest::newRow("mixed-case scheme") << "Http://example.com" << "Http://example.com" << badPrefix << false;
+    QTest::newRow("secure scheme") << "https://example.com" << "https://example.com" << badPrefix << false;
+    QTest::newRow("shorter than prefix") << "http:/" << "http:/" << badPrefix << false;
+    QTest::newRow("leading tab kept") << "\thttp://example.com" << "\thttp://example.com" << badPrefix << false;
+    QTest::newRow("12 characters") << "http://a.bcd" << "http://a.bcd" << tooShort << false;
+    QTest::newRow("13 characters") << "http://a.bcde" << "http://a.bcde" << QString() << true;
+    QTest::newRow("12 after trimming") << "  http://a.bcd  " << "http://a.bcd" << tooShort << false;
+    QTest::newRow("blanks around") << "  http://example.com/x  " << "http://example.com/x" << QString() << true;
+    QTest::newRow("ideographic blanks around")
+        << QString::fromUtf16(u"\u3000http://example.com\u3000") << "http://example.com" << QString() << true;
+    QTest::newRow("trailing tab kept") << "http://example.com\t" << "http://example.com\t" << QString() << true;
+    QTest::newRow("Chinese counts one each, 12")
+        << QString::fromUtf16(u"http://例子.测试") << QString::fromUtf16(u"http://例子.测试") << tooShort << false;
+    QTest::newRow("Chinese counts one each, 13")
+        << QString::fromUtf16(u"http://例子.测试网") << QString::fromUtf16(u"http://例子.测试网") << QString() << true;
+}
+
+void AddressEntryTest::addressIsTrimmedCheckedAndLoaded()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, shown);
+    QFETCH(QString, message);
+    QFETCH(bool, navigates);
+
+    WindowFixture w;
+    w.showAndActivate();
+    w.text1()->setText(typed);
+    QTest::keyClick(w.text1(), Qt::Key_Return);
+
+    QCOMPARE(w.text1()->text(), shown);
+    if (message.isEmpty()) {
+        QVERIFY(w.platform.messages.isEmpty());
+    } else {
+        QCOMPARE(w.platform.messages.size(), 1);
+        QCOMPARE(w.platform.messages.first().text, message);
+        QCOMPARE(w.platform.messages.first().style, 48);
+        QCOMPARE(w.platform.messages.first().title, title);
+    }
+    QCOMPARE(w.browser->navigations, navigates ? QStringList{shown} : QStringList{});
+    QCOMPARE(w.text3()->isVisible(), navigates);
+}
+
+void AddressEntryTest::trimmedTextIsWrittenBackBeforeTheMessage()
+{
+    WindowFixture w;
+    w.showAndActivate();
+    type(w.text1(), QString::fromUtf16(u"  ftp://例子.测试  "));
+    QCOMPARE(w.text1()->text(), QString::fromUtf16(u"  ftp://例子.测试  "));
+    QString shownDuringMessage;
+    w.platform.onMessage = [&](const FakePlatform::Message &) { shownDuringMessage = w.text1()->text(); };
+    QTest::keyClick(w.text1(), Qt::Key_Return);
+    QCOMPARE(shownDuringMessage, QString::fromUtf16(u"ftp://例子.测试"));
+}
+
+void AddressEntryTest::enterWithAnyModifiersExtracts_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::newRow("Enter") << int(Qt::Key_Return) << int(Qt::NoModifier);
+    QTest::newRow("Shift+Enter") << int(Qt::Key_Return) << int(Qt::ShiftModifier);
+    QTest::newRow("Ctrl+Enter") << int(Qt::Key_Return) << int(Qt::ControlModifier);
+    QTest::newRow("Alt+Enter") << int(Qt::Key_Return) << int(Qt::AltModifier);
+    QTest::newRow("keypad Enter") << int(Qt::Key_Enter) << int(Qt::KeypadModifier);
+}
+
+void AddressEntryTest::enterWithAnyModifiersExtracts()
+{
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    WindowFixture w;
+    w.showAndActivate();
+    type(w.text1(), QStringLiteral("http://example.com/"));
+    QTest::keyClick(w.text1(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    QCOMPARE(w.browser->navigations, QStringList{QStringLiteral("http://example.com/")});
+    QVERIFY(w.text3()->isVisible());
+}
+
+void AddressEntryTest::otherKeysAndEnterElsewhereDoNothing()
+{
+    WindowFixture w;
+    w.showAndActivate();
+    w.list1()->links()->append({QStringLiteral("http://listed.example/")});
+    w.text1()->setText(QStringLiteral("http://example.com/"));
+    for (Qt::Key key : {Qt::Key_A, Qt::Key_Space, Qt::Key_Escape, Qt::Key_F5})
+        QTest::keyClick(w.text1(), key);
+    w.list1()->setFocus();
+    QTest::keyClick(w.list1(), Qt::Key_Down);
+    QTest::keyClick(w.list1(), Qt::Key_Return);
+    w.command1()->setFocus();
+    QTest::keyClick(w.command1(), Qt::Key_Return);
+    QVERIFY(w.browser->navigations.isEmpty());
+    QVERIFY(w.platform.messages.isEmpty());
+    QVERIFY(!w.text3()->isVisible());
+}
+
+void AddressEntryTest::buttonClickExtracts()
+{
+    WindowFixture w;
+    w.showAndActivate();
+    w.text1()->setText(QStringLiteral(" http://example.com/page "));
+    QTest::mouseClick(w.command1(), Qt::LeftButton);
+    QCOMPARE(w.browser->navigations, QStringList{QStringLiteral("http://example.com/page")});
+    QCOMPARE(w.text1()->text(), QStringLiteral("http://example.com/page"));
+}
+
+void AddressEntryTest::secondRequestWhileBusyIsPassedOn()
+{
+    WindowFixture w;
+    w.showAndActivate();
+    w.list1()->links()->append({QStringLiteral("http://kept.example/")});
+    w.text1()->setText(QStringLiteral("http://one.example/"));
+    QTest::keyClick(w.text1(), Qt::Key_Return);
+    w.text1()->setText(QStringLiteral("http://two.example/"));
+    QTest::keyClick(w.text1(), Qt::Key_Return);
+    QCOMPARE(w.browser->navigations,
+             QStringList({QStringLiteral("http://one.example/"), QStringLiteral("http://two.example/")}));
+    QVERIFY(w.text3()->isVisible());
+    QCOMPARE(w.items(), QStringList{QStringLiteral("http://kept.example/")}); // not cleared
+}
+
+void AddressEntryTest::harvestAppendsTopLevelAnchorsThroughTheFilter()
+{
+    WindowFixture w;
+    w.showAndActivate();
+    w.list1()->links()->append({QStringLiteral("http://earlier.example/")});
+    w.text1()->setText(QStringLiteral("http://example.com/"));
+    QTest::keyClick(w.text1(), Qt::Key_Return);
+
+    // A frame's completion changes nothing, not even the busy indicator.
+    w.browser->completeFrame({QStringLiteral("http://frame.example/abc")});
+    w.deliver();
+    QVERIFY(w.text3()->isVisible());
+    QCOMPARE(w.items().size(), 1);
+
+    w.label2()->setText(QStringLiteral("abc"));
+    w.browser->completeTopLevel({QStringLiteral("http://x.example/abc"), QString(),
+                                 QStringLiteral("http://x.example/ABC"), QStringLiteral("mailto:abc@x.example"),
+                                 QStringLiteral("http://x.example/abc")});
+    w.deliver();
+    QVERIFY(!w.text3()->isVisible());
+    QCOMPARE(w.items(), QStringList({QStringLiteral("http://earlier.example/"), QStringLiteral("http://x.example/abc"),
+                                     QStringLiteral("mailto:abc@x.example"), QStringLiteral("http://x.example/abc")}));
+
+    // A page without anchors still ends the wait.
+    QTest::keyClick(w.text1(), Qt::Key_Return);
+    w.browser->completeTopLevel({});
+    w.deliver();
+    QVERIFY(!w.text3()->isVisible());
+    QCOMPARE(w.items().size(), 4);
+}
+
+void AddressEntryTest::engineFailureHidesBusyAndExplains()
+{
+    WindowFixture w;
+    w.showAndActivate();
+    w.text1()->setText(QStringLiteral("http://127.0.0.1:9/"));
+    QTest::keyClick(w.text1(), Qt::Key_Return);
+    QVERIFY(w.text3()->isVisible());
+    const QString reason = QString::fromUtf16(u"无法打开网页：连接被拒绝。");
+    emit w.browser->navigateError(QStringLiteral("http://127.0.0.1:9/"), reason);
+    w.deliver();
+    QVERIFY(!w.text3()->isVisible());
+    QCOMPARE(w.platform.messages.size(), 1);
+    QCOMPARE(w.platform.messages.first().text, reason);
+    QCOMPARE(w.platform.messages.first().style, 48);
+    QCOMPARE(w.platform.messages.first().title, title);
+
+    QTest::keyClick(w.text1(), Qt::Key_Return);
+    emit w.browser->engineError(QStringLiteral("engine gone"));
+    w.deliver();
+    QVERIFY(!w.text3()->isVisible());
+    QCOMPARE(w.platform.messages.size(), 2);
+    QCOMPARE(w.browser->navigations.size(), 2);
+}
+
+QTEST_MAIN(AddressEntryTest)
+#include "tst_address_entry.moc"

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "browser/browser.h"
+
+// Records what the window asks of the engine; tests raise its events.
+class FakeBrowser final : public Browser
+{
+    Q_OBJECT
+public:
+    using Browser::Browser;
+
+    void start() override { ++starts; }
+    void navigate(const QString &url) override { navigations.append(url); }
+
+    void completeTopLevel(const QStringList &anchors, const QString &url = QStringLiteral("http://page.test/"))
+    {
+        emit documentComplete(true, url, anchors);
+    }
+    void completeFrame(const QStringList &anchors, const QString &url = QStringLiteral("http://frame.test/"))
+    {
+        emit documentComplete(false, url, anchors);
+    }
+
+    int starts = 0;
+    QStringList navigations;
+};

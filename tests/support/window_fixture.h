@@ -1,0 +1,47 @@
+#pragma once
+
+#include "app/link_list.h"
+#include "app/main_window.h"
+#include "fake_browser.h"
+#include "fake_platform.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTest>
+#include <memory>
+
+// A Form1 on the fakes, with its controls found by name as a user of the
+// window's objectNames would.
+struct WindowFixture {
+    FakePlatform platform;
+    FakeBrowser *browser = new FakeBrowser;
+    std::unique_ptr<Form1> form = std::make_unique<Form1>(browser, platform);
+
+    template<typename T> T *get(const char *name) const
+    {
+        auto *found = form->findChild<T *>(QLatin1String(name));
+        if (!found)
+            qFatal("no child named %s", name);
+        return found;
+    }
+    QLineEdit *text1() const { return get<QLineEdit>("Text1"); }
+    QLineEdit *text2() const { return get<QLineEdit>("Text2"); }
+    QLineEdit *text3() const { return get<QLineEdit>("Text3"); }
+    QLabel *label2() const { return get<QLabel>("Label2"); }
+    LinkListView *list1() const { return get<LinkListView>("List1"); }
+    QPushButton *command1() const { return get<QPushButton>("Command1"); }
+    QAction *action(const char *name) const { return get<QAction>(name); }
+    QStringList items() const { return list1()->links()->items(); }
+
+    void showAndActivate()
+    {
+        form->show();
+        form->activateWindow();
+        QVERIFY2(QTest::qWaitForWindowExposed(form.get()), "window not exposed");
+    }
+    // Engine events reach the window queued, as from the real engine.
+    void deliver() { QCoreApplication::processEvents(); }
+};
