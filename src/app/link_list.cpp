@@ -112,14 +112,14 @@ void LinkListView::clearSelectionAndCurrent()
 void LinkListView::mousePressEvent(QMouseEvent *event)
 {
     QListView::mousePressEvent(event);
-    if (event->button() == Qt::RightButton) {
-        // A right press selects like a left one: the item under the pointer,
-        // or nothing when the press falls below the last item.
-        const QModelIndex index = indexAt(event->position().toPoint());
-        if (index.isValid())
-            selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
-        else
-            selectionModel()->clearSelection();
+    const QModelIndex index = indexAt(event->position().toPoint());
+    if (!index.isValid()) {
+        // Qt clears the selection for a press on empty space only at the
+        // release; the window must see the press's effect now.
+        selectionModel()->clearSelection();
+    } else if (event->button() == Qt::RightButton) {
+        // A right press selects like a left one.
+        selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
     }
     emit mouseDown(event->button(), event->globalPosition().toPoint());
 }

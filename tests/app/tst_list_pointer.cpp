@@ -1,0 +1,151 @@
+// Presses and releases on the link list, and its popup menu.
+#include "window_fixture.h"
+
+#include <QApplication>
+#include <QTimer>
+
+namespace {
+QPoint itemCentre(LinkListView *list, int row)
+{
+    return list->visualRect(list->model()->index(row, 0)).center();
+}
+
+// Runs inside the popup's own event loop: records where it opened, then
+// chooses an item by clicking it, or dismisses the menu with Escape.
+struct PopupDriver {
+    QPoint openedAt;
+    QString opened;
+    void schedule(const char *choose = nullptr)
+    {
+        QTimer::singleShot(0, [this, choose] {
+            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+            if (!menu)
+                return;
+            opened = menu->objectName();
+            openedAt = menu->pos();
+            if (!choose) {
+                QTest::keyClick(menu, Qt::Key_Escape);
+                return;
+            }
+            for (QAction *action : menu->actions())
+                if (action->objectName() == QLatin1String(choose))
+                    QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(action).center());
+        });
+    }
+};
+} // namespace
+
+class ListPointerTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void leftClickCopiesItemIntoAddressBox();
+    void pressOnEmptyListChangesNothingAndOpensNoMenu();
+    void pressBelowLastItemEmptiesAddressBox();
+    void rightClickSelectsItemUnderPointerAndOpensMenuThere();
+    void rightClickAfterDeletionFillsFromItemUnderPointer();
+    void popupCommandWorksOnTheItemRightClicked();
+    void leftReleaseNeverOpensMenu();
+
+private:
+    std::unique_ptr<WindowFixture> w;
+    QWidget *viewport() const { return w->list1()->viewport(); }
+};
+
+void ListPointerTest::init()
+{
+    w = std::make_unique<WindowFixture>();
+    w->showAndActivate();
+}
+
+void ListPointerTest::leftClickCopiesItemIntoAddressBox()
+{
+    w->list1()->links()->append({QStringLiteral("http://a.example/"), QStringLiteral("http://b.example/")});
+    w->text1()->setText(QStringLiteral("typed"));
+    QTest::mouseClick(viewport(), Qt::LeftButton, {}, itemCentre(w->list1(), 1));
+    QCOMPARE(w->text1()->text(), QStringLiteral("http://b.example/"));
+    QCOMPARE(w->list1()->selectedRow(), 1);
+    QTest::mouseClick(viewport(), Qt::LeftButton, {}, itemCentre(w->list1(), 0));
+    QCOMPARE(w->text1()->text(), QStringLiteral("http://a.example/"));
+}
+
+void ListPointerTest::pressOnEmptyListChangesNothingAndOpensNoMenu()
+{
+    w->text1()->setText(QStringLiteral("typed"));
+    PopupDriver popup;
+    popup.schedule();
+    QTest::mouseClick(viewport(), Qt::RightButton, {}, QPoint(20, 10));
+    QTest::mouseClick(viewport(), Qt::LeftButton, {}, QPoint(20, 10));
+    QCoreApplication::processEvents();
+    QCOMPARE(w->text1()->text(), QStringLiteral("typed"));
+    QVERIFY(popup.opened.isEmpty());
+}
+
+void ListPointerTest::pressBelowLastItemEmptiesAddressBox()
+{
+    w->list1()->links()->append({QStringLiteral("http://a.example/")});
+    QTest::mouseClick(viewport(), Qt::LeftButton, {}, itemCentre(w->list1(), 0));
+    QCOMPARE(w->text1()->text(), QStringLiteral("http://a.example/"));
+    // Below the last item nothing is selected, so the box is emptied rather
+    // than refilled from the item that merely keeps the focus frame.
+    QTest::mouseClick(viewport(), Qt::LeftButton, {}, QPoint(20, viewport()->height() - 5));
+    QCOMPARE(w->list1()->selectedRow(), -1);
+    QCOMPARE(w->text1()->text(), QString());
+}
+
+void ListPointerTest::rightClickSelectsItemUnderPointerAndOpensMenuThere()
+{
+    w->list1()->links()->append({QStringLiteral("http://a.example/"), QStringLiteral("http://b.example/"),
+                                 QStringLiteral("http://c.example/")});
+    QTest::mouseClick(viewport(), Qt::LeftButton, {}, itemCentre(w->list1(), 0));
+    PopupDriver popup;
+    popup.schedule();
+    const QPoint at = itemCentre(w->list1(), 2);
+    QTest::mouseClick(viewport(), Qt::RightButton, {}, at);
+    QCOMPARE(popup.opened, QStringLiteral("gj"));
+    QCOMPARE(popup.openedAt, viewport()->mapToGlobal(at));
+    QCOMPARE(w->list1()->selectedRow(), 2);
+    QCOMPARE(w->text1()->text(), QStringLiteral("http://c.example/"));
+}
+
+void ListPointerTest::rightClickAfterDeletionFillsFromItemUnderPointer()
+{
+    w->list1()->links()->append({QStringLiteral("http://a.example/"), QStringLiteral("http://b.example/"),
+                                 QStringLiteral("http://c.example/")});
+    QTest::mouseClick(viewport(), Qt::LeftButton, {}, itemCentre(w->list1(), 0));
+    w->action("scxz")->trigger();
+    QCOMPARE(w->list1()->selectedRow(), -1);
+    PopupDriver popup;
+    popup.schedule();
+    QTest::mouseClick(viewport(), Qt::RightButton, {}, itemCentre(w->list1(), 1));
+    QCOMPARE(w->text1()->text(), QStringLiteral("http://c.example/"));
+    QCOMPARE(popup.opened, QStringLiteral("gj"));
+}
+
+void ListPointerTest::popupCommandWorksOnTheItemRightClicked()
+{
+    w->list1()->links()->append({QStringLiteral("http://a.example/"), QStringLiteral("http://b.example/"),
+                                 QStringLiteral("http://c.example/")});
+    QTest::mouseClick(viewport(), Qt::LeftButton, {}, itemCentre(w->list1(), 0));
+    PopupDriver popup;
+    popup.schedule("scxz");
+    QTest::mouseClick(viewport(), Qt::RightButton, {}, itemCentre(w->list1(), 1));
+    QTRY_COMPARE(w->items(), QStringList({QStringLiteral("http://a.example/"), QStringLiteral("http://c.example/")}));
+    QVERIFY(!QApplication::activePopupWidget());
+}
+
+void ListPointerTest::leftReleaseNeverOpensMenu()
+{
+    w->list1()->links()->append({QStringLiteral("http://a.example/")});
+    PopupDriver popup;
+    popup.schedule();
+    QTest::mousePress(viewport(), Qt::LeftButton, {}, itemCentre(w->list1(), 0));
+    QTest::mouseRelease(viewport(), Qt::LeftButton, {}, itemCentre(w->list1(), 0));
+    QCoreApplication::processEvents();
+    QVERIFY(popup.opened.isEmpty());
+    QCOMPARE(w->text1()->text(), QStringLiteral("http://a.example/"));
+}
+
+QTEST_MAIN(ListPointerTest)
+#include "tst_list_pointer.moc"
