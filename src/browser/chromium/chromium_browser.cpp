@@ -1,0 +1,580 @@
+#include "browser/chromium/chromium_browser.h"
+
+#include "browser/chromium/chromium_locator.h"
+#include "browser/chromium/chromium_process.h"
+#include "browser/chromium/devtools_connection.h"
+#include "browser/chromium/navigation_error.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLoggingCategory>
+
+Q_LOGGING_CATEGORY(lcChromium, "velmora.chromium", QtWarningMsg)
+
+namespace {
+
+using Callback = std::function<void(const QJsonObject &, const CallError &)>;
+
+const QString bindingName = QStringLiteral("__velmoraLinks");
+const QString harvestWorld = QStringLiteral("velmora-harvest");
+const QString evaluateWorld = QStringLiteral("velmora-evaluate");
+
+// Harmless stand-ins rather than null: with null, the page's alert() throws
+// and the rest of that script block (often the one writing links) never runs.
+// Each assignment on its own, so one refusal does not stop the others.
+const QString dialogScript = QStringLiteral(
+    "(function () {"
+    "try { window.alert = function () {}; } catch (e) {}"
+    "try { window.confirm = function () { return false; }; } catch (e) {}"
+    "try { window.showModalDialog = function () { return undefined; }; } catch (e) {}"
+    "})();");
+
+const QString harvestExpression = QStringLiteral(
+    "({url: document.URL,"
+    " links: Array.from(document.getElementsByTagName('A'), function (a) { return String(a.href); })})");
+
+// Runs in an isolated world, so the page cannot break Array.from or String.
+// pageshow fires in the load task right after every load listener: anchors
+// those listeners add are included, and we skip the wait behind the first
+// layout that an evaluate sent after the load event would sit through.
+QString harvestScript()
+{
+    return QStringLiteral("(function () {"
+                          "if (window !== window.top) return;"
+                          "window.addEventListener('pageshow', function () {"
+                          "window.%1(JSON.stringify(%2));"
+                          "});"
+                          "})();")
+        .arg(bindingName, harvestExpression);
+}
+
+QJsonObject autoAttachParams()
+{
+    // Frames and workers start paused, so their set-up happens before any of
+    // their script; each is released with Runtime.runIfWaitingForDebugger.
+    return {{QStringLiteral("autoAttach"), true},
+            {QStringLiteral("waitForDebuggerOnStart"), true},
+            {QStringLiteral("flatten"), true}};
+}
+
+} // namespace
+
+ChromiumBrowser::ChromiumBrowser(QObject *parent) : ChromiumBrowser(ChromiumOptions{}, parent) {}
+
+ChromiumBrowser::ChromiumBrowser(const ChromiumOptions &options, QObject *parent)
+    : Browser(parent), m_options(options)
+{
+}
+
+ChromiumBrowser::~ChromiumBrowser()
+{
+    if (m_connection && m_connection->isOpen())
+        m_connection->call(QStringLiteral("Browser.close"));
+    delete m_connection;
+    m_connection = nullptr;
+    if (m_process) {
+        m_process->disconnect(this);
+        // Browser.close ends it in about 150 ms; closing the pipe does too.
+        m_process->stop(1000);
+    }
+}
+
+qint64 ChromiumBrowser::processId() const
+{
+    return m_process ? m_process->processId() : 0;
+}
+
+QString ChromiumBrowser::profilePath() const
+{
+    return m_process ? m_process->profilePath() : QString();
+}
+
+int ChromiumBrowser::call(const QString &method, const QJsonObject &params, const QString &sessionId,
+                          Callback callback, int timeoutMs)
+{
+    if (!m_connection)
+        return -1;
+    return m_connection->call(method, params, sessionId, std::move(callback), timeoutMs);
+}
+
+void ChromiumBrowser::start()
+{
+    if (m_state == State::Stopped)
+        launch();
+}
+
+void ChromiumBrowser::navigate(const QString &url)
+{
+    switch (m_state) {
+    case State::Stopped:
+        m_queuedUrl = url;
+        launch();
+        break;
+    case State::Launching:
+        m_queuedUrl = url;
+        break;
+    case State::Ready:
+        beginNavigation(url);
+        break;
+    }
+}
+
+void ChromiumBrowser::launch()
+{
+    LocatorInput input = LocatorInput::systemInputs();
+    if (!m_options.executable.isEmpty())
+        input.override = m_options.executable;
+    const LocatorResult found = locateChromium(input);
+    if (found.executable.isEmpty()) {
+        m_queuedUrl.clear();
+        emit engineError(found.problem);
+        return;
+    }
+
+    auto process = std::make_unique<ChromiumProcess>();
+    QString error;
+    if (!process->start(found.executable, &error)) {
+        m_queuedUrl.clear();
+        emit engineError(error);
+        return;
+    }
+    m_process = std::move(process);
+    m_state = State::Launching;
+    const int launch = ++m_launch;
+
+    m_connection = new DevToolsConnection(m_process->transport(), this);
+    connect(m_connection, &DevToolsConnection::eventReceived, this, &ChromiumBrowser::onEvent);
+    connect(m_connection, &DevToolsConnection::malformedMessage, this, [](const QString &what) {
+        qCWarning(lcChromium) << "ignored a malformed DevTools message:" << what;
+    });
+    connect(m_connection, &DevToolsConnection::closed, this, [this] {
+        onEngineLost(QStringLiteral("与 Chromium 的连接中断"));
+    });
+    connect(m_process.get(), &ChromiumProcess::exited, this, &ChromiumBrowser::onEngineLost);
+
+    const int timeout = m_options.callTimeoutMs;
+    // Downloads are denied: an address that is a file never lands on disk.
+    call(QStringLiteral("Browser.setDownloadBehavior"), {{QStringLiteral("behavior"), QStringLiteral("deny")}},
+         {}, {}, timeout);
+    // Discovery lets us see popups the pages open, and close them.
+    call(QStringLiteral("Target.setDiscoverTargets"), {{QStringLiteral("discover"), true}}, {}, {}, timeout);
+    call(QStringLiteral("Target.getTargets"), {}, {},
+         [this, launch](const QJsonObject &result, const CallError &error) {
+             if (launch != m_launch)
+                 return;
+             if (error.kind == CallError::Timeout)
+                 return onHang(error);
+             if (error.isError())
+                 return failEngine(error.message);
+             const QJsonArray targets = result.value(QLatin1String("targetInfos")).toArray();
+             for (const QJsonValue &target : targets) {
+                 const QJsonObject info = target.toObject();
+                 if (info.value(QLatin1String("type")).toString() == QLatin1String("page")) {
+                     // The about:blank tab we started with becomes the first spare.
+                     prepareTab(info.value(QLatin1String("targetId")).toString(), 0, {});
+                     return;
+                 }
+             }
+             failEngine(QStringLiteral("Chromium 没有打开任何标签页"));
+         },
+         timeout);
+}
+
+void ChromiumBrowser::teardown()
+{
+    m_state = State::Stopped;
+    ++m_launch;
+    m_current.reset();
+    m_spare.reset();
+    m_childSessions.clear();
+    m_queuedUrl.clear();
+    if (m_connection) {
+        m_connection->disconnect(this);
+        m_connection->close();
+        m_connection->deleteLater();
+        m_connection = nullptr;
+    }
+    if (m_process) {
+        m_process->disconnect(this);
+        m_process->stop(0);
+        // We may be inside one of its signals.
+        m_process.release()->deleteLater();
+    }
+}
+
+void ChromiumBrowser::onEngineLost(const QString &cause)
+{
+    if (m_state == State::Stopped)
+        return;
+    const bool starting = m_state == State::Launching;
+    const QString tail = m_process ? m_process->stderrTail() : QString();
+    teardown();
+    if (starting) {
+        QString reason = QStringLiteral("Chromium 启动失败（%1），本次提取未能进行；下次提取时会再次尝试启动。").arg(cause);
+        if (!tail.isEmpty())
+            reason += QStringLiteral("\nChromium 的最后输出：\n") + tail;
+        emit engineError(reason);
+    } else {
+        emit engineError(QStringLiteral("Chromium 意外退出（%1），本次提取已中断；下次提取时会自动重新启动它。").arg(cause));
+    }
+}
+
+void ChromiumBrowser::failEngine(const QString &cause)
+{
+    if (m_state == State::Stopped)
+        return;
+    teardown();
+    emit engineError(QStringLiteral("Chromium 出现错误（%1），已将其关闭；下次提取时会自动重新启动它。").arg(cause));
+}
+
+void ChromiumBrowser::onHang(const CallError &error)
+{
+    if (m_state == State::Stopped)
+        return;
+    teardown();
+    emit engineError(QStringLiteral("Chromium 长时间没有响应（%1），已将其强制结束并重新启动；请重新提取。")
+                         .arg(error.message));
+    launch();
+}
+
+void ChromiumBrowser::beginNavigation(const QString &url)
+{
+    const int generation = ++m_generation;
+    const int launch = m_launch;
+    const int timeout = m_options.callTimeoutMs;
+    QString previous;
+    if (m_current) {
+        previous = m_current->targetId;
+        const QString session = m_current->sessionId;
+        m_childSessions.removeIf([&session](auto it) { return it.value() == session; });
+        m_current.reset();
+    }
+
+    // Page.navigate itself has no limit (a page may load for ever); this cheap
+    // call tells a hung Chromium from a slow page.
+    call(QStringLiteral("Browser.getVersion"), {}, {},
+         [this, launch](const QJsonObject &, const CallError &error) {
+             if (launch == m_launch && error.kind == CallError::Timeout)
+                 onHang(error);
+         },
+         timeout);
+
+    if (m_spare) {
+        if (!previous.isEmpty())
+            closeTarget(previous);
+        std::shared_ptr<Tab> tab = std::move(m_spare);
+        tab->generation = generation;
+        navigateTab(tab, url);
+        return;
+    }
+
+    // A fresh tab per extraction: a stalled load in the old one cannot hold up
+    // this one, and memory stays flat (one reused tab grows by about 450 MB per
+    // 100k-link visit). The old tab goes once the new one exists, so Chromium
+    // is never left without a tab.
+    call(QStringLiteral("Target.createTarget"), {{QStringLiteral("url"), QStringLiteral("about:blank")}}, {},
+         [this, launch, generation, previous, url](const QJsonObject &result, const CallError &error) {
+             if (launch != m_launch)
+                 return;
+             if (!previous.isEmpty())
+                 closeTarget(previous);
+             if (error.kind == CallError::Timeout)
+                 return onHang(error);
+             if (error.isError())
+                 return failEngine(error.message);
+             const QString targetId = result.value(QLatin1String("targetId")).toString();
+             if (generation != m_generation)
+                 return closeTarget(targetId);
+             prepareTab(targetId, generation, url);
+         },
+         timeout);
+}
+
+void ChromiumBrowser::closeTarget(const QString &targetId)
+{
+    call(QStringLiteral("Target.closeTarget"), {{QStringLiteral("targetId"), targetId}}, {}, {},
+         m_options.callTimeoutMs);
+}
+
+void ChromiumBrowser::prepareTab(const QString &targetId, int generation, const QString &url)
+{
+    const int launch = m_launch;
+    const int timeout = m_options.callTimeoutMs;
+    call(QStringLiteral("Target.attachToTarget"),
+         {{QStringLiteral("targetId"), targetId}, {QStringLiteral("flatten"), true}}, {},
+         [this, launch, generation, targetId, url, timeout](const QJsonObject &result, const CallError &error) {
+             if (launch != m_launch)
+                 return;
+             if (error.kind == CallError::Timeout)
+                 return onHang(error);
+             if (error.isError())
+                 return failEngine(error.message);
+
+             auto tab = std::make_shared<Tab>();
+             tab->targetId = targetId;
+             tab->sessionId = result.value(QLatin1String("sessionId")).toString();
+             tab->generation = generation;
+             const bool wantBinding = m_options.harvestPath == HarvestPath::Binding;
+
+             struct Progress
+             {
+                 int remaining = 0;
+                 bool bindingOk = true;
+                 CallError error;
+             };
+             auto progress = std::make_shared<Progress>();
+             auto finished = [this, launch, tab, progress, wantBinding, url] {
+                 if (launch != m_launch)
+                     return;
+                 if (progress->error.kind == CallError::Timeout)
+                     return onHang(progress->error);
+                 if (progress->error.isError())
+                     return failEngine(progress->error.message);
+                 tab->useBinding = wantBinding && progress->bindingOk;
+                 if (tab->generation == 0) {
+                     m_spare = tab;
+                     if (m_state == State::Launching) {
+                         m_state = State::Ready;
+                         emit ready();
+                         if (m_state == State::Ready && !m_queuedUrl.isEmpty())
+                             beginNavigation(std::exchange(m_queuedUrl, QString()));
+                     }
+                     return;
+                 }
+                 if (tab->generation != m_generation)
+                     return closeTarget(tab->targetId);
+                 navigateTab(tab, url);
+             };
+             auto step = [progress, finished](bool forBinding) -> Callback {
+                 ++progress->remaining;
+                 return [progress, finished, forBinding](const QJsonObject &, const CallError &error) {
+                     if (error.isError()) {
+                         // Without the binding the evaluate path still works.
+                         if (forBinding && error.kind == CallError::Protocol)
+                             progress->bindingOk = false;
+                         else if (!progress->error.isError())
+                             progress->error = error;
+                     }
+                     if (--progress->remaining == 0)
+                         finished();
+                 };
+             };
+
+             // Sent together, answered in order; navigation waits for all, so
+             // every script is in place before the page's first byte runs.
+             const QString session = tab->sessionId;
+             call(QStringLiteral("Page.enable"), {}, session, step(false), timeout);
+             call(QStringLiteral("Page.addScriptToEvaluateOnNewDocument"),
+                  {{QStringLiteral("source"), dialogScript}}, session, step(false), timeout);
+             if (wantBinding) {
+                 // Bindings only appear while Runtime is enabled.
+                 call(QStringLiteral("Runtime.enable"), {}, session, step(true), timeout);
+                 call(QStringLiteral("Runtime.addBinding"),
+                      {{QStringLiteral("name"), bindingName}, {QStringLiteral("executionContextName"), harvestWorld}},
+                      session, step(true), timeout);
+                 call(QStringLiteral("Page.addScriptToEvaluateOnNewDocument"),
+                      {{QStringLiteral("source"), harvestScript()}, {QStringLiteral("worldName"), harvestWorld}},
+                      session, step(true), timeout);
+             }
+             call(QStringLiteral("Target.setAutoAttach"), autoAttachParams(), session, step(false), timeout);
+         },
+         timeout);
+}
+
+void ChromiumBrowser::navigateTab(const std::shared_ptr<Tab> &tab, const QString &url)
+{
+    m_current = tab;
+    tab->url = url;
+    const int launch = m_launch;
+    call(QStringLiteral("Page.navigate"), {{QStringLiteral("url"), url}}, tab->sessionId,
+         [this, launch, tab, url](const QJsonObject &result, const CallError &error) {
+             if (launch != m_launch || tab != m_current)
+                 return;
+             if (error.kind == CallError::Protocol) {
+                 tab->failed = true;
+                 emit navigateError(url, QStringLiteral("无法打开网页 %1：Chromium 不接受这个地址（%2）。")
+                                             .arg(url, error.message));
+                 return;
+             }
+             if (error.isError())
+                 return; // the engine is gone; that is reported on its own
+             const QString errorText = result.value(QLatin1String("errorText")).toString();
+             if (errorText.isEmpty()) {
+                 tab->committed = true;
+                 return;
+             }
+             // Whatever loads now is Chromium's error page: never harvest it.
+             tab->failed = true;
+             if (result.value(QLatin1String("isDownload")).toBool())
+                 emit navigateError(url, downloadReason(url));
+             else
+                 emit navigateError(url, navigationErrorReason(url, errorText));
+         },
+         DevToolsConnection::noTimeout);
+}
+
+std::shared_ptr<ChromiumBrowser::Tab> ChromiumBrowser::tabOfSession(const QString &sessionId) const
+{
+    if (!m_current || sessionId.isEmpty())
+        return {};
+    if (sessionId == m_current->sessionId || m_childSessions.value(sessionId) == m_current->sessionId)
+        return m_current;
+    return {};
+}
+
+void ChromiumBrowser::onEvent(const QString &sessionId, const QString &method, const QJsonObject &params)
+{
+    const int timeout = m_options.callTimeoutMs;
+    if (method == QLatin1String("Page.javascriptDialogOpening")) {
+        // An unanswered dialog freezes the renderer and every later call on
+        // it. Leaving a page is allowed, so a beforeunload never holds a tab.
+        const bool accept = params.value(QLatin1String("type")).toString() == QLatin1String("beforeunload");
+        call(QStringLiteral("Page.handleJavaScriptDialog"), {{QStringLiteral("accept"), accept}}, sessionId, {},
+             timeout);
+        return;
+    }
+    if (method == QLatin1String("Target.attachedToTarget"))
+        return onAttached(sessionId, params);
+    if (method == QLatin1String("Target.detachedFromTarget")) {
+        const QString child = params.value(QLatin1String("sessionId")).toString();
+        m_childSessions.remove(child);
+        if (m_connection)
+            m_connection->abandonSession(child);
+        return;
+    }
+    if (method == QLatin1String("Target.targetCreated")) {
+        const QJsonObject info = params.value(QLatin1String("targetInfo")).toObject();
+        // Popups opened by a page: nobody will ever look at them.
+        if (info.value(QLatin1String("type")).toString() == QLatin1String("page")
+            && !info.value(QLatin1String("openerId")).toString().isEmpty())
+            closeTarget(info.value(QLatin1String("targetId")).toString());
+        return;
+    }
+
+    const std::shared_ptr<Tab> tab = tabOfSession(sessionId);
+    if (!tab)
+        return;
+    const bool onPage = sessionId == tab->sessionId;
+    if (method == QLatin1String("Page.frameNavigated")) {
+        const QJsonObject frame = params.value(QLatin1String("frame")).toObject();
+        const QString id = frame.value(QLatin1String("id")).toString();
+        if (onPage && !frame.contains(QLatin1String("parentId")))
+            tab->topFrameId = id;
+        else
+            tab->childFrames.insert(id, frame.value(QLatin1String("url")).toString());
+    } else if (method == QLatin1String("Page.frameStoppedLoading")) {
+        const auto frame = tab->childFrames.constFind(params.value(QLatin1String("frameId")).toString());
+        if (frame != tab->childFrames.cend() && tab->committed && !tab->failed)
+            emit documentComplete(false, *frame, {});
+    } else if (method == QLatin1String("Page.loadEventFired")) {
+        if (onPage && !tab->useBinding && !tab->failed)
+            harvestByEvaluate(tab);
+    } else if (method == QLatin1String("Runtime.bindingCalled")) {
+        if (onPage && tab->useBinding && params.value(QLatin1String("name")).toString() == bindingName)
+            onBindingCalled(tab, params);
+    } else if (method == QLatin1String("Inspector.targetCrashed")) {
+        if (onPage && !tab->failed) {
+            tab->failed = true;
+            emit navigateError(tab->url, QStringLiteral("网页 %1 的渲染进程崩溃了，未能读取其中的链接。").arg(tab->url));
+        }
+    }
+}
+
+void ChromiumBrowser::onAttached(const QString &parentSession, const QJsonObject &params)
+{
+    const QString child = params.value(QLatin1String("sessionId")).toString();
+    const QJsonObject info = params.value(QLatin1String("targetInfo")).toObject();
+    const bool waiting = params.value(QLatin1String("waitingForDebugger")).toBool();
+    const int timeout = m_options.callTimeoutMs;
+    // Events of nested frames count for the tab at the root of the chain.
+    m_childSessions.insert(child, m_childSessions.value(parentSession, parentSession));
+
+    auto release = [this, child, waiting, timeout] {
+        // A target left waiting never runs, and a waiting cross-site frame
+        // holds its parent's load event for ever.
+        if (waiting)
+            call(QStringLiteral("Runtime.runIfWaitingForDebugger"), {}, child, {}, timeout);
+    };
+    if (info.value(QLatin1String("type")).toString() != QLatin1String("iframe"))
+        return release();
+
+    // A cross-site frame runs in its own process: it needs its own dialog
+    // script and its own auto-attach for frames nested in it.
+    const int launch = m_launch;
+    auto remaining = std::make_shared<int>(3);
+    Callback done = [this, launch, remaining, release](const QJsonObject &, const CallError &) {
+        if (launch == m_launch && --*remaining == 0)
+            release();
+    };
+    call(QStringLiteral("Page.enable"), {}, child, done, timeout);
+    call(QStringLiteral("Page.addScriptToEvaluateOnNewDocument"), {{QStringLiteral("source"), dialogScript}}, child,
+         done, timeout);
+    call(QStringLiteral("Target.setAutoAttach"), autoAttachParams(), child, done, timeout);
+}
+
+void ChromiumBrowser::onBindingCalled(const std::shared_ptr<Tab> &tab, const QJsonObject &params)
+{
+    const QByteArray payload = params.value(QLatin1String("payload")).toString().toUtf8();
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(payload, &parseError);
+    if (!document.isObject()) {
+        qCWarning(lcChromium) << "unreadable harvest report:" << parseError.errorString();
+        return;
+    }
+    reportHarvest(tab, document.object());
+}
+
+void ChromiumBrowser::harvestByEvaluate(const std::shared_ptr<Tab> &tab)
+{
+    const int launch = m_launch;
+    const int timeout = m_options.callTimeoutMs;
+    // A page that keeps its renderer busy answers nothing: give up on this
+    // harvest with a message, the engine itself is fine.
+    auto busy = [this, tab] {
+        emit navigateError(tab->url, QStringLiteral("网页 %1 长时间没有响应，未能读取其中的链接。").arg(tab->url));
+    };
+    call(QStringLiteral("Page.createIsolatedWorld"),
+         {{QStringLiteral("frameId"), tab->topFrameId}, {QStringLiteral("worldName"), evaluateWorld}}, tab->sessionId,
+         [this, launch, tab, timeout, busy](const QJsonObject &result, const CallError &error) {
+             if (launch != m_launch || tab != m_current)
+                 return;
+             if (error.kind == CallError::Timeout)
+                 return busy();
+             if (error.isError())
+                 return; // the document went away; its successor reports
+             const QJsonObject params{
+                 {QStringLiteral("expression"), harvestExpression},
+                 {QStringLiteral("contextId"), result.value(QLatin1String("executionContextId"))},
+                 {QStringLiteral("returnByValue"), true},
+             };
+             call(QStringLiteral("Runtime.evaluate"), params, tab->sessionId,
+                  [this, launch, tab, busy](const QJsonObject &result, const CallError &error) {
+                      if (launch != m_launch || tab != m_current)
+                          return;
+                      if (error.kind == CallError::Timeout)
+                          return busy();
+                      if (error.isError() || result.contains(QLatin1String("exceptionDetails")))
+                          return;
+                      reportHarvest(tab, result.value(QLatin1String("result"))
+                                             .toObject()
+                                             .value(QLatin1String("value"))
+                                             .toObject());
+                  },
+                  timeout);
+         },
+         timeout);
+}
+
+void ChromiumBrowser::reportHarvest(const std::shared_ptr<Tab> &tab, const QJsonObject &value)
+{
+    const QString url = value.value(QLatin1String("url")).toString();
+    // Chromium's own error page is never a harvest.
+    if (!tab->committed || tab->failed || url.startsWith(QLatin1String("chrome-error:")))
+        return;
+    const QJsonArray array = value.value(QLatin1String("links")).toArray();
+    QStringList links;
+    links.reserve(array.size());
+    for (const QJsonValue &link : array)
+        links.append(link.toString());
+    emit documentComplete(true, url, links);
+}

@@ -1,0 +1,112 @@
+#pragma once
+
+#include "browser/browser.h"
+
+#include <QHash>
+#include <QJsonObject>
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class ChromiumProcess;
+class DevToolsConnection;
+struct CallError;
+
+// How the links of a loaded page are read.
+enum class HarvestPath {
+    // A pageshow listener in an isolated world reports through a binding at
+    // the end of the load task, before the first layout: the fast path.
+    Binding,
+    // After Page.loadEventFired, one Runtime.evaluate in an isolated world.
+    // Used where the binding cannot be installed.
+    Evaluate,
+};
+
+struct ChromiumOptions
+{
+    // Empty: $VELMORA_CHROMIUM, then /usr/lib/chromium/chromium, then the
+    // usual names on PATH.
+    QString executable;
+    // A call Chromium leaves unanswered this long means it hangs: it is
+    // restarted. Page loads themselves have no limit.
+    int callTimeoutMs = 15000;
+    HarvestPath harvestPath = HarvestPath::Binding;
+};
+
+// The real engine: headless Chromium driven over the DevTools pipe. Every
+// extraction gets a fresh tab and the previous one is closed, so a stalled
+// page never blocks the next one and memory does not grow from visit to visit.
+class ChromiumBrowser final : public Browser
+{
+    Q_OBJECT
+public:
+    explicit ChromiumBrowser(QObject *parent = nullptr);
+    explicit ChromiumBrowser(const ChromiumOptions &options, QObject *parent = nullptr);
+    ~ChromiumBrowser() override;
+
+    void start() override;
+    void navigate(const QString &url) override;
+
+    const ChromiumOptions &options() const { return m_options; }
+    bool isReady() const { return m_state == State::Ready; }
+    // The running Chromium's process id and profile folder (0 and empty when
+    // none); for tests and the benchmark.
+    qint64 processId() const;
+    QString profilePath() const;
+
+signals:
+    // Chromium is up and attached; a navigate now starts loading at once.
+    void ready();
+
+private:
+    enum class State { Stopped, Launching, Ready };
+
+    // A tab of ours and what we know of its documents.
+    struct Tab
+    {
+        QString targetId;
+        QString sessionId;
+        QString url;           // as asked for
+        QString topFrameId;
+        QHash<QString, QString> childFrames; // frame id -> url
+        bool useBinding = false;
+        bool committed = false; // Page.navigate answered: events now concern our page
+        bool failed = false;    // navigation failed: what loads now is an error page
+        int generation = 0;    // the navigate() it serves; 0 while spare
+    };
+
+    void launch();
+    void onLaunched();
+    void teardown();
+    void onEngineLost(const QString &cause);
+    void failEngine(const QString &cause);
+    void onHang(const CallError &error);
+
+    void prepareTab(const QString &targetId, int generation, const QString &url);
+    void beginNavigation(const QString &url);
+    void navigateTab(const std::shared_ptr<Tab> &tab, const QString &url);
+    void closeTarget(const QString &targetId);
+
+    void onEvent(const QString &sessionId, const QString &method, const QJsonObject &params);
+    void onAttached(const QString &parentSession, const QJsonObject &params);
+    void onBindingCalled(const std::shared_ptr<Tab> &tab, const QJsonObject &params);
+    void harvestByEvaluate(const std::shared_ptr<Tab> &tab);
+    void reportHarvest(const std::shared_ptr<Tab> &tab, const QJsonObject &value);
+    std::shared_ptr<Tab> tabOfSession(const QString &sessionId) const;
+
+    int call(const QString &method, const QJsonObject &params, const QString &sessionId,
+             std::function<void(const QJsonObject &, const CallError &)> callback, int timeoutMs);
+
+    ChromiumOptions m_options;
+    State m_state = State::Stopped;
+    std::unique_ptr<ChromiumProcess> m_process;
+    DevToolsConnection *m_connection = nullptr;
+    int m_launch = 0;       // bumps at every launch; stale callbacks check it
+    int m_generation = 0;   // bumps at every navigate
+    QString m_queuedUrl;    // asked for while Chromium was starting
+    std::shared_ptr<Tab> m_current;
+    std::shared_ptr<Tab> m_spare;   // attached and set up, not yet navigated
+    QHash<QString, QString> m_childSessions; // frame/worker session -> its tab's session
+};

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Where to look for Chromium. Built from the real environment by
+// systemInputs(); tests fill it in by hand.
+struct LocatorInput
+{
+    QString override;        // $VELMORA_CHROMIUM; used alone when set
+    QStringList fixedPaths;  // absolute paths tried next
+    QStringList names;       // then these names on pathVariable
+    QString pathVariable;    // $PATH
+
+    static LocatorInput systemInputs();
+};
+
+struct LocatorResult
+{
+    QString executable; // empty when not found
+    QString problem;    // a Chinese sentence naming the cause when not found
+};
+
+LocatorResult locateChromium(const LocatorInput &input);

@@ -1,0 +1,167 @@
+#include "browser/chromium/chromium_process.h"
+
+#include "browser/chromium/command_line.h"
+#include "browser/chromium/pipe_transport.h"
+
+#include <QDir>
+#include <QProcessEnvironment>
+
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/close_range.h>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int keptStderrLines = 12;
+
+// Moves fd above the range the child dup2s onto (3 and 4): dup2(fd, fd) would
+// keep close-on-exec and the child would lose its pipe.
+int moveHigh(int fd)
+{
+    const int high = ::fcntl(fd, F_DUPFD_CLOEXEC, 10);
+    ::close(fd);
+    return high;
+}
+
+bool makePipe(std::array<int, 2> &ends)
+{
+    int raw[2];
+    if (::pipe2(raw, O_CLOEXEC) != 0)
+        return false;
+    ends[0] = moveHigh(raw[0]);
+    ends[1] = moveHigh(raw[1]);
+    return ends[0] >= 0 && ends[1] >= 0;
+}
+
+void closeIfOpen(int &fd)
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
+} // namespace
+
+ChromiumProcess::ChromiumProcess(QObject *parent) : QObject(parent)
+{
+    connect(&m_process, &QProcess::readyReadStandardError, this, &ChromiumProcess::onStderr);
+    connect(&m_process, &QProcess::finished, this, &ChromiumProcess::onFinished);
+    connect(&m_process, &QProcess::errorOccurred, this, &ChromiumProcess::onError);
+}
+
+ChromiumProcess::~ChromiumProcess()
+{
+    stop(0);
+}
+
+bool ChromiumProcess::start(const QString &executable, QString *error)
+{
+    ProfileDir::removeStale(QDir::tempPath());
+    QString why;
+    if (!m_profile.create(QDir::tempPath(), &why)) {
+        *error = QStringLiteral("无法创建 Chromium 的临时配置文件夹（%1），Chromium 无法启动。").arg(why);
+        return false;
+    }
+
+    // commands: we write [1], Chromium reads [0] as fd 3.
+    // replies:  Chromium writes [1] as fd 4, we read [0].
+    std::array<int, 2> commands{-1, -1};
+    std::array<int, 2> replies{-1, -1};
+    if (!makePipe(commands) || !makePipe(replies)) {
+        *error = QStringLiteral("无法创建与 Chromium 通信的管道（%1），Chromium 无法启动。")
+                     .arg(QString::fromLocal8Bit(std::strerror(errno)));
+        for (int *fd : {&commands[0], &commands[1], &replies[0], &replies[1]})
+            closeIfOpen(*fd);
+        m_profile.remove();
+        return false;
+    }
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    // Chromium writes crash reports, dconf and downloads under $HOME despite
+    // --user-data-dir; keep all of it in the folder we remove.
+    env.insert(QStringLiteral("HOME"), m_profile.path());
+    m_process.setProcessEnvironment(env);
+    m_process.setStandardOutputFile(QProcess::nullDevice());
+    m_process.setStandardInputFile(QProcess::nullDevice());
+    m_process.setProgram(executable);
+    m_process.setArguments(chromiumArguments(m_profile.path(), ::geteuid() == 0));
+
+    const int childIn = commands[0];
+    const int childOut = replies[1];
+    const pid_t parentPid = ::getpid();
+    // Runs in the child between fork and exec: async-signal-safe calls only.
+    m_process.setChildProcessModifier([childIn, childOut, parentPid] {
+        ::dup2(childIn, 3);
+        ::dup2(childOut, 4);
+        ::close_range(5, ~0U, CLOSE_RANGE_CLOEXEC);
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parentPid) // the app died before prctl took hold
+            ::_exit(127);
+        ::signal(SIGPIPE, SIG_DFL);
+    });
+
+    m_stderrLines.clear();
+    m_stderrPartial.clear();
+    m_stopping = false;
+    m_reported = false;
+    m_process.start(QIODevice::ReadOnly);
+    closeIfOpen(commands[0]);
+    closeIfOpen(replies[1]);
+
+    delete m_transport;
+    m_transport = new PipeTransport(replies[0], commands[1], this);
+    return true;
+}
+
+void ChromiumProcess::onStderr()
+{
+    m_stderrPartial.append(m_process.readAllStandardError());
+    qsizetype newline;
+    while ((newline = m_stderrPartial.indexOf('\n')) >= 0) {
+        const QString line = QString::fromLocal8Bit(m_stderrPartial.left(newline)).trimmed();
+        m_stderrPartial.remove(0, newline + 1);
+        if (line.isEmpty())
+            continue;
+        m_stderrLines.append(line);
+        if (m_stderrLines.size() > keptStderrLines)
+            m_stderrLines.removeFirst();
+    }
+}
+
+void ChromiumProcess::onFinished(int exitCode, QProcess::ExitStatus status)
+{
+    onStderr();
+    if (m_stopping || m_reported)
+        return;
+    m_reported = true;
+    emit exited(status == QProcess::CrashExit
+                    ? QStringLiteral("Chromium 意外终止")
+                    : QStringLiteral("Chromium 已退出（退出码 %1）").arg(exitCode));
+}
+
+void ChromiumProcess::onError(QProcess::ProcessError error)
+{
+    if (error != QProcess::FailedToStart || m_stopping || m_reported)
+        return;
+    m_reported = true;
+    emit exited(QStringLiteral("无法运行 Chromium（%1）").arg(m_process.errorString()));
+}
+
+void ChromiumProcess::stop(int graceMs)
+{
+    m_stopping = true;
+    if (m_transport)
+        m_transport->close();
+    if (m_process.state() != QProcess::NotRunning) {
+        if (graceMs <= 0 || !m_process.waitForFinished(graceMs)) {
+            m_process.kill();
+            m_process.waitForFinished(3000);
+        }
+    }
+    m_profile.remove();
+}

@@ -1,0 +1,24 @@
+#include "browser/chromium/command_line.h"
+
+QStringList chromiumArguments(const QString &profileDir, bool runningAsRoot)
+{
+    QStringList args{
+        QStringLiteral("--headless"),
+        // DevTools over fds 3 and 4: no TCP port is ever opened.
+        QStringLiteral("--remote-debugging-pipe"),
+        QStringLiteral("--no-first-run"),
+        QStringLiteral("--no-default-browser-check"),
+        QStringLiteral("--disable-background-networking"),
+        QStringLiteral("--disable-component-update"),
+        QStringLiteral("--disable-sync"),
+        QStringLiteral("--disable-gpu"),
+        QStringLiteral("--user-data-dir=") + profileDir,
+    };
+    // Chromium refuses to start as root with its sandbox; everyone else keeps it.
+    if (runningAsRoot)
+        args.append(QStringLiteral("--no-sandbox"));
+    // Without a URL the first tab loads chrome://newtab/, whose events would
+    // leak into the first navigation.
+    args.append(QStringLiteral("about:blank"));
+    return args;
+}

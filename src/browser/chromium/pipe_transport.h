@@ -1,0 +1,40 @@
+#pragma once
+
+#include "browser/chromium/transport.h"
+
+#include <QByteArray>
+
+class QSocketNotifier;
+
+// NUL-framed messages over two file descriptors, read and written without
+// blocking from the event loop (no threads). Owns both descriptors.
+class PipeTransport final : public Transport
+{
+    Q_OBJECT
+public:
+    // readFd carries messages from Chromium, writeFd carries ours to it.
+    PipeTransport(int readFd, int writeFd, QObject *parent = nullptr);
+    ~PipeTransport() override;
+
+    void send(const QByteArray &message) override;
+    void close() override;
+    bool isOpen() const override { return m_readFd >= 0; }
+
+    // Bytes queued because the pipe was full; for tests.
+    qsizetype pendingWriteBytes() const { return m_writeBuffer.size() - m_writeOffset; }
+
+private:
+    void onReadable();
+    void onWritable();
+    void flush();
+    void fail(const QString &reason);
+
+    int m_readFd = -1;
+    int m_writeFd = -1;
+    QSocketNotifier *m_readNotifier = nullptr;
+    QSocketNotifier *m_writeNotifier = nullptr;
+    QByteArray m_readBuffer;
+    qsizetype m_scanFrom = 0; // no NUL before this offset of m_readBuffer
+    QByteArray m_writeBuffer;
+    qsizetype m_writeOffset = 0;
+};

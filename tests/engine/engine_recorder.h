@@ -1,0 +1,39 @@
+#pragma once
+
+#include "browser/chromium/chromium_browser.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+// Records what a Browser reports, in order, for the engine tests.
+class EngineRecorder final : public QObject
+{
+    Q_OBJECT
+public:
+    enum Kind { Complete, NavigateError, EngineError };
+    struct Event
+    {
+        Kind kind;
+        bool topLevel = false;
+        QString url;
+        QStringList anchors;
+        QString reason;
+    };
+
+    explicit EngineRecorder(Browser *browser, QObject *parent = nullptr);
+
+    QList<Event> events;
+
+    void clear() { events.clear(); }
+    int count(Kind kind) const;
+    // Top-level completions only, in order.
+    QList<Event> topLevel() const;
+    QList<Event> frames() const;
+    QString lastReason() const;
+};
+
+// The harvest path the engine tests run on: VELMORA_TEST_HARVEST=evaluate
+// selects the fallback, anything else the binding.
+HarvestPath harvestPathUnderTest();

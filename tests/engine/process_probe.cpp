@@ -1,0 +1,72 @@
+#include "process_probe.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <csignal>
+
+namespace probe {
+
+QList<int> processesOfProfile(const QString &profilePath)
+{
+    const QByteArray needle = "HOME=" + QFile::encodeName(profilePath);
+    QList<int> pids;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        bool ok = false;
+        const int pid = entry.toInt(&ok);
+        if (!ok)
+            continue;
+        QFile environ(QStringLiteral("/proc/%1/environ").arg(pid));
+        if (!environ.open(QIODevice::ReadOnly))
+            continue;
+        const QList<QByteArray> vars = environ.readAll().split('\0');
+        if (vars.contains(needle))
+            pids.append(pid);
+    }
+    return pids;
+}
+
+QSet<quint64> listeningTcpInodes()
+{
+    QSet<quint64> inodes;
+    for (const char *table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        QFile file(QString::fromLatin1(table));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        file.readLine(); // header
+        while (!file.atEnd()) {
+            const QList<QByteArray> fields = file.readLine().simplified().split(' ');
+            // sl local rem st tx:rx tr:when retrnsmt uid timeout inode
+            if (fields.size() > 9 && fields.at(3) == "0A")
+                inodes.insert(fields.at(9).toULongLong());
+        }
+    }
+    return inodes;
+}
+
+QSet<quint64> socketInodesOf(const QList<int> &pids)
+{
+    QSet<quint64> inodes;
+    for (int pid : pids) {
+        const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
+        const QStringList entries = fds.entryList(QDir::System | QDir::NoDotAndDotDot);
+        for (const QString &fd : entries) {
+            const QString target = QFileInfo(fds.filePath(fd)).symLinkTarget();
+            // readlink gives "socket:[12345]"; symLinkTarget makes it a path.
+            const qsizetype open = target.lastIndexOf(QLatin1String("socket:["));
+            if (open >= 0)
+                inodes.insert(target.mid(open + 8).chopped(1).toULongLong());
+        }
+    }
+    return inodes;
+}
+
+bool isAlive(qint64 pid)
+{
+    return pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno != ESRCH);
+}
+
+} // namespace probe

@@ -1,0 +1,386 @@
+// ChromiumBrowser against real Chromium and a local page server. Runs once
+// per harvest path (VELMORA_TEST_HARVEST).
+#include "browser/chromium/chromium_browser.h"
+#include "browser/harvest.h"
+#include "engine_recorder.h"
+#include "page_server.h"
+#include "process_probe.h"
+
+#include <QFileInfo>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTest>
+
+#include <memory>
+
+#include <sys/stat.h>
+
+namespace {
+constexpr int loadTimeout = 20000;
+
+// 1x1 transparent PNG.
+const QByteArray tinyPng = QByteArray::fromBase64(
+    "iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mNkYPhfDwAChwGA60e6kgAAAABJRU5ErkJggg==");
+} // namespace
+
+class ChromiumBrowserTest final : public QObject
+{
+    Q_OBJECT
+
+private:
+    PageServer m_site;   // 127.0.0.1
+    PageServer m_other;  // reached as "localhost": another site, so its frames run out of process
+    std::unique_ptr<ChromiumBrowser> m_browser;
+    std::unique_ptr<EngineRecorder> m_rec;
+
+    QString site(const QString &path) const { return m_site.url(path); }
+    QString other(const QString &path) const { return m_other.url(path, QStringLiteral("localhost")); }
+
+    // Loads url and waits for its top-level harvest.
+    EngineRecorder::Event harvest(const QString &url)
+    {
+        m_rec->clear();
+        m_browser->navigate(url);
+        [&] { QTRY_VERIFY_WITH_TIMEOUT(!m_rec->topLevel().isEmpty() || !m_rec->lastReason().isEmpty(), loadTimeout); }();
+        if (m_rec->topLevel().isEmpty())
+            return {EngineRecorder::NavigateError, false, url, {}, m_rec->lastReason()};
+        return m_rec->topLevel().constFirst();
+    }
+
+    // Loads a page known to complete: once it has, everything the previous
+    // navigation was going to report has been reported.
+    void settle()
+    {
+        const int before = int(m_rec->topLevel().size());
+        m_browser->navigate(site(QStringLiteral("/sentinel")));
+        QTRY_VERIFY_WITH_TIMEOUT(m_rec->topLevel().size() > before
+                                     && m_rec->topLevel().constLast().url == site(QStringLiteral("/sentinel")),
+                                 loadTimeout);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_site.listen());
+        QVERIFY(m_other.listen());
+        m_site.route(QStringLiteral("/sentinel"), "<a href=\"/s\">s</a>");
+
+        ChromiumOptions options;
+        options.harvestPath = harvestPathUnderTest();
+        m_browser = std::make_unique<ChromiumBrowser>(options);
+        m_rec = std::make_unique<EngineRecorder>(m_browser.get());
+        QSignalSpy ready(m_browser.get(), &ChromiumBrowser::ready);
+        m_browser->start();
+        QVERIFY2(ready.wait(loadTimeout), qPrintable(m_rec->lastReason()));
+    }
+
+    void addressesComeBackAbsoluteAndInDocumentOrder()
+    {
+        m_site.route(QStringLiteral("/resolve/page"), "<html><head><base href=\"/base/dir/\"></head><body>\n"
+                     "<a href=\"rel\">relative</a>\n"
+                     "<a href=\"//example.test/pr\">protocol-relative</a>\n"
+                     "<a name=\"only-a-name\">no href</a>\n"
+                     "<a href=\"mailto:someone@example.test\">mail</a>\n"
+                     "<a href=\"javascript:void(0)\">js</a>\n"
+                     "<a href=\"/dup\">one</a><a href=\"/dup\">two</a>\n"
+                     "<script>\n"
+                     "  var a = document.createElement('a'); a.href = 'by-script'; document.body.appendChild(a);\n"
+                     "  window.addEventListener('load', function () {\n"
+                     "    var b = document.createElement('a'); b.href = 'by-load-handler'; document.body.appendChild(b);\n"
+                     "  });\n"
+                     "</script>\n"
+                     "<svg><a href=\"/svg-anchor\"><text>svg</text></a></svg>\n"
+                     "</body></html>\n");
+        const auto page = harvest(site(QStringLiteral("/resolve/page")));
+        QCOMPARE(page.kind, EngineRecorder::Complete);
+        QCOMPARE(page.url, site(QStringLiteral("/resolve/page")));
+        const QStringList expected{
+            site(QStringLiteral("/base/dir/rel")),
+            QStringLiteral("http://example.test/pr"),
+            QString(), // the anchor without href: reported empty, dropped by the harvest rule
+            QStringLiteral("mailto:someone@example.test"),
+            QStringLiteral("javascript:void(0)"),
+            site(QStringLiteral("/dup")),
+            site(QStringLiteral("/dup")),
+            site(QStringLiteral("/base/dir/by-script")),
+            site(QStringLiteral("/base/dir/by-load-handler")),
+        };
+        QCOMPARE(page.anchors, expected);
+        QCOMPARE(harvest::keptAnchors(page.anchors, {}).size(), expected.size() - 1);
+    }
+
+    void filterIsExactAndCaseSensitive()
+    {
+        m_site.route(QStringLiteral("/filter"),
+                     "<a href=\"http://x.test/ABC\">upper</a><a href=\"http://x.test/abc\">lower</a>"
+                     "<a href=\"http://x.test/aBc\">mixed</a>");
+        const auto page = harvest(site(QStringLiteral("/filter")));
+        QCOMPARE(page.anchors.size(), 3);
+        QCOMPARE(harvest::keptAnchors(page.anchors, QStringLiteral("abc")), QStringList{"http://x.test/abc"});
+    }
+
+    void onlyTheTopLevelDocumentIsHarvested_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("same-site and cross-site iframes") << "/frames/iframes" << QStringList{"/frames/top-link"};
+        QTest::newRow("frameset") << "/frames/frameset" << QStringList{};
+    }
+
+    void onlyTheTopLevelDocumentIsHarvested()
+    {
+        QFETCH(QString, path);
+        QFETCH(QStringList, expected);
+        const QByteArray frame = "<a href=\"/frames/in-frame\">in frame</a>";
+        m_site.route(QStringLiteral("/frames/same"), frame);
+        m_other.route(QStringLiteral("/frames/cross"), frame);
+        m_site.route(QStringLiteral("/frames/iframes"),
+                     "<a href=\"/frames/top-link\">top</a><iframe src=\"/frames/same\"></iframe><iframe src=\""
+                         + other(QStringLiteral("/frames/cross")).toUtf8() + "\"></iframe>");
+        m_site.route(QStringLiteral("/frames/frameset"),
+                     "<html><frameset cols=\"50%,50%\"><frame src=\"/frames/same\"><frame src=\""
+                         + other(QStringLiteral("/frames/cross")).toUtf8() + "\"></frameset></html>");
+
+        const auto page = harvest(site(path));
+        QCOMPARE(page.kind, EngineRecorder::Complete);
+        QStringList absolute;
+        for (const QString &p : expected)
+            absolute.append(site(p));
+        QCOMPARE(page.anchors, absolute);
+        settle();
+        // One top-level report for the page, then the sentinel's; frames report
+        // as frames and carry no anchors.
+        QCOMPARE(m_rec->topLevel().size(), 2);
+        QVERIFY(!m_rec->frames().isEmpty());
+        for (const auto &f : m_rec->frames())
+            QVERIFY(f.anchors.isEmpty());
+    }
+
+    void dialogsNeverStopTheLoad()
+    {
+        const QByteArray dialogs = "<script>alert('a'); confirm('c'); prompt('p');</script><a href=\"/d\">d</a>";
+        m_site.route(QStringLiteral("/dialogs/frame"), dialogs);
+        m_other.route(QStringLiteral("/dialogs/frame"), dialogs);
+        m_site.route(QStringLiteral("/dialogs/page"),
+                     "<script>"
+                     "alert('first');"
+                     "var answer = confirm('second');"
+                     "var typed = prompt('third', 'x');"
+                     "document.write('<a href=\"/after-alert\">after</a>');"
+                     "if (answer === false) document.write('<a href=\"/confirm-said-no\">no</a>');"
+                     "if (typeof showModalDialog === 'function' && showModalDialog('/x') === undefined)"
+                     "  document.write('<a href=\"/modal-undefined\">modal</a>');"
+                     "</script>"
+                     "<iframe src=\"/dialogs/frame\"></iframe>"
+                     "<iframe src=\"" + other(QStringLiteral("/dialogs/frame")).toUtf8() + "\"></iframe>");
+        const auto page = harvest(site(QStringLiteral("/dialogs/page")));
+        QCOMPARE(page.kind, EngineRecorder::Complete);
+        // Harmless stand-ins, not null: the script went on after each call.
+        QCOMPARE(page.anchors, (QStringList{site(QStringLiteral("/after-alert")),
+                                            site(QStringLiteral("/confirm-said-no")),
+                                            site(QStringLiteral("/modal-undefined"))}));
+    }
+
+    void beforeUnloadDoesNotHoldThePage()
+    {
+        m_site.route(QStringLiteral("/leave/first"),
+                     "<a href=\"/one\">1</a><script>"
+                     "window.onbeforeunload = function (e) { e.returnValue = 'stay'; return 'stay'; };"
+                     "window.addEventListener('load', function () {"
+                     "  setTimeout(function () { location.href = '/leave/second'; }, 100); });"
+                     "</script>");
+        m_site.route(QStringLiteral("/leave/second"), "<a href=\"/two\">2</a>");
+        m_rec->clear();
+        m_browser->navigate(site(QStringLiteral("/leave/first")));
+        QTRY_COMPARE_WITH_TIMEOUT(m_rec->topLevel().size(), 2, loadTimeout);
+        QCOMPARE(m_rec->topLevel().at(0).anchors, QStringList{site(QStringLiteral("/one"))});
+        QCOMPARE(m_rec->topLevel().at(1).anchors, QStringList{site(QStringLiteral("/two"))});
+    }
+
+    void pagesThatMoveOnAreHarvestedAgainInOrder()
+    {
+        m_site.route(QStringLiteral("/refresh/1"),
+                     "<meta http-equiv=\"refresh\" content=\"1;url=/refresh/2\"><a href=\"/first\">1</a>");
+        m_site.route(QStringLiteral("/refresh/2"), "<a href=\"/second\">2</a>");
+        m_rec->clear();
+        m_browser->navigate(site(QStringLiteral("/refresh/1")));
+        QTRY_COMPARE_WITH_TIMEOUT(m_rec->topLevel().size(), 2, loadTimeout);
+        QCOMPARE(m_rec->topLevel().at(0).url, site(QStringLiteral("/refresh/1")));
+        QCOMPARE(m_rec->topLevel().at(0).anchors, QStringList{site(QStringLiteral("/first"))});
+        QCOMPARE(m_rec->topLevel().at(1).url, site(QStringLiteral("/refresh/2")));
+        QCOMPARE(m_rec->topLevel().at(1).anchors, QStringList{site(QStringLiteral("/second"))});
+    }
+
+    void redirectsErrorPagesAndNonHtml()
+    {
+        PageServer::Response redirect;
+        redirect.status = 302;
+        redirect.headers = {{"Location", "/redirect/target"}};
+        m_site.route(QStringLiteral("/redirect/from"), redirect);
+        m_site.route(QStringLiteral("/redirect/target"), "<a href=\"/landed\">x</a>");
+        auto page = harvest(site(QStringLiteral("/redirect/from")));
+        QCOMPARE(page.url, site(QStringLiteral("/redirect/target")));
+        QCOMPARE(page.anchors, QStringList{site(QStringLiteral("/landed"))});
+
+        PageServer::Response notFound;
+        notFound.status = 404;
+        notFound.body = "<h1>gone</h1><a href=\"/from-404\">home</a>";
+        m_site.route(QStringLiteral("/missing"), notFound);
+        page = harvest(site(QStringLiteral("/missing")));
+        QCOMPARE(page.kind, EngineRecorder::Complete);
+        QCOMPARE(page.anchors, QStringList{site(QStringLiteral("/from-404"))});
+
+        PageServer::Response text;
+        text.contentType = "text/plain";
+        text.body = "<a href=\"/not-a-link\">plain text</a>";
+        m_site.route(QStringLiteral("/plain.txt"), text);
+        page = harvest(site(QStringLiteral("/plain.txt")));
+        QCOMPARE(page.kind, EngineRecorder::Complete);
+        QVERIFY(page.anchors.isEmpty());
+
+        PageServer::Response image;
+        image.contentType = "image/png";
+        image.body = tinyPng;
+        m_site.route(QStringLiteral("/image.png"), image);
+        page = harvest(site(QStringLiteral("/image.png")));
+        QCOMPARE(page.kind, EngineRecorder::Complete);
+        QVERIFY(page.anchors.isEmpty());
+    }
+
+    void failedNavigationsNameTheirCauseAndHarvestNothing_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("mustMention");
+
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        const quint16 refused = closed.serverPort();
+        closed.close();
+        QTest::newRow("refused") << QStringLiteral("http://127.0.0.1:%1/").arg(refused)
+                                 << QStringLiteral("net::ERR_CONNECTION_REFUSED");
+        QTest::newRow("unresolvable host") << QStringLiteral("http://no-such-host.invalid/")
+                                           << QStringLiteral("net::ERR_NAME_NOT_RESOLVED");
+        QTest::newRow("unsafe port") << QStringLiteral("http://127.0.0.1:6000/") << QStringLiteral("net::ERR_UNSAFE_PORT");
+        QTest::newRow("empty error status") << QStringLiteral("/empty-500")
+                                            << QStringLiteral("net::ERR_HTTP_RESPONSE_CODE_FAILURE");
+        QTest::newRow("download") << QStringLiteral("/file.bin") << QStringLiteral("下载文件");
+    }
+
+    void failedNavigationsNameTheirCauseAndHarvestNothing()
+    {
+        QFETCH(QString, url);
+        QFETCH(QString, mustMention);
+        PageServer::Response empty500;
+        empty500.status = 500;
+        m_site.route(QStringLiteral("/empty-500"), empty500);
+        PageServer::Response download;
+        download.contentType = "application/octet-stream";
+        download.headers = {{"Content-Disposition", "attachment; filename=\"velmora-download-test.bin\""}};
+        download.body = QByteArray(4096, 'x');
+        m_site.route(QStringLiteral("/file.bin"), download);
+        if (url.startsWith(QLatin1Char('/')))
+            url = site(url);
+
+        m_rec->clear();
+        m_browser->navigate(url);
+        QTRY_VERIFY_WITH_TIMEOUT(m_rec->count(EngineRecorder::NavigateError) == 1, loadTimeout);
+        const auto error = m_rec->events.constFirst();
+        QCOMPARE(error.kind, EngineRecorder::NavigateError);
+        QCOMPARE(error.url, url);
+        QVERIFY2(error.reason.contains(mustMention), qPrintable(error.reason));
+        QVERIFY2(error.reason.contains(url), qPrintable(error.reason));
+        settle();
+        // Chromium's error page was not harvested: only the sentinel reported.
+        QCOMPARE(m_rec->topLevel().size(), 1);
+        QCOMPARE(m_rec->count(EngineRecorder::EngineError), 0);
+        // Downloads are denied, never written.
+        const QString profile = m_browser->profilePath();
+        QVERIFY(!QFileInfo::exists(profile + QStringLiteral("/Downloads/velmora-download-test.bin")));
+    }
+
+    void aStalledLoadNeverBlocksTheNextOne_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("response never ends") << "/stall/page";
+        QTest::newRow("subresource never ends") << "/stall/with-image";
+    }
+
+    void aStalledLoadNeverBlocksTheNextOne()
+    {
+        QFETCH(QString, path);
+        PageServer::Response neverEnds;
+        neverEnds.neverEnds = true;
+        neverEnds.body = "<html><body><a href=\"/partial\">partial</a>";
+        m_site.route(QStringLiteral("/stall/page"), neverEnds);
+        PageServer::Response image = neverEnds;
+        image.contentType = "image/png";
+        image.body = tinyPng.left(10);
+        m_site.route(QStringLiteral("/stall/image"), image);
+        m_site.route(QStringLiteral("/stall/with-image"), "<a href=\"/x\">x</a><img src=\"/stall/image\">");
+
+        m_rec->clear();
+        QSignalSpy requested(&m_site, &PageServer::requested);
+        m_browser->navigate(site(path));
+        QTRY_VERIFY_WITH_TIMEOUT(requested.count() > 0 && requested.constLast().constFirst().toString().startsWith("/stall/"),
+                                 loadTimeout);
+        if (path.endsWith(QLatin1String("with-image")))
+            QTRY_VERIFY_WITH_TIMEOUT(m_site.requests().contains(QStringLiteral("/stall/image")), loadTimeout);
+        settle();
+        // The stalled page never completed, and nothing went wrong.
+        QCOMPARE(m_rec->topLevel().size(), 1);
+        QCOMPARE(m_rec->events.size() - m_rec->frames().size(), 1);
+    }
+
+    void noTcpPortIsOpened()
+    {
+        harvest(site(QStringLiteral("/sentinel")));
+        const QList<int> pids = probe::processesOfProfile(m_browser->profilePath());
+        QVERIFY(pids.contains(int(m_browser->processId())));
+        QVERIFY(pids.size() > 1); // the renderers and helpers are found too
+        const QSet<quint64> ours = probe::socketInodesOf(pids);
+        QVERIFY(!ours.intersects(probe::listeningTcpInodes()));
+    }
+
+    void leavesNoProcessOrFolderBehind()
+    {
+        auto browser = std::make_unique<ChromiumBrowser>();
+        QSignalSpy ready(browser.get(), &ChromiumBrowser::ready);
+        browser->start();
+        QVERIFY(ready.wait(loadTimeout));
+        const QString profile = browser->profilePath();
+        const qint64 pid = browser->processId();
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(profile).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 07777, mode_t(0700));
+        QVERIFY(probe::isAlive(pid));
+        const QList<int> pids = probe::processesOfProfile(profile);
+        QVERIFY(!pids.isEmpty());
+
+        browser.reset();
+        QVERIFY(!probe::isAlive(pid));
+        QVERIFY(!QFileInfo::exists(profile));
+        QTRY_VERIFY_WITH_TIMEOUT(probe::processesOfProfile(profile).isEmpty(), 5000);
+    }
+
+    void missingChromiumIsReportedWithThePackageToInstall()
+    {
+        qputenv("VELMORA_CHROMIUM", "/nonexistent/velmora/chromium");
+        ChromiumBrowser browser;
+        EngineRecorder rec(&browser);
+        browser.navigate(site(QStringLiteral("/sentinel")));
+        qunsetenv("VELMORA_CHROMIUM");
+        QTRY_COMPARE_WITH_TIMEOUT(rec.count(EngineRecorder::EngineError), 1, loadTimeout);
+        QVERIFY(rec.lastReason().contains(QStringLiteral("/nonexistent/velmora/chromium")));
+        QVERIFY(rec.lastReason().contains(QStringLiteral("apt install chromium")));
+        QCOMPARE(browser.processId(), 0);
+    }
+
+    void cleanupTestCase()
+    {
+        m_rec.reset();
+        m_browser.reset();
+    }
+};
+
+QTEST_GUILESS_MAIN(ChromiumBrowserTest)
+#include "tst_chromium_browser.moc"
