@@ -1,12 +1,10 @@
+#include "app/localization.h"
 #include "app/main_window.h"
 #include "app/platform.h"
 #include "browser/chromium/chromium_browser.h"
 
 #include <QApplication>
 #include <QIcon>
-#include <QLibraryInfo>
-#include <QLocale>
-#include <QTranslator>
 
 #ifdef Q_OS_UNIX
 #include <QSocketNotifier>
@@ -48,12 +46,7 @@ int main(int argc, char *argv[])
     QApplication::setApplicationVersion(QStringLiteral("1.1"));
     QApplication::setDesktopFileName(QStringLiteral("velmora"));
 
-    // Chinese throughout, Qt's own dialogs included (是/否/确定/取消).
-    QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
-    QTranslator qtTranslator;
-    if (qtTranslator.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
-                          QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QApplication::installTranslator(&qtTranslator);
+    useChineseLocale(app);
 
     QIcon icon;
     for (int size : {16, 32, 48, 64})
