@@ -1,0 +1,168 @@
+// Finding Chromium, its command line and its profile folders.
+#include "browser/chromium/chromium_locator.h"
+#include "browser/chromium/command_line.h"
+#include "browser/chromium/profile_dir.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QString makeFile(const QString &path, bool executable)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return {};
+    file.write("#!/bin/sh\n");
+    file.close();
+    file.setPermissions(executable ? QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                   : QFile::ReadOwner | QFile::WriteOwner);
+    return path;
+}
+
+} // namespace
+
+class LaunchSetupTest final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void locatorPrefersTheOverrideThenFixedPathsThenPath()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QDir(dir.path()).mkpath(QStringLiteral("bin1"));
+        QDir(dir.path()).mkpath(QStringLiteral("bin2"));
+        const QString fixed = makeFile(dir.filePath(QStringLiteral("fixed-chromium")), true);
+        const QString onPathLater = makeFile(dir.filePath(QStringLiteral("bin2/chromium")), true);
+        const QString notExecutable = makeFile(dir.filePath(QStringLiteral("bin1/chromium")), false);
+        const QString secondName = makeFile(dir.filePath(QStringLiteral("bin1/google-chrome")), true);
+
+        LocatorInput input;
+        input.fixedPaths = {dir.filePath(QStringLiteral("absent")), fixed};
+        input.names = {QStringLiteral("chromium"), QStringLiteral("google-chrome")};
+        input.pathVariable = dir.filePath(QStringLiteral("bin1")) + QLatin1Char(':') + dir.filePath(QStringLiteral("bin2"));
+        QCOMPARE(locateChromium(input).executable, fixed);
+
+        // Names in order, each searched along the whole PATH; a file that is
+        // not executable does not count.
+        input.fixedPaths.clear();
+        QCOMPARE(locateChromium(input).executable, onPathLater);
+        input.names = {QStringLiteral("google-chrome"), QStringLiteral("chromium")};
+        QCOMPARE(locateChromium(input).executable, secondName);
+
+        input.override = onPathLater;
+        input.fixedPaths = {fixed};
+        QCOMPARE(locateChromium(input).executable, onPathLater);
+        QVERIFY(!notExecutable.isEmpty());
+    }
+
+    void locatorExplainsWhatIsWrong_data()
+    {
+        QTest::addColumn<QString>("override");
+        QTest::addColumn<QString>("mustMention");
+        QTest::newRow("nothing anywhere") << QString() << QStringLiteral("apt install chromium");
+        QTest::newRow("override missing") << QStringLiteral("missing") << QStringLiteral("不存在");
+        QTest::newRow("override not executable") << QStringLiteral("plain") << QStringLiteral("不是可执行文件");
+        QTest::newRow("override is a folder") << QStringLiteral(".") << QStringLiteral("不是可执行文件");
+    }
+
+    void locatorExplainsWhatIsWrong()
+    {
+        QFETCH(QString, override);
+        QFETCH(QString, mustMention);
+        QTemporaryDir dir;
+        makeFile(dir.filePath(QStringLiteral("plain")), false);
+        // An executable chromium on PATH must not rescue a bad override.
+        makeFile(dir.filePath(QStringLiteral("chromium")), true);
+        LocatorInput input;
+        input.override = override.isEmpty() ? QString() : QDir(dir.path()).filePath(override);
+        input.names = {QStringLiteral("chromium")};
+        input.pathVariable = override.isEmpty() ? dir.filePath(QStringLiteral("nowhere")) : dir.path();
+        const LocatorResult result = locateChromium(input);
+        QVERIFY(result.executable.isEmpty());
+        QVERIFY2(result.problem.contains(mustMention), qPrintable(result.problem));
+        QVERIFY2(result.problem.contains(QStringLiteral("chromium")), qPrintable(result.problem));
+    }
+
+    void commandLineKeepsTheSandboxUnlessRoot()
+    {
+        const QStringList user = chromiumArguments(QStringLiteral("/tmp/p"), false);
+        const QStringList root = chromiumArguments(QStringLiteral("/tmp/p"), true);
+        QVERIFY(!user.contains(QStringLiteral("--no-sandbox")));
+        QVERIFY(root.contains(QStringLiteral("--no-sandbox")));
+        for (const QStringList &args : {user, root}) {
+            QVERIFY(args.contains(QStringLiteral("--remote-debugging-pipe")));
+            QVERIFY(args.contains(QStringLiteral("--headless")));
+            QVERIFY(args.contains(QStringLiteral("--user-data-dir=/tmp/p")));
+            for (const QString &arg : args)
+                QVERIFY2(!arg.startsWith(QLatin1String("--remote-debugging-port")), qPrintable(arg));
+            QCOMPARE(args.constLast(), QStringLiteral("about:blank"));
+        }
+    }
+
+    void profileFolderIsPrivateLockedAndRemoved()
+    {
+        QTemporaryDir parent;
+        QString path;
+        {
+            ProfileDir profile;
+            QString error;
+            QVERIFY2(profile.create(parent.path(), &error), qPrintable(error));
+            path = profile.path();
+            QVERIFY(QFileInfo(path).fileName().startsWith(QLatin1String(ProfileDir::prefix)));
+            struct stat st {};
+            QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
+            QCOMPARE(st.st_mode & 07777, mode_t(0700));
+            // A second instance's sweep leaves a live folder alone.
+            QCOMPARE(ProfileDir::removeStale(parent.path()), 0);
+            QVERIFY(QFileInfo::exists(path));
+        }
+        QVERIFY(!QFileInfo::exists(path));
+    }
+
+    void staleSweepRemovesOnlyOurAbandonedFolders()
+    {
+        QTemporaryDir parent;
+        const QDir p(parent.path());
+        auto makeProfile = [&](const QString &name, bool withLock) {
+            p.mkpath(name);
+            if (withLock)
+                makeFile(p.filePath(name + QLatin1Char('/') + QLatin1String(ProfileDir::lockFileName)), false);
+            return p.filePath(name);
+        };
+        const QString abandoned = makeProfile(QStringLiteral("velmora-chromium-dead01"), true);
+        const QString held = makeProfile(QStringLiteral("velmora-chromium-live01"), true);
+        const QString foreignName = makeProfile(QStringLiteral("other-chromium-dead01"), true);
+        const QString fresh = makeProfile(QStringLiteral("velmora-chromium-new001"), false);
+        const QString notOurs = makeProfile(QStringLiteral("velmora-chromium-user01"), true);
+        QVERIFY(::chown(QFile::encodeName(notOurs).constData(), 65534, 65534) == 0 || ::geteuid() != 0);
+
+        const int lock = ::open(QFile::encodeName(held + QStringLiteral("/velmora.lock")).constData(), O_RDONLY | O_CLOEXEC);
+        QVERIFY(lock >= 0);
+        QCOMPARE(::flock(lock, LOCK_EX | LOCK_NB), 0);
+
+        const int removed = ProfileDir::removeStale(parent.path());
+        ::close(lock);
+        QVERIFY(!QFileInfo::exists(abandoned));
+        QVERIFY(QFileInfo::exists(held));
+        QVERIFY(QFileInfo::exists(foreignName));
+        // Just made by a starting instance that has not locked it yet.
+        QVERIFY(QFileInfo::exists(fresh));
+        if (::geteuid() == 0) {
+            QVERIFY(QFileInfo::exists(notOurs));
+            QCOMPARE(removed, 1);
+        }
+        QVERIFY(removed >= 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(LaunchSetupTest)
+#include "tst_launch_setup.moc"
