@@ -1,0 +1,166 @@
+#include "links/save_file.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStringEncoder>
+
+#include <algorithm>
+#include <cerrno>
+#include <numeric>
+
+namespace links {
+
+namespace {
+
+enum class Step { Create, Write, Replace };
+
+// Qt's own error strings are English strerror texts; the user reads Chinese.
+QString reasonForErrno(int error)
+{
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+        return QStringLiteral("所在的文件夹不存在");
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("没有写入这个位置的权限");
+    case EISDIR:
+        return QStringLiteral("已有同名的文件夹");
+    case ENOSPC:
+#ifdef EDQUOT
+    case EDQUOT:
+#endif
+        return QStringLiteral("磁盘空间不足");
+    case EROFS:
+        return QStringLiteral("磁盘是只读的");
+    case EFBIG:
+        return QStringLiteral("文件超过了允许的大小");
+    case ENAMETOOLONG:
+        return QStringLiteral("文件名太长");
+    case EMFILE:
+    case ENFILE:
+        return QStringLiteral("打开的文件太多");
+    case EIO:
+        return QStringLiteral("磁盘读写出错");
+    case EINVAL:
+        return QStringLiteral("文件名无效");
+    case EBUSY:
+    case ETXTBSY:
+        return QStringLiteral("文件正在被使用");
+    default:
+        return QStringLiteral("系统错误（错误码 %1）").arg(error);
+    }
+}
+
+// Where errno says nothing (Windows, where Qt calls Win32 directly), look at
+// the place itself.
+QString reasonFromPlace(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.isDir())
+        return reasonForErrno(EISDIR);
+    const QFileInfo folder(info.absolutePath());
+    if (!folder.isDir())
+        return reasonForErrno(ENOENT);
+    if (!folder.isWritable() || (info.exists() && !info.isWritable()))
+        return reasonForErrno(EACCES);
+    return QStringLiteral("原因不明");
+}
+
+QString failure(Step step, const QString &path, int error)
+{
+    QString operation;
+    switch (step) {
+    case Step::Create:
+        operation = QStringLiteral("无法创建文件“%1”");
+        break;
+    case Step::Write:
+        operation = QStringLiteral("无法写入文件“%1”");
+        break;
+    case Step::Replace:
+        operation = QStringLiteral("无法用新文件替换“%1”");
+        break;
+    }
+    const QString reason = error != 0 ? reasonForErrno(error) : reasonFromPlace(path);
+    return operation.arg(QDir::toNativeSeparators(path)) + QStringLiteral("：") + reason;
+}
+
+} // namespace
+
+QString withTxtSuffix(const QString &path)
+{
+    if (path.endsWith(QLatin1String(".txt"), Qt::CaseSensitive))
+        return path;
+    return path + QLatin1String(".txt");
+}
+
+bool regularFileExists(const QString &path)
+{
+    return !path.isEmpty() && QFileInfo(path).isFile();
+}
+
+QByteArray encodeLines(const QStringList &items)
+{
+    // ASCII is the same single byte in GB18030 and makes up nearly every
+    // address, so it is copied directly; only other items go through the
+    // encoder, which is many times slower.
+    QStringEncoder encoder("GB18030");
+    const qsizetype asciiSize = std::accumulate(items.cbegin(), items.cend(), qsizetype(0),
+                                                [](qsizetype sum, const QString &item) { return sum + item.size() + 2; });
+    QByteArray bytes(asciiSize, Qt::Uninitialized);
+    qsizetype used = 0;
+    const auto reserve = [&](qsizetype more) {
+        if (used + more > bytes.size())
+            bytes.resize(std::max(used + more, bytes.size() * 2));
+    };
+    for (const QString &item : items) {
+        const char16_t *text = QStringView(item).utf16();
+        const qsizetype length = item.size();
+        const bool ascii = std::all_of(text, text + length, [](char16_t c) { return c < 0x80; });
+        if (ascii) {
+            reserve(length + 2);
+            char *out = bytes.data() + used;
+            for (qsizetype i = 0; i < length; ++i)
+                out[i] = char(text[i]);
+            used += length;
+        } else {
+            reserve(encoder.requiredSpace(length) + 2);
+            used = encoder.appendToBuffer(bytes.data() + used, item) - bytes.constData();
+        }
+        bytes[used++] = '\r';
+        bytes[used++] = '\n';
+    }
+    bytes.truncate(used);
+    return bytes;
+}
+
+QString writeLinkFile(const QString &path, const QStringList &items)
+{
+    if (path.isEmpty())
+        return QStringLiteral("无法创建文件：没有给出文件名");
+
+    const QByteArray bytes = encodeLines(items);
+
+    QSaveFile file(path);
+    errno = 0;
+    if (!file.open(QIODevice::WriteOnly))
+        return failure(Step::Create, path, errno);
+
+    errno = 0;
+    if (file.write(bytes) != bytes.size()) {
+        const int error = errno;
+        file.cancelWriting();
+        return failure(Step::Write, path, error);
+    }
+
+    errno = 0;
+    if (!file.commit()) {
+        const int error = errno;
+        const Step step = file.error() == QFileDevice::RenameError ? Step::Replace : Step::Write;
+        return failure(step, path, error);
+    }
+    return {};
+}
+
+} // namespace links
