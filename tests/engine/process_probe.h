@@ -14,6 +14,7 @@ QList<int> processesOfProfile(const QString &profilePath);
 QSet<quint64> listeningTcpInodes();
 // Socket inodes held open by the given processes.
 QSet<quint64> socketInodesOf(const QList<int> &pids);
+// Running, as opposed to gone or a zombie.
 bool isAlive(qint64 pid);
 
 } // namespace probe

@@ -160,8 +160,8 @@ void ChromiumBrowser::launch()
     call(QStringLiteral("Target.setDiscoverTargets"), {{QStringLiteral("discover"), true}}, {}, {}, timeout);
     call(QStringLiteral("Target.getTargets"), {}, {},
          [this, launch](const QJsonObject &result, const CallError &error) {
-             if (launch != m_launch)
-                 return;
+             if (launch != m_launch || error.kind == CallError::Closed)
+                 return; // a lost connection is reported on its own
              if (error.kind == CallError::Timeout)
                  return onHang(error);
              if (error.isError())
@@ -202,11 +202,21 @@ void ChromiumBrowser::teardown()
     }
 }
 
-void ChromiumBrowser::onEngineLost(const QString &cause)
+void ChromiumBrowser::onEngineLost(const QString &lost)
 {
+    QString cause = lost;
     if (m_state == State::Stopped)
         return;
     const bool starting = m_state == State::Launching;
+    // The pipe often closes just before the process is gone: let it finish
+    // so its last words are in the message.
+    if (starting && m_process) {
+        m_process->disconnect(this); // its exited() must not report a second time
+        m_process->awaitExit(1000);
+        const QString exit = m_process->exitDescription();
+        if (!exit.isEmpty())
+            cause = exit;
+    }
     const QString tail = m_process ? m_process->stderrTail() : QString();
     teardown();
     if (starting) {
@@ -274,7 +284,7 @@ void ChromiumBrowser::beginNavigation(const QString &url)
     // is never left without a tab.
     call(QStringLiteral("Target.createTarget"), {{QStringLiteral("url"), QStringLiteral("about:blank")}}, {},
          [this, launch, generation, previous, url](const QJsonObject &result, const CallError &error) {
-             if (launch != m_launch)
+             if (launch != m_launch || error.kind == CallError::Closed)
                  return;
              if (!previous.isEmpty())
                  closeTarget(previous);
@@ -303,7 +313,7 @@ void ChromiumBrowser::prepareTab(const QString &targetId, int generation, const 
     call(QStringLiteral("Target.attachToTarget"),
          {{QStringLiteral("targetId"), targetId}, {QStringLiteral("flatten"), true}}, {},
          [this, launch, generation, targetId, url, timeout](const QJsonObject &result, const CallError &error) {
-             if (launch != m_launch)
+             if (launch != m_launch || error.kind == CallError::Closed)
                  return;
              if (error.kind == CallError::Timeout)
                  return onHang(error);
@@ -324,7 +334,7 @@ void ChromiumBrowser::prepareTab(const QString &targetId, int generation, const 
              };
              auto progress = std::make_shared<Progress>();
              auto finished = [this, launch, tab, progress, wantBinding, url] {
-                 if (launch != m_launch)
+                 if (launch != m_launch || progress->error.kind == CallError::Closed)
                      return;
                  if (progress->error.kind == CallError::Timeout)
                      return onHang(progress->error);

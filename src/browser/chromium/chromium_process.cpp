@@ -96,6 +96,9 @@ bool ChromiumProcess::start(const QString &executable, QString *error)
     const pid_t parentPid = ::getpid();
     // Runs in the child between fork and exec: async-signal-safe calls only.
     m_process.setChildProcessModifier([childIn, childOut, parentPid] {
+        // Its own process group, so stop() can end every helper Chromium
+        // spawned before the profile folder is removed.
+        ::setpgid(0, 0);
         ::dup2(childIn, 3);
         ::dup2(childOut, 4);
         ::close_range(5, ~0U, CLOSE_RANGE_CLOEXEC);
@@ -110,6 +113,7 @@ bool ChromiumProcess::start(const QString &executable, QString *error)
     m_stopping = false;
     m_reported = false;
     m_process.start(QIODevice::ReadOnly);
+    m_group = pid_t(m_process.processId());
     closeIfOpen(commands[0]);
     closeIfOpen(replies[1]);
 
@@ -133,15 +137,24 @@ void ChromiumProcess::onStderr()
     }
 }
 
-void ChromiumProcess::onFinished(int exitCode, QProcess::ExitStatus status)
+QString ChromiumProcess::exitDescription() const
+{
+    if (m_process.error() == QProcess::FailedToStart)
+        return QStringLiteral("无法运行 Chromium（%1）").arg(m_process.errorString());
+    if (m_process.state() != QProcess::NotRunning)
+        return {};
+    if (m_process.exitStatus() == QProcess::CrashExit)
+        return QStringLiteral("Chromium 意外终止");
+    return QStringLiteral("Chromium 已退出（退出码 %1）").arg(m_process.exitCode());
+}
+
+void ChromiumProcess::onFinished(int, QProcess::ExitStatus)
 {
     onStderr();
     if (m_stopping || m_reported)
         return;
     m_reported = true;
-    emit exited(status == QProcess::CrashExit
-                    ? QStringLiteral("Chromium 意外终止")
-                    : QStringLiteral("Chromium 已退出（退出码 %1）").arg(exitCode));
+    emit exited(exitDescription());
 }
 
 void ChromiumProcess::onError(QProcess::ProcessError error)
@@ -149,7 +162,14 @@ void ChromiumProcess::onError(QProcess::ProcessError error)
     if (error != QProcess::FailedToStart || m_stopping || m_reported)
         return;
     m_reported = true;
-    emit exited(QStringLiteral("无法运行 Chromium（%1）").arg(m_process.errorString()));
+    emit exited(exitDescription());
+}
+
+void ChromiumProcess::awaitExit(int ms)
+{
+    if (m_process.state() != QProcess::NotRunning)
+        m_process.waitForFinished(ms);
+    onStderr();
 }
 
 void ChromiumProcess::stop(int graceMs)
@@ -163,5 +183,10 @@ void ChromiumProcess::stop(int graceMs)
             m_process.waitForFinished(3000);
         }
     }
+    // Renderers and helpers may outlive a killed browser process for a
+    // moment and keep writing into the folder.
+    if (m_group > 0)
+        ::kill(-m_group, SIGKILL);
+    m_group = 0;
     m_profile.remove();
 }

@@ -6,6 +6,8 @@
 #include <QProcess>
 #include <QStringList>
 
+#include <sys/types.h>
+
 class Transport;
 
 // One Chromium process: its private profile folder, its DevTools pipes on
@@ -29,6 +31,10 @@ public:
     // The last lines Chromium printed on stderr, for failure messages.
     QString stderrTail() const { return m_stderrLines.join(QLatin1Char('\n')); }
 
+    // Waits up to ms for an exiting process to end, collecting its stderr.
+    void awaitExit(int ms);
+    // How the process ended, or empty while it runs.
+    QString exitDescription() const;
     // Waits up to graceMs for the process to leave by itself (after the caller
     // asked it to), then kills it; removes the profile folder. No exited().
     void stop(int graceMs);
@@ -47,6 +53,7 @@ private:
     Transport *m_transport = nullptr;
     QStringList m_stderrLines;
     QByteArray m_stderrPartial;
+    pid_t m_group = 0; // Chromium's process group
     bool m_stopping = false;
     bool m_reported = false;
 };

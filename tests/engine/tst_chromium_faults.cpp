@@ -1,0 +1,196 @@
+// The engine's faults: Chromium missing, unusable, dying, hanging, and the app
+// itself killed. Slow, so kept apart from the harvest tests.
+#include "browser/chromium/chromium_browser.h"
+#include "engine_recorder.h"
+#include "page_server.h"
+#include "process_probe.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <cstring>
+#include <iostream>
+
+namespace {
+constexpr int loadTimeout = 20000;
+} // namespace
+
+class ChromiumFaultTest final : public QObject
+{
+    Q_OBJECT
+
+private:
+    PageServer m_site;
+
+    static QString writeScript(const QTemporaryDir &dir, const QByteArray &body, bool executable)
+    {
+        const QString path = dir.filePath(QStringLiteral("fake-chromium"));
+        QFile file(path);
+        file.open(QIODevice::WriteOnly);
+        file.write(body);
+        file.close();
+        file.setPermissions(executable ? QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                       : QFile::ReadOwner | QFile::WriteOwner);
+        return path;
+    }
+
+    // The engine works again: a page loads and is harvested.
+    void expectWorkingExtraction(ChromiumBrowser &browser, EngineRecorder &rec)
+    {
+        rec.clear();
+        browser.navigate(m_site.url(QStringLiteral("/page")));
+        QTRY_VERIFY_WITH_TIMEOUT(!rec.topLevel().isEmpty(), loadTimeout);
+        QCOMPARE(rec.topLevel().constFirst().anchors, QStringList{m_site.url(QStringLiteral("/link"))});
+        QCOMPARE(rec.count(EngineRecorder::EngineError), 0);
+    }
+
+    static void startAndWait(ChromiumBrowser &browser)
+    {
+        QSignalSpy ready(&browser, &ChromiumBrowser::ready);
+        browser.start();
+        QVERIFY(ready.wait(loadTimeout));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_site.listen());
+        m_site.route(QStringLiteral("/page"), "<a href=\"/link\">link</a>");
+        PageServer::Response hanging;
+        hanging.neverEnds = true;
+        hanging.body = "<html><body>";
+        m_site.route(QStringLiteral("/hanging"), hanging);
+    }
+
+    void killedWhileIdle()
+    {
+        ChromiumBrowser browser;
+        EngineRecorder rec(&browser);
+        startAndWait(browser);
+        const qint64 first = browser.processId();
+        ::kill(pid_t(first), SIGKILL);
+        QTRY_COMPARE_WITH_TIMEOUT(rec.count(EngineRecorder::EngineError), 1, loadTimeout);
+        QVERIFY2(rec.lastReason().contains(QStringLiteral("下次提取时会自动重新启动")), qPrintable(rec.lastReason()));
+        expectWorkingExtraction(browser, rec);
+        QVERIFY(browser.processId() != first);
+    }
+
+    void killedDuringLoad()
+    {
+        ChromiumBrowser browser;
+        EngineRecorder rec(&browser);
+        startAndWait(browser);
+        QSignalSpy requested(&m_site, &PageServer::requested);
+        browser.navigate(m_site.url(QStringLiteral("/hanging")));
+        QVERIFY(requested.wait(loadTimeout));
+        const QString profile = browser.profilePath();
+        ::kill(pid_t(browser.processId()), SIGKILL);
+        QTRY_COMPARE_WITH_TIMEOUT(rec.count(EngineRecorder::EngineError), 1, loadTimeout);
+        QVERIFY(rec.lastReason().contains(QStringLiteral("Chromium")));
+        // The dead run's folder is gone and its helpers with it.
+        QVERIFY(!QFileInfo::exists(profile));
+        QTRY_VERIFY_WITH_TIMEOUT(probe::processesOfProfile(profile).isEmpty(), loadTimeout);
+        expectWorkingExtraction(browser, rec);
+    }
+
+    void hangingChromiumIsRestarted()
+    {
+        ChromiumOptions options;
+        options.callTimeoutMs = 1500;
+        ChromiumBrowser browser(options);
+        EngineRecorder rec(&browser);
+        startAndWait(browser);
+        const qint64 frozen = browser.processId();
+        ::kill(pid_t(frozen), SIGSTOP);
+        QSignalSpy ready(&browser, &ChromiumBrowser::ready);
+        browser.navigate(m_site.url(QStringLiteral("/page")));
+        QTRY_COMPARE_WITH_TIMEOUT(rec.count(EngineRecorder::EngineError), 1, loadTimeout);
+        QVERIFY2(rec.lastReason().contains(QStringLiteral("没有响应")), qPrintable(rec.lastReason()));
+        QVERIFY(!probe::isAlive(frozen));
+        // Restarted at once, without waiting for the next extraction.
+        QVERIFY(ready.wait(loadTimeout));
+        expectWorkingExtraction(browser, rec);
+    }
+
+    void unusableExecutables_data()
+    {
+        QTest::addColumn<QByteArray>("script");
+        QTest::addColumn<bool>("executable");
+        QTest::addColumn<QString>("mustMention");
+        QTest::newRow("not executable") << QByteArray("#!/bin/sh\n") << false << QStringLiteral("不是可执行文件");
+        QTest::newRow("exits at start") << QByteArray("#!/bin/sh\necho 'fatal: no display for you' >&2\nexit 3\n")
+                                        << true << QStringLiteral("fatal: no display for you");
+        QTest::newRow("cannot be executed") << QByteArray("\x7f" "ELF garbage") << true << QStringLiteral("无法运行");
+    }
+
+    void unusableExecutables()
+    {
+        QFETCH(QByteArray, script);
+        QFETCH(bool, executable);
+        QFETCH(QString, mustMention);
+        QTemporaryDir dir;
+        ChromiumOptions options;
+        options.executable = writeScript(dir, script, executable);
+        ChromiumBrowser browser(options);
+        EngineRecorder rec(&browser);
+        browser.navigate(m_site.url(QStringLiteral("/page")));
+        QTRY_COMPARE_WITH_TIMEOUT(rec.count(EngineRecorder::EngineError), 1, loadTimeout);
+        QVERIFY2(rec.lastReason().contains(mustMention), qPrintable(rec.lastReason()));
+        QCOMPARE(rec.topLevel().size(), 0);
+        // Each extraction tries again and says so again.
+        browser.navigate(m_site.url(QStringLiteral("/page")));
+        QTRY_COMPARE_WITH_TIMEOUT(rec.count(EngineRecorder::EngineError), 2, loadTimeout);
+        QCOMPARE(browser.processId(), 0);
+    }
+
+    void killedAppLeavesNoChromiumAndNextStartSweeps()
+    {
+        QProcess app;
+        app.setProgram(QCoreApplication::applicationFilePath());
+        app.setArguments({QStringLiteral("--run-engine")});
+        app.start();
+        QVERIFY(app.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(app.canReadLine(), loadTimeout);
+        const QList<QByteArray> line = app.readLine().trimmed().split(' ');
+        QCOMPARE(line.size(), 2);
+        const qint64 chromium = line.at(0).toLongLong();
+        const QString profile = QString::fromLocal8Bit(line.at(1));
+        QVERIFY(probe::isAlive(chromium));
+
+        app.kill(); // SIGKILL: no destructor runs
+        QVERIFY(app.waitForFinished());
+        QTRY_VERIFY_WITH_TIMEOUT(!probe::isAlive(chromium), loadTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(probe::processesOfProfile(profile).isEmpty(), loadTimeout);
+        QVERIFY(QFileInfo::exists(profile)); // nobody could remove it
+
+        ChromiumBrowser next;
+        startAndWait(next);
+        QVERIFY(!QFileInfo::exists(profile));
+        QVERIFY(QFileInfo::exists(next.profilePath()));
+    }
+};
+
+int main(int argc, char **argv)
+{
+    // Stands in for the app in killedAppLeavesNoChromiumAndNextStartSweeps.
+    if (argc > 1 && std::strcmp(argv[1], "--run-engine") == 0) {
+        QCoreApplication app(argc, argv);
+        ChromiumBrowser browser;
+        QObject::connect(&browser, &ChromiumBrowser::ready, [&browser] {
+            std::cout << browser.processId() << ' ' << browser.profilePath().toStdString() << std::endl;
+        });
+        browser.start();
+        return app.exec();
+    }
+    QCoreApplication app(argc, argv);
+    ChromiumFaultTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_chromium_faults.moc"
