@@ -1,10 +1,10 @@
 #include "links/remove_dups.h"
 
-#include <QHash>
-#include <QSet>
+#include <QHashFunctions>
 
 #include <array>
 #include <cstring>
+#include <vector>
 
 namespace links {
 
@@ -43,8 +43,6 @@ private:
     const char16_t *m_end;
 };
 
-// Hashes a stream of UTF-16 units four at a time. Its input is the folded
-// text, so texts that compare equal hash equal whatever path produced it.
 // Folds four ASCII units packed in a word at once: 'A'..'Z' gain 0x20. Each
 // 16-bit lane holds less than 0x80, so the additions never carry into the
 // next lane.
@@ -84,133 +82,184 @@ public:
     }
 
 private:
-    quint64 m_h = 0x243f6a8885a308d3ULL;
+    // Seeded per run, so a page cannot line its links up on one bucket.
+    quint64 m_h = 0x243f6a8885a308d3ULL ^ quint64(QHashSeed::globalSeed());
 };
 
-bool isAscii(QStringView text)
+constexpr quint64 nonAsciiBits = 0xff80ff80ff80ff80ULL;
+
+// Nearly every address: four units per step, no Unicode tables. Gives up,
+// returning false, at the first unit beyond ASCII.
+bool asciiFoldedHash(QStringView text, size_t &hash)
 {
-    char16_t bits = 0;
+    UnitHash hasher;
     const char16_t *units = text.utf16();
-    for (qsizetype i = 0; i < text.size(); ++i)
-        bits |= units[i];
-    return bits < 0x80;
+    const auto length = size_t(text.size());
+    size_t i = 0;
+    for (; i + 4 <= length; i += 4) {
+        const quint64 word = loadWord(units + i);
+        if (word & nonAsciiBits)
+            return false;
+        hasher.step(foldAsciiWord(word));
+    }
+    const quint64 word = loadWord(units + i, length - i);
+    if (word & nonAsciiBits)
+        return false;
+    hasher.step(foldAsciiWord(word));
+    hash = hasher.finish(length);
+    return true;
 }
 
-// An item as a key that ignores letter case; the hash is computed once.
-struct FoldedKey
+// Feeds the folded text through a word buffer, so the hash sees the same
+// stream as for an ASCII text that folds alike.
+size_t generalFoldedHash(QStringView text)
 {
-    explicit FoldedKey(QStringView text)
-        : text(text), ascii(isAscii(text)), hash(ascii ? asciiHash(text) : generalHash(text))
-    {
-    }
-
-    // Nearly every address: four units per step, no Unicode tables.
-    static size_t asciiHash(QStringView text)
-    {
-        UnitHash hasher;
-        const char16_t *units = text.utf16();
-        const auto length = size_t(text.size());
-        size_t i = 0;
-        for (; i + 4 <= length; i += 4)
-            hasher.step(foldAsciiWord(loadWord(units + i)));
-        hasher.step(foldAsciiWord(loadWord(units + i, length - i)));
-        return hasher.finish(length);
-    }
-
-    static size_t generalHash(QStringView text)
-    {
-        UnitHash hasher;
-        std::array<char16_t, 4> word{};
-        size_t filled = 0;
-        size_t length = 0;
-        const auto put = [&](char16_t unit) {
-            word[filled++] = unit;
-            ++length;
-            if (filled == 4) {
-                hasher.step(loadWord(word.data()));
-                filled = 0;
-            }
-        };
-        for (FoldedReader reader(text); !reader.atEnd();) {
-            const char32_t c = reader.next();
-            if (QChar::requiresSurrogates(c)) {
-                put(QChar::highSurrogate(c));
-                put(QChar::lowSurrogate(c));
-            } else {
-                put(char16_t(c));
-            }
+    UnitHash hasher;
+    std::array<char16_t, 4> word{};
+    size_t filled = 0;
+    size_t length = 0;
+    const auto put = [&](char16_t unit) {
+        word[filled++] = unit;
+        ++length;
+        if (filled == 4) {
+            hasher.step(loadWord(word.data()));
+            filled = 0;
         }
-        hasher.step(loadWord(word.data(), filled));
-        return hasher.finish(length);
+    };
+    for (FoldedReader reader(text); !reader.atEnd();) {
+        const char32_t c = reader.next();
+        if (QChar::requiresSurrogates(c)) {
+            put(QChar::highSurrogate(c));
+            put(QChar::lowSurrogate(c));
+        } else {
+            put(char16_t(c));
+        }
     }
+    hasher.step(loadWord(word.data(), filled));
+    return hasher.finish(length);
+}
 
-    friend bool operator==(const FoldedKey &a, const FoldedKey &b)
-    {
-        if (a.hash != b.hash)
+size_t foldedHash(QStringView text)
+{
+    size_t hash = 0;
+    return asciiFoldedHash(text, hash) ? hash : generalFoldedHash(text);
+}
+
+// 1 or 0 when two ASCII texts are known equal or not; -1 when either has a
+// unit beyond ASCII before a difference shows.
+int asciiFoldedEqual(QStringView a, QStringView b)
+{
+    const auto length = size_t(a.size());
+    size_t i = 0;
+    for (; i + 4 <= length; i += 4) {
+        const quint64 x = loadWord(a.utf16() + i);
+        const quint64 y = loadWord(b.utf16() + i);
+        if ((x | y) & nonAsciiBits)
+            return -1;
+        if (foldAsciiWord(x) != foldAsciiWord(y))
+            return 0;
+    }
+    const quint64 x = loadWord(a.utf16() + i, length - i);
+    const quint64 y = loadWord(b.utf16() + i, length - i);
+    if ((x | y) & nonAsciiBits)
+        return -1;
+    return foldAsciiWord(x) == foldAsciiWord(y) ? 1 : 0;
+}
+
+bool foldedEqual(QStringView a, QStringView b)
+{
+    if (a.size() == b.size()) {
+        const int ascii = asciiFoldedEqual(a, b);
+        if (ascii >= 0)
+            return ascii == 1;
+    }
+    // A text with other characters may still fold to ASCII (the Kelvin sign
+    // folds to k), so its length proves nothing; it takes the long way.
+    FoldedReader x(a);
+    FoldedReader y(b);
+    while (!x.atEnd() && !y.atEnd()) {
+        if (x.next() != y.next())
             return false;
-        if (a.ascii && b.ascii) {
-            if (a.text.size() != b.text.size())
-                return false;
-            const char16_t *x = a.text.utf16();
-            const char16_t *y = b.text.utf16();
-            const auto length = size_t(a.text.size());
-            size_t i = 0;
-            for (; i + 4 <= length; i += 4) {
-                if (foldAsciiWord(loadWord(x + i)) != foldAsciiWord(loadWord(y + i)))
-                    return false;
-            }
-            return foldAsciiWord(loadWord(x + i, length - i)) == foldAsciiWord(loadWord(y + i, length - i));
-        }
-        // A text with other characters may still fold to ASCII (the Kelvin
-        // sign folds to k), so mixed pairs take the long way.
-        FoldedReader x(a.text);
-        FoldedReader y(b.text);
-        while (!x.atEnd() && !y.atEnd()) {
-            if (x.next() != y.next())
-                return false;
-        }
-        return x.atEnd() && y.atEnd();
     }
+    return x.atEnd() && y.atEnd();
+}
 
-    friend size_t qHash(const FoldedKey &key, size_t seed) { return key.hash ^ seed; }
-
-    QStringView text;
-    bool ascii;
-    size_t hash;
-};
-
-template <typename Key>
-QList<qsizetype> repeats(const QStringList &items)
+size_t exactHash(QStringView text)
 {
-    QList<qsizetype> duplicates;
-    QSet<Key> seen;
-    seen.reserve(items.size());
-    for (qsizetype i = 0; i < items.size(); ++i) {
+    UnitHash hasher;
+    const char16_t *units = text.utf16();
+    const auto length = size_t(text.size());
+    size_t i = 0;
+    for (; i + 4 <= length; i += 4)
+        hasher.step(loadWord(units + i));
+    hasher.step(loadWord(units + i, length - i));
+    return hasher.finish(length);
+}
+
+void prefetch([[maybe_unused]] const void *address)
+{
 #if defined(__GNUC__)
-        // Every item lives in its own block of memory, and the scan waits on
-        // memory more than it computes: ask for items ahead early.
-        if (i + 8 < items.size()) {
-            const char16_t *ahead = QStringView(items.at(i + 8)).utf16();
-            __builtin_prefetch(ahead);
-            __builtin_prefetch(ahead + 32);
-        }
+    __builtin_prefetch(address);
 #endif
-        const qsizetype before = seen.size();
-        seen.insert(Key(items.at(i)));
-        if (seen.size() == before)
-            duplicates.append(i);
-    }
-    return duplicates;
 }
 
 } // namespace
 
+// Two passes, each fetching ahead of itself, because the work waits on memory
+// more than it computes: every item lives in a block of its own, and the
+// table is too big for the caches. A hash set of QString keys took three
+// times as long.
 QList<qsizetype> duplicateIndexes(const QStringList &items, int comptype)
 {
-    // The keys are views into items, which outlive the set.
-    if (comptype == 0)
-        return repeats<FoldedKey>(items);
-    return repeats<QStringView>(items);
+    const bool ignoreCase = comptype == 0;
+    const qsizetype count = items.size();
+    constexpr qsizetype ahead = 8;
+
+    std::vector<size_t> hashes(size_t(count), 0);
+    for (qsizetype i = 0; i < count; ++i) {
+        if (i + ahead < count) {
+            const char16_t *next = QStringView(items.at(i + ahead)).utf16();
+            prefetch(next);
+            prefetch(next + 32);
+        }
+        const QStringView text(items.at(i));
+        hashes[size_t(i)] = ignoreCase ? foldedHash(text) : exactHash(text);
+    }
+
+    // Open addressing, at most half full.
+    struct Slot
+    {
+        size_t hash;
+        qsizetype index; // -1: empty
+    };
+    size_t capacity = 16;
+    while (capacity < 2 * size_t(count))
+        capacity *= 2;
+    const size_t mask = capacity - 1;
+    std::vector<Slot> table(capacity, Slot{0, -1});
+
+    QList<qsizetype> duplicates;
+    for (qsizetype i = 0; i < count; ++i) {
+        if (i + ahead < count)
+            prefetch(&table[hashes[size_t(i + ahead)] & mask]);
+        const size_t hash = hashes[size_t(i)];
+        for (size_t at = hash & mask;; at = (at + 1) & mask) {
+            Slot &slot = table[at];
+            if (slot.index < 0) {
+                slot = Slot{hash, i};
+                break;
+            }
+            if (slot.hash == hash) {
+                const QStringView earlier(items.at(slot.index));
+                const QStringView text(items.at(i));
+                if (ignoreCase ? foldedEqual(earlier, text) : earlier == text) {
+                    duplicates.append(i);
+                    break;
+                }
+            }
+        }
+    }
+    return duplicates;
 }
 
 } // namespace links
