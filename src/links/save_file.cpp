@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <numeric>
 
 namespace links {
@@ -86,6 +87,31 @@ QString failure(Step step, const QString &path, int error)
     return operation.arg(QDir::toNativeSeparators(path)) + QStringLiteral("：") + reason;
 }
 
+// Writes text as single bytes to out when every unit is ASCII; out has room
+// for one byte per unit. Returns false, having written something or nothing,
+// at the first unit beyond ASCII.
+bool narrowAscii(QStringView text, char *out)
+{
+    const char16_t *units = text.utf16();
+    const auto length = size_t(text.size());
+    size_t i = 0;
+    for (; i + 4 <= length; i += 4) {
+        quint64 word;
+        std::memcpy(&word, units + i, sizeof word);
+        if (word & 0xff80ff80ff80ff80ULL)
+            return false;
+        const auto packed = quint32((word & 0xff) | ((word >> 8) & 0xff00) | ((word >> 16) & 0xff0000)
+                                    | ((word >> 24) & 0xff000000));
+        std::memcpy(out + i, &packed, sizeof packed);
+    }
+    for (; i < length; ++i) {
+        if (units[i] >= 0x80)
+            return false;
+        out[i] = char(units[i]);
+    }
+    return true;
+}
+
 } // namespace
 
 QString withTxtSuffix(const QString &path)
@@ -103,30 +129,27 @@ bool regularFileExists(const QString &path)
 QByteArray encodeLines(const QStringList &items)
 {
     // ASCII is the same single byte in GB18030 and makes up nearly every
-    // address, so it is copied directly; only other items go through the
-    // encoder, which is many times slower.
+    // address, so it is narrowed here four units at a time; only other items
+    // go through the encoder, which is many times slower.
     QStringEncoder encoder("GB18030");
     const qsizetype asciiSize = std::accumulate(items.cbegin(), items.cend(), qsizetype(0),
                                                 [](qsizetype sum, const QString &item) { return sum + item.size() + 2; });
     QByteArray bytes(asciiSize, Qt::Uninitialized);
     qsizetype used = 0;
-    const auto reserve = [&](qsizetype more) {
-        if (used + more > bytes.size())
-            bytes.resize(std::max(used + more, bytes.size() * 2));
-    };
-    for (const QString &item : items) {
-        const char16_t *text = QStringView(item).utf16();
-        const qsizetype length = item.size();
-        const bool ascii = std::all_of(text, text + length, [](char16_t c) { return c < 0x80; });
-        if (ascii) {
-            reserve(length + 2);
-            char *out = bytes.data() + used;
-            for (qsizetype i = 0; i < length; ++i)
-                out[i] = char(text[i]);
-            used += length;
-        } else {
-            reserve(encoder.requiredSpace(length) + 2);
+    for (qsizetype n = 0; n < items.size(); ++n) {
+#if defined(__GNUC__)
+        // Every item lives in its own block of memory: fetch ahead.
+        if (n + 8 < items.size())
+            __builtin_prefetch(QStringView(items.at(n + 8)).utf16());
+#endif
+        const QStringView item(items.at(n));
+        if (!narrowAscii(item, bytes.data() + used)) {
+            const qsizetype need = used + encoder.requiredSpace(item.size()) + 2;
+            if (need > bytes.size())
+                bytes.resize(std::max(need, bytes.size() * 2));
             used = encoder.appendToBuffer(bytes.data() + used, item) - bytes.constData();
+        } else {
+            used += item.size();
         }
         bytes[used++] = '\r';
         bytes[used++] = '\n';

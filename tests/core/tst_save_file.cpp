@@ -3,8 +3,10 @@
 #include <QDir>
 #include <QScopeGuard>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QStringDecoder>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -116,6 +118,7 @@ private Q_SLOTS:
     void onlyRegularFilesExist();
     void encodesLinesInGb18030WithCrLf();
     void keepsCharactersOutsideCodePage936();
+    void matchesPlainEncoderOnMixedItems();
     void writesExactBytesReplacingOldFile();
     void emptyListGivesEmptyFile();
 
@@ -208,6 +211,26 @@ void SaveFileTest::keepsCharactersOutsideCodePage936()
     QStringDecoder decoder("GB18030");
     QCOMPARE(QString(decoder.decode(bytes)), text);
     QVERIFY(!decoder.hasError());
+}
+
+// The ASCII shortcut must give exactly what encoding the whole text gives,
+// whatever the mix, length and position of other characters.
+void SaveFileTest::matchesPlainEncoderOnMixedItems()
+{
+    const QStringList pieces{"a", "Z", "7", "/", "%", "科", "丂", "é", "😀", " "};
+    QRandomGenerator rng(7);
+    QStringList items;
+    for (int i = 0; i < 3000; ++i) {
+        QString item;
+        const bool asciiOnly = rng.bounded(2) == 0;
+        for (int n = rng.bounded(24); n > 0; --n)
+            item += pieces.at(rng.bounded(asciiOnly ? 5 : pieces.size()));
+        items << item;
+    }
+    QStringEncoder encoder("GB18030");
+    const QByteArray expected = encoder.encode(items.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n"));
+    QVERIFY(!encoder.hasError());
+    QCOMPARE(links::encodeLines(items), expected);
 }
 
 void SaveFileTest::writesExactBytesReplacingOldFile()
