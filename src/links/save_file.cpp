@@ -25,7 +25,7 @@ QString reasonForErrno(int error)
         return QStringLiteral("所在的文件夹不存在");
     case EACCES:
     case EPERM:
-        return QStringLiteral("没有写入这个位置的权限");
+        return QStringLiteral("没有在这个文件夹里写入的权限");
     case EISDIR:
         return QStringLiteral("已有同名的文件夹");
     case ENOSPC:
@@ -54,9 +54,9 @@ QString reasonForErrno(int error)
     }
 }
 
-// Where errno says nothing (Windows, where Qt calls Win32 directly), look at
-// the place itself.
-QString reasonFromPlace(const QString &path)
+// Where errno says nothing (Windows, where Qt calls Win32 directly) or only
+// "permission denied", look at the place itself.
+QString reasonFromPlace(const QString &path, int error)
 {
     const QFileInfo info(path);
     if (info.isDir())
@@ -64,9 +64,13 @@ QString reasonFromPlace(const QString &path)
     const QFileInfo folder(info.absolutePath());
     if (!folder.isDir())
         return reasonForErrno(ENOENT);
-    if (!folder.isWritable() || (info.exists() && !info.isWritable()))
+    if (!folder.isWritable())
         return reasonForErrno(EACCES);
-    return QStringLiteral("原因不明");
+    // Replacing a file needs only the folder's permission; refusing one the
+    // user may not write is deliberate, and worth its own words.
+    if (info.exists() && !info.isWritable())
+        return QStringLiteral("文件是只读的");
+    return error != 0 ? reasonForErrno(error) : QStringLiteral("原因不明");
 }
 
 QString failure(Step step, const QString &path, int error)
@@ -83,7 +87,8 @@ QString failure(Step step, const QString &path, int error)
         operation = QStringLiteral("无法用新文件替换“%1”");
         break;
     }
-    const QString reason = error != 0 ? reasonForErrno(error) : reasonFromPlace(path);
+    const bool unclear = error == 0 || error == EACCES || error == EPERM;
+    const QString reason = unclear ? reasonFromPlace(path, error) : reasonForErrno(error);
     return operation.arg(QDir::toNativeSeparators(path)) + QStringLiteral("：") + reason;
 }
 

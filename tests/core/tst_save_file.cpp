@@ -288,7 +288,7 @@ void SaveFileTest::failsInReadOnlyFolder()
 
     const std::optional<QString> message = writeUnprivileged(file, {"http://a.cn/"});
     QVERIFY(message);
-    checkMessage(*message, file, QStringLiteral("没有写入"));
+    checkMessage(*message, file, QStringLiteral("没有在这个文件夹里写入的权限"));
     QCOMPARE(contents(file), QByteArray("old\r\n"));
     QCOMPARE(entries(m_dir->path()), QStringList{"links.txt"});
 }
@@ -305,7 +305,7 @@ void SaveFileTest::failsOnReadOnlyFile()
 
     const std::optional<QString> message = writeUnprivileged(file, {"http://a.cn/"});
     QVERIFY(message);
-    checkMessage(*message, file, QStringLiteral("没有写入"));
+    checkMessage(*message, file, QStringLiteral("文件是只读的"));
     QCOMPARE(contents(file), QByteArray("old\r\n"));
     QCOMPARE(entries(m_dir->path()), QStringList{"links.txt"});
 }
