@@ -22,13 +22,15 @@ void onTerminate(int)
 }
 
 // SIGTERM and SIGINT end the event loop normally, so the engine is shut down
-// and its profile folder removed, as at a normal close.
+// and its profile folder removed.
 void quitOnTerminate(QApplication &app)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
         return;
     auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, &QApplication::quit);
+    // exit(), not quit(): quit() closes the window first, and a close opens
+    // the vendor's page, which a signal from outside should not do.
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] { QApplication::exit(0); });
     struct sigaction action = {};
     action.sa_handler = onTerminate;
     sigemptyset(&action.sa_mask);
