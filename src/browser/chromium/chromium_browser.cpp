@@ -186,6 +186,8 @@ void ChromiumBrowser::teardown()
     ++m_launch;
     m_current.reset();
     m_spare.reset();
+    m_preparingSpare = false;
+    m_urlForSpare.clear();
     m_childSessions.clear();
     m_queuedUrl.clear();
     if (m_connection) {
@@ -269,6 +271,14 @@ void ChromiumBrowser::beginNavigation(const QString &url)
          },
          timeout);
 
+    if (!m_spare && m_preparingSpare) {
+        // Waiting for the tab already on its way beats opening a second one.
+        if (!previous.isEmpty())
+            closeTarget(previous);
+        m_urlForSpare = url;
+        return;
+    }
+    m_urlForSpare.clear();
     if (m_spare) {
         if (!previous.isEmpty())
             closeTarget(previous);
@@ -298,6 +308,30 @@ void ChromiumBrowser::beginNavigation(const QString &url)
              prepareTab(targetId, generation, url);
          },
          timeout);
+}
+
+void ChromiumBrowser::ensureSpare()
+{
+    // Opening and setting up a tab costs a few hundred milliseconds; do it
+    // while the user looks at the list, not after the next Enter.
+    if (m_state != State::Ready || m_spare || m_preparingSpare)
+        return;
+    m_preparingSpare = true;
+    const int launch = m_launch;
+    call(QStringLiteral("Target.createTarget"), {{QStringLiteral("url"), QStringLiteral("about:blank")}}, {},
+         [this, launch](const QJsonObject &result, const CallError &error) {
+             if (launch != m_launch)
+                 return;
+             if (error.isError()) {
+                 m_preparingSpare = false;
+                 // The next navigate opens its own tab; one already waiting does so now.
+                 if (!m_urlForSpare.isEmpty())
+                     beginNavigation(std::exchange(m_urlForSpare, QString()));
+                 return;
+             }
+             prepareTab(result.value(QLatin1String("targetId")).toString(), 0, {});
+         },
+         m_options.callTimeoutMs);
 }
 
 void ChromiumBrowser::closeTarget(const QString &targetId)
@@ -342,6 +376,12 @@ void ChromiumBrowser::prepareTab(const QString &targetId, int generation, const 
                      return failEngine(progress->error.message);
                  tab->useBinding = wantBinding && progress->bindingOk;
                  if (tab->generation == 0) {
+                     m_preparingSpare = false;
+                     if (!m_urlForSpare.isEmpty()) {
+                         // A navigate came while this tab was being set up.
+                         tab->generation = m_generation;
+                         return navigateTab(tab, std::exchange(m_urlForSpare, QString()));
+                     }
                      m_spare = tab;
                      if (m_state == State::Launching) {
                          m_state = State::Ready;
@@ -415,6 +455,7 @@ void ChromiumBrowser::navigateTab(const std::shared_ptr<Tab> &tab, const QString
              }
              // Whatever loads now is Chromium's error page: never harvest it.
              tab->failed = true;
+             ensureSpare();
              if (result.value(QLatin1String("isDownload")).toBool())
                  emit navigateError(url, downloadReason(url));
              else
@@ -587,4 +628,5 @@ void ChromiumBrowser::reportHarvest(const std::shared_ptr<Tab> &tab, const QJson
     for (const QJsonValue &link : array)
         links.append(link.toString());
     emit documentComplete(true, url, links);
+    ensureSpare();
 }

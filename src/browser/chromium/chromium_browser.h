@@ -88,6 +88,7 @@ private:
     void beginNavigation(const QString &url);
     void navigateTab(const std::shared_ptr<Tab> &tab, const QString &url);
     void closeTarget(const QString &targetId);
+    void ensureSpare();
 
     void onEvent(const QString &sessionId, const QString &method, const QJsonObject &params);
     void onAttached(const QString &parentSession, const QJsonObject &params);
@@ -108,5 +109,7 @@ private:
     QString m_queuedUrl;    // asked for while Chromium was starting
     std::shared_ptr<Tab> m_current;
     std::shared_ptr<Tab> m_spare;   // attached and set up, not yet navigated
+    bool m_preparingSpare = false;
+    QString m_urlForSpare;          // navigate waiting for the spare being prepared
     QHash<QString, QString> m_childSessions; // frame/worker session -> its tab's session
 };
