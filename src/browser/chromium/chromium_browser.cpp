@@ -167,7 +167,7 @@ void ChromiumBrowser::launch()
              if (error.isError())
                  return failEngine(error.message);
              const QJsonArray targets = result.value(QLatin1String("targetInfos")).toArray();
-             for (const QJsonValue &target : targets) {
+             for (const auto &target : targets) {
                  const QJsonObject info = target.toObject();
                  if (info.value(QLatin1String("type")).toString() == QLatin1String("page")) {
                      // The about:blank tab we started with becomes the first spare.
@@ -625,7 +625,7 @@ void ChromiumBrowser::reportHarvest(const std::shared_ptr<Tab> &tab, const QJson
     const QJsonArray array = value.value(QLatin1String("links")).toArray();
     QStringList links;
     links.reserve(array.size());
-    for (const QJsonValue &link : array)
+    for (const auto &link : array)
         links.append(link.toString());
     emit documentComplete(true, url, links);
     ensureSpare();

@@ -54,7 +54,7 @@ int DevToolsConnection::call(const QString &method, const QJsonObject &params,
         });
         pending.timer->start(timeoutMs);
     }
-    m_pending.insert(id, std::move(pending));
+    m_pending.insert(id, pending);
     m_transport->send(QJsonDocument(message).toJson(QJsonDocument::Compact));
     return id;
 }

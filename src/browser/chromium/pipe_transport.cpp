@@ -19,8 +19,8 @@ void setNonBlocking(int fd)
 
 // Bounds the work done per readable notification so a huge message does not
 // stall the event loop; the notifier fires again while data is left.
-constexpr qsizetype maxReadPerWakeup = 8 * 1024 * 1024;
-constexpr qsizetype readChunk = 256 * 1024;
+constexpr qsizetype maxReadPerWakeup = qsizetype(8) * 1024 * 1024;
+constexpr qsizetype readChunk = qsizetype(256) * 1024;
 
 } // namespace
 
