@@ -1,0 +1,190 @@
+#include "bare_client.h"
+
+#include "browser/chromium/chromium_locator.h"
+#include "browser/chromium/chromium_process.h"
+#include "browser/chromium/devtools_connection.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QJsonArray>
+#include <QTimer>
+
+namespace bench {
+
+namespace {
+
+constexpr int callTimeoutMs = 30000;
+constexpr int loadTimeoutMs = 180000;
+
+const QString hrefsExpression =
+    QStringLiteral("Array.from(document.getElementsByTagName('A'), a => String(a.href))");
+
+} // namespace
+
+BareChromium::BareChromium() = default;
+
+BareChromium::~BareChromium()
+{
+    if (m_connection && m_connection->isOpen())
+        m_connection->call(QStringLiteral("Browser.close"));
+    delete m_connection;
+    if (m_process)
+        m_process->stop(1000);
+}
+
+qint64 BareChromium::processId() const
+{
+    return m_process ? m_process->processId() : 0;
+}
+
+bool BareChromium::start(QString *error)
+{
+    const LocatorResult found = locateChromium(LocatorInput::systemInputs());
+    if (found.executable.isEmpty()) {
+        *error = found.problem;
+        return false;
+    }
+    m_process = std::make_unique<ChromiumProcess>();
+    if (!m_process->start(found.executable, error))
+        return false;
+    m_connection = new DevToolsConnection(m_process->transport(), this);
+    const auto targets = callAndWait(QStringLiteral("Target.getTargets"), {}, {}, error);
+    if (!targets)
+        return false;
+    // The tab Chromium starts with is the first one closed by openTab.
+    for (const QJsonValue &target : targets->value(QLatin1String("targetInfos")).toArray()) {
+        const QJsonObject info = target.toObject();
+        if (info.value(QLatin1String("type")).toString() == QLatin1String("page"))
+            m_targetId = info.value(QLatin1String("targetId")).toString();
+    }
+    return true;
+}
+
+std::optional<QJsonObject> BareChromium::callAndWait(const QString &method, const QJsonObject &params,
+                                                     const QString &sessionId, QString *error)
+{
+    if (!m_connection)
+        return std::nullopt;
+    QEventLoop loop;
+    std::optional<QJsonObject> answer;
+    m_connection->call(method, params, sessionId,
+                       [&](const QJsonObject &result, const CallError &callError) {
+                           if (callError.isError())
+                               *error = method + QStringLiteral(": ") + callError.message;
+                           else
+                               answer = result;
+                           loop.quit();
+                       },
+                       callTimeoutMs);
+    loop.exec();
+    return answer;
+}
+
+bool BareChromium::openTab(QString *visibility, QString *error)
+{
+    const auto created = callAndWait(QStringLiteral("Target.createTarget"),
+                                     {{QStringLiteral("url"), QStringLiteral("about:blank")}}, {}, error);
+    if (!created)
+        return false;
+    const QString previous = std::exchange(m_targetId, created->value(QLatin1String("targetId")).toString());
+    if (!previous.isEmpty()
+        && !callAndWait(QStringLiteral("Target.closeTarget"), {{QStringLiteral("targetId"), previous}}, {}, error))
+        return false;
+    const auto attached = callAndWait(QStringLiteral("Target.attachToTarget"),
+                                      {{QStringLiteral("targetId"), m_targetId}, {QStringLiteral("flatten"), true}},
+                                      {}, error);
+    if (!attached)
+        return false;
+    m_sessionId = attached->value(QLatin1String("sessionId")).toString();
+    if (!callAndWait(QStringLiteral("Page.enable"), {}, m_sessionId, error))
+        return false;
+    const auto state = callAndWait(QStringLiteral("Runtime.evaluate"),
+                                   {{QStringLiteral("expression"), QStringLiteral("document.visibilityState")},
+                                    {QStringLiteral("returnByValue"), true}},
+                                   m_sessionId, error);
+    if (!state)
+        return false;
+    *visibility = state->value(QLatin1String("result")).toObject().value(QLatin1String("value")).toString();
+    return true;
+}
+
+std::optional<double> BareChromium::harvest(const QString &url, int expected, QString *error)
+{
+    // Shared with the callbacks: a late answer may arrive after a timeout
+    // has already ended this measurement.
+    struct State
+    {
+        QEventLoop *loop = nullptr;
+        QElapsedTimer clock;
+        std::optional<double> elapsed;
+        bool navigated = false;
+        bool evaluating = false;
+        qsizetype count = -1;
+        QString error;
+        void finish(const QString &why = {})
+        {
+            if (!loop)
+                return;
+            error = why;
+            loop->quit();
+            loop = nullptr;
+        }
+    };
+    QEventLoop loop;
+    auto state = std::make_shared<State>();
+    state->loop = &loop;
+    const QString session = m_sessionId;
+
+    const auto onEvent = connect(m_connection, &DevToolsConnection::eventReceived, this,
+                                 [this, state, session](const QString &sessionId, const QString &method,
+                                                        const QJsonObject &) {
+        // A load event before the navigate's answer belongs to about:blank.
+        if (sessionId != session || method != QLatin1String("Page.loadEventFired") || !state->navigated
+            || state->evaluating)
+            return;
+        state->evaluating = true;
+        m_connection->call(QStringLiteral("Runtime.evaluate"),
+                           {{QStringLiteral("expression"), hrefsExpression}, {QStringLiteral("returnByValue"), true}},
+                           session,
+                           [state](const QJsonObject &result, const CallError &callError) {
+                               state->elapsed = double(state->clock.nsecsElapsed()) / 1e6;
+                               if (callError.isError())
+                                   return state->finish(QStringLiteral("Runtime.evaluate: ") + callError.message);
+                               state->count = result.value(QLatin1String("result"))
+                                                  .toObject()
+                                                  .value(QLatin1String("value"))
+                                                  .toArray()
+                                                  .size();
+                               state->finish();
+                           },
+                           callTimeoutMs);
+    });
+    QTimer::singleShot(loadTimeoutMs, &loop, [state] {
+        state->finish(QStringLiteral("no load event within %1 s").arg(loadTimeoutMs / 1000));
+    });
+
+    state->clock.start();
+    m_connection->call(QStringLiteral("Page.navigate"), {{QStringLiteral("url"), url}}, session,
+                       [state](const QJsonObject &result, const CallError &callError) {
+                           const QString failure = callError.isError()
+                                                       ? callError.message
+                                                       : result.value(QLatin1String("errorText")).toString();
+                           if (!failure.isEmpty())
+                               return state->finish(QStringLiteral("Page.navigate: ") + failure);
+                           state->navigated = true;
+                       });
+    loop.exec();
+    state->loop = nullptr;
+    disconnect(onEvent);
+    if (!state->error.isEmpty()) {
+        *error = state->error;
+        return std::nullopt;
+    }
+    if (state->count != expected) {
+        *error = QStringLiteral("the evaluate returned %1 links, not %2").arg(state->count).arg(expected);
+        return std::nullopt;
+    }
+    return state->elapsed;
+}
+
+} // namespace bench

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+class ChromiumProcess;
+class DevToolsConnection;
+
+namespace bench {
+
+// The baseline: a bare DevTools client on its own Chromium, launched by the
+// engine's process and connection classes but with none of its logic. One
+// tab at a time; each measurement is Page.navigate -> Page.loadEventFired ->
+// one Runtime.evaluate of every href in the page's own world.
+class BareChromium final : public QObject
+{
+    Q_OBJECT
+public:
+    BareChromium();
+    ~BareChromium() override;
+
+    bool start(QString *error);
+    qint64 processId() const;
+
+    // Opens a fresh foreground tab and closes the one before. *visibility is
+    // what the new tab's document reports (it must say "visible").
+    bool openTab(QString *visibility, QString *error);
+
+    // Loads url in the open tab; milliseconds from the navigate command to the
+    // evaluate's answer, after checking it holds expected links.
+    std::optional<double> harvest(const QString &url, int expected, QString *error);
+
+private:
+    std::optional<QJsonObject> callAndWait(const QString &method, const QJsonObject &params,
+                                           const QString &sessionId, QString *error);
+
+    std::unique_ptr<ChromiumProcess> m_process;
+    DevToolsConnection *m_connection = nullptr;
+    QString m_targetId;
+    QString m_sessionId;
+};
+
+} // namespace bench

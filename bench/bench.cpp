@@ -1,0 +1,80 @@
+#include "bench.h"
+
+#include <QMap>
+#include <QTextStream>
+
+#include <cstdio>
+
+namespace bench {
+
+QStringList rowNames()
+{
+    return {QStringLiteral("harvest-100k"),    QStringLiteral("harvest-baseline-100k"),
+            QStringLiteral("harvest-10k"),     QStringLiteral("harvest-baseline-10k"),
+            QStringLiteral("append-100k"),     QStringLiteral("dedupe-100k"),
+            QStringLiteral("dedupe-reference-32767"), QStringLiteral("save-100k"),
+            QStringLiteral("startup"),         QStringLiteral("memory-1m"),
+            QStringLiteral("memory-1m-list"),  QStringLiteral("chromium-memory"),
+            QStringLiteral("ui-stall-100k")};
+}
+
+Bench::Bench(const Options &options) : m_options(options) {}
+
+bool Bench::wanted(const QString &row) const
+{
+    return m_options.only.isEmpty() || m_options.only.contains(row);
+}
+
+void Bench::print(const RowResult &row)
+{
+    if (!row.error.isEmpty())
+        m_failed = true;
+    std::fputs(qPrintable(formatRow(row) + QLatin1Char('\n')), stdout);
+    std::fflush(stdout);
+}
+
+int Bench::run()
+{
+    if (!m_server.listen()) {
+        std::fputs("velmora-bench: the page server cannot listen on 127.0.0.1\n", stderr);
+        return 2;
+    }
+    std::fputs(qPrintable(headerLine() + QLatin1Char('\n')), stdout);
+    harvestRows();
+    listRows();
+    startupRow();
+    memoryRows();
+    chromiumMemoryRow();
+    uiStallRow();
+    return m_failed ? 1 : 0;
+}
+
+QString Bench::anchorsPage(const QString &consumer, int count)
+{
+    const QString path = QStringLiteral("/%1/a%2.html").arg(consumer).arg(count);
+    if (!m_routed.contains(path)) {
+        QByteArray html = PageServer::anchorsPage(count);
+        // The page tells the server whether it is shown: a hidden tab skips
+        // layout and paint, which would flatter the times. fetch() does not
+        // hold up the load event as an image would.
+        html.replace("</body>", "<script>fetch('seen?' + document.visibilityState);</script></body>");
+        m_server.route(path, html);
+        m_routed.append(path);
+    }
+    return m_server.url(path);
+}
+
+QString Bench::visibilitySeen(const QString &consumer) const
+{
+    const QString prefix = QStringLiteral("/%1/seen?").arg(consumer);
+    QMap<QString, int> states;
+    for (const QString &request : m_server.requests())
+        if (request.startsWith(prefix))
+            ++states[request.mid(prefix.size())];
+    QStringList parts;
+    for (auto it = states.cbegin(); it != states.cend(); ++it)
+        parts.append(QStringLiteral("%1 x%2").arg(it.key()).arg(it.value()));
+    return parts.isEmpty() ? QStringLiteral("no report") : parts.join(QStringLiteral(", "));
+}
+
+} // namespace bench

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "measure.h"
+#include "page_server.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace bench {
+
+struct Options
+{
+    int runs = 5;
+    QStringList only; // row names; empty runs them all
+    QString self;     // this program, re-run for the rows measured in a child process
+};
+
+// Every row, in the order they print.
+QStringList rowNames();
+
+// Runs the selected rows and prints one line for each.
+class Bench
+{
+public:
+    explicit Bench(const Options &options);
+    // 0 when every selected row could be measured.
+    int run();
+
+private:
+    bool wanted(const QString &row) const;
+    void print(const RowResult &row);
+
+    void harvestRows();
+    void uiStallRow();
+    void listRows();
+    void startupRow();
+    void memoryRows();
+    void chromiumMemoryRow();
+
+    // A page of count anchors, under a folder per consumer so the page's own
+    // report of its visibility can be told apart.
+    QString anchorsPage(const QString &consumer, int count);
+    // How the pages under consumer said they were shown: "visible x6".
+    QString visibilitySeen(const QString &consumer) const;
+
+    Options m_options;
+    PageServer m_server;
+    QStringList m_routed;
+    bool m_failed = false;
+};
+
+// The modes the benchmark re-runs itself in; return the process's exit code.
+int childMain(int argc, char *argv[]);
+
+} // namespace bench

@@ -1,0 +1,90 @@
+// velmora-bench: times the real window and engine against the targets of the
+// performance issue. Not a test: it prints one line per measurement.
+#include "bench.h"
+#include "proc_stats.h"
+
+#include "browser/chromium/chromium_locator.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QProcess>
+
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// The window needs no display: offscreen unless the caller chose a platform.
+void prepareEnvironment()
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+        const QByteArray runtime = QDir::tempPath().toLocal8Bit() + "/velmora-bench-runtime-"
+                                   + QByteArray::number(::getuid());
+        ::mkdir(runtime.constData(), 0700);
+        qputenv("XDG_RUNTIME_DIR", runtime);
+    }
+}
+
+QString chromiumVersion()
+{
+    const LocatorResult found = locateChromium(LocatorInput::systemInputs());
+    if (found.executable.isEmpty())
+        return QStringLiteral("Chromium not found");
+    QProcess process;
+    process.start(found.executable, {QStringLiteral("--version")});
+    if (!process.waitForFinished(20000))
+        return found.executable;
+    return QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
+}
+
+void usage(FILE *to)
+{
+    std::fputs("usage: velmora-bench [--runs N] [row...]\n"
+               "Runs every row, or only the rows named. Rows:\n",
+               to);
+    for (const QString &row : bench::rowNames())
+        std::fprintf(to, "  %s\n", qPrintable(row));
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    prepareEnvironment();
+    if (argc > 1 && std::strcmp(argv[1], "--child") == 0)
+        return bench::childMain(argc, argv);
+
+    bench::Options options;
+    for (int i = 1; i < argc; ++i) {
+        const QString arg = QString::fromLocal8Bit(argv[i]);
+        if (arg == QLatin1String("--runs") && i + 1 < argc) {
+            options.runs = QByteArray(argv[++i]).toInt();
+            if (options.runs < 1) {
+                std::fputs("velmora-bench: --runs needs a positive number\n", stderr);
+                return 2;
+            }
+        } else if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
+            usage(stdout);
+            return 0;
+        } else if (bench::rowNames().contains(arg)) {
+            options.only.append(arg);
+        } else {
+            std::fprintf(stderr, "velmora-bench: no row named %s\n", argv[i]);
+            usage(stderr);
+            return 2;
+        }
+    }
+
+    QApplication app(argc, argv);
+    options.self = QCoreApplication::applicationFilePath();
+    std::printf("velmora-bench on %s; %s; Qt %s; %s build; median of %d runs%s\n",
+                qPrintable(bench::proc::machineDescription()), qPrintable(chromiumVersion()), qVersion(),
+                VELMORA_BENCH_BUILD_TYPE, options.runs,
+                options.runs < 5 ? " (fewer than the 5 the targets ask for)" : "");
+    std::fflush(stdout);
+    return bench::Bench(options).run();
+}
