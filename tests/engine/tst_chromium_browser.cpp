@@ -119,6 +119,35 @@ private slots:
         QCOMPARE(harvest::keptAnchors(page.anchors, QStringLiteral("abc")), QStringList{"http://x.test/abc"});
     }
 
+    void bigHarvestsArriveWholeInOneReport()
+    {
+        // Far more text than one report part holds, with one address longer
+        // than a part by itself and characters JSON must escape: every link
+        // arrives, in order, in a single completion.
+        QByteArray html = "<body>";
+        QStringList expected;
+        for (int i = 0; i < 3000; ++i) {
+            const QString path = QStringLiteral("/p%1/").arg(i) + QString(400, QLatin1Char('x'))
+                                 + (i % 7 == 0 ? QStringLiteral("?q=(a)\\%E4%B8%AD") : QString());
+            if (i == 1500) {
+                const QString huge = QStringLiteral("/huge/") + QString(700 * 1024, QLatin1Char('y'));
+                html += "<a href=\"" + huge.toUtf8() + "\">h</a>";
+                expected.append(site(huge));
+            }
+            html += "<a href=\"" + path.toHtmlEscaped().toUtf8() + "\">" + QByteArray::number(i) + "</a>\n";
+            expected.append(site(path));
+        }
+        m_site.route(QStringLiteral("/big"), html);
+        const auto page = harvest(site(QStringLiteral("/big")));
+        QCOMPARE(page.kind, EngineRecorder::Complete);
+        QCOMPARE(page.anchors.size(), expected.size());
+        QCOMPARE(page.anchors.first(), expected.first());
+        QCOMPARE(page.anchors.at(1500).size(), expected.at(1500).size());
+        QCOMPARE(page.anchors, expected);
+        settle();
+        QCOMPARE(m_rec->count(EngineRecorder::Complete), 2); // the page once, then the sentinel
+    }
+
     void onlyTheTopLevelDocumentIsHarvested_data()
     {
         QTest::addColumn<QString>("path");

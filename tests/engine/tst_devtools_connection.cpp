@@ -305,6 +305,43 @@ private slots:
         transport.send("ignored once closed");
         ::close(fromUs[0]);
     }
+
+    void bufferedMessagesAreHandedOnOneTurnAtATime()
+    {
+        // Several big messages already in the pipe, then its end: each is
+        // handled in its own turn of the event loop, in order, and the close
+        // comes after the last, so a long harvest never freezes the window.
+        int toUs[2], fromUs[2];
+        QCOMPARE(::pipe2(toUs, O_CLOEXEC | O_NONBLOCK), 0);
+        QCOMPARE(::pipe2(fromUs, O_CLOEXEC), 0);
+        QVERIFY(::fcntl(toUs[1], F_SETPIPE_SZ, 1024 * 1024) >= 1024 * 1024);
+        QByteArray all;
+        for (char fill : {'a', 'b', 'c'})
+            all += QByteArray(300 * 1024, fill) + '\0';
+        QCOMPARE(::write(toUs[1], all.constData(), size_t(all.size())), ssize_t(all.size()));
+        ::close(toUs[1]);
+
+        PipeTransport transport(toUs[0], fromUs[1]);
+        QObject context;
+        QList<char> order;
+        QList<bool> turnedBefore;
+        bool turned = true;
+        bool closedAfterAll = false;
+        connect(&transport, &Transport::messageReceived, &context, [&](const QByteArray &message) {
+            order.append(message.at(0));
+            QCOMPARE(message.size(), 300 * 1024);
+            turnedBefore.append(turned);
+            turned = false;
+            QMetaObject::invokeMethod(&context, [&] { turned = true; }, Qt::QueuedConnection);
+        });
+        QSignalSpy closed(&transport, &Transport::closed);
+        connect(&transport, &Transport::closed, &context, [&] { closedAfterAll = order.size() == 3; });
+        QVERIFY(closed.wait(5000));
+        QCOMPARE(order, (QList<char>{'a', 'b', 'c'}));
+        QCOMPARE(turnedBefore, (QList<bool>{true, true, true}));
+        QVERIFY(closedAfterAll);
+        ::close(fromUs[0]);
+    }
 };
 
 QTEST_GUILESS_MAIN(DevToolsConnectionTest)

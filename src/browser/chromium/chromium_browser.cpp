@@ -18,6 +18,7 @@ using Callback = std::function<void(const QJsonObject &, const CallError &)>;
 const QString bindingName = QStringLiteral("__velmoraLinks");
 const QString harvestWorld = QStringLiteral("velmora-harvest");
 const QString evaluateWorld = QStringLiteral("velmora-evaluate");
+constexpr int harvestPartSize = 512 * 1024;
 
 // Harmless stand-ins rather than null: with null, the page's alert() throws
 // and the rest of that script block (often the one writing links) never runs.
@@ -37,15 +38,28 @@ const QString harvestExpression = QStringLiteral(
 // pageshow fires in the load task right after every load listener: anchors
 // those listeners add are included, and we skip the wait behind the first
 // layout that an evaluate sent after the load event would sit through.
+// The links go in parts of about 512 K UTF-16 units: each part is parsed in its
+// own turn of the window's event loop, and no message grows with the page.
 QString harvestScript()
 {
     return QStringLiteral("(function () {"
                           "if (window !== window.top) return;"
                           "window.addEventListener('pageshow', function () {"
-                          "window.%1(JSON.stringify(%2));"
+                          "var all = Array.from(document.getElementsByTagName('A'),"
+                          " function (a) { return String(a.href); });"
+                          "var parts = [], part = [], size = 0;"
+                          "for (var i = 0; i < all.length; ++i) {"
+                          "part.push(all[i]); size += all[i].length + 8;"
+                          "if (size >= %3) { parts.push(part); part = []; size = 0; }"
+                          "}"
+                          "if (part.length || !parts.length) parts.push(part);"
+                          "for (var p = 0; p < parts.length; ++p)"
+                          "window.%1(JSON.stringify({url: document.URL, part: p, parts: parts.length,"
+                          " links: parts[p]}));"
                           "});"
                           "})();")
-        .arg(bindingName, harvestExpression);
+        .arg(bindingName)
+        .arg(harvestPartSize);
 }
 
 QJsonObject autoAttachParams()
@@ -567,12 +581,27 @@ void ChromiumBrowser::onBindingCalled(const std::shared_ptr<Tab> &tab, const QJs
 {
     const QByteArray payload = params.value(QLatin1String("payload")).toString().toUtf8();
     QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(payload, &parseError);
-    if (!document.isObject()) {
-        qCWarning(lcChromium) << "unreadable harvest report:" << parseError.errorString();
+    const QJsonObject report = QJsonDocument::fromJson(payload, &parseError).object();
+    const int part = report.value(QLatin1String("part")).toInt(-1);
+    const int parts = report.value(QLatin1String("parts")).toInt(0);
+    const QString url = report.value(QLatin1String("url")).toString();
+    HarvestParts &pending = tab->harvest;
+    if (part == 0)
+        pending = HarvestParts{parts, 0, url, {}};
+    // Parts come in order, all of one document; anything else is not ours.
+    if (part < 0 || part != pending.next || parts != pending.parts || url != pending.url) {
+        qCWarning(lcChromium) << "unreadable harvest report:" << parseError.errorString() << part << parts;
+        pending = {};
         return;
     }
-    reportHarvest(tab, document.object());
+    const QJsonArray links = report.value(QLatin1String("links")).toArray();
+    pending.links.reserve(pending.links.size() + links.size());
+    for (const QJsonValue &link : links)
+        pending.links.append(link.toString());
+    if (++pending.next < parts)
+        return;
+    HarvestParts done = std::exchange(pending, {});
+    reportHarvest(tab, done.url, std::move(done.links));
 }
 
 void ChromiumBrowser::harvestByEvaluate(const std::shared_ptr<Tab> &tab)
@@ -606,27 +635,25 @@ void ChromiumBrowser::harvestByEvaluate(const std::shared_ptr<Tab> &tab)
                           return busy();
                       if (error.isError() || result.contains(QLatin1String("exceptionDetails")))
                           return;
-                      reportHarvest(tab, result.value(QLatin1String("result"))
-                                             .toObject()
-                                             .value(QLatin1String("value"))
-                                             .toObject());
+                      const QJsonObject value =
+                          result.value(QLatin1String("result")).toObject().value(QLatin1String("value")).toObject();
+                      const QJsonArray array = value.value(QLatin1String("links")).toArray();
+                      QStringList links;
+                      links.reserve(array.size());
+                      for (const QJsonValue &link : array)
+                          links.append(link.toString());
+                      reportHarvest(tab, value.value(QLatin1String("url")).toString(), std::move(links));
                   },
                   timeout);
          },
          timeout);
 }
 
-void ChromiumBrowser::reportHarvest(const std::shared_ptr<Tab> &tab, const QJsonObject &value)
+void ChromiumBrowser::reportHarvest(const std::shared_ptr<Tab> &tab, const QString &url, QStringList links)
 {
-    const QString url = value.value(QLatin1String("url")).toString();
     // Chromium's own error page is never a harvest.
     if (!tab->committed || tab->failed || url.startsWith(QLatin1String("chrome-error:")))
         return;
-    const QJsonArray array = value.value(QLatin1String("links")).toArray();
-    QStringList links;
-    links.reserve(array.size());
-    for (const auto &link : array)
-        links.append(link.toString());
     emit documentComplete(true, url, links);
     ensureSpare();
 }

@@ -6,6 +6,7 @@
 #include <QJsonObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -63,6 +64,14 @@ signals:
 private:
     enum class State { Stopped, Launching, Ready };
 
+    // A harvest arriving in parts.
+    struct HarvestParts
+    {
+        int parts = 0;
+        int next = 0;
+        QString url;
+        QStringList links;
+    };
     // A tab of ours and what we know of its documents.
     struct Tab
     {
@@ -71,6 +80,7 @@ private:
         QString url;           // as asked for
         QString topFrameId;
         QHash<QString, QString> childFrames; // frame id -> url
+        HarvestParts harvest;
         bool useBinding = false;
         bool committed = false; // Page.navigate answered: events now concern our page
         bool failed = false;    // navigation failed: what loads now is an error page
@@ -94,7 +104,7 @@ private:
     void onAttached(const QString &parentSession, const QJsonObject &params);
     void onBindingCalled(const std::shared_ptr<Tab> &tab, const QJsonObject &params);
     void harvestByEvaluate(const std::shared_ptr<Tab> &tab);
-    void reportHarvest(const std::shared_ptr<Tab> &tab, const QJsonObject &value);
+    void reportHarvest(const std::shared_ptr<Tab> &tab, const QString &url, QStringList links);
     std::shared_ptr<Tab> tabOfSession(const QString &sessionId) const;
 
     int call(const QString &method, const QJsonObject &params, const QString &sessionId,

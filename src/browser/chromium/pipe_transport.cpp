@@ -21,6 +21,7 @@ void setNonBlocking(int fd)
 // stall the event loop; the notifier fires again while data is left.
 constexpr qsizetype maxReadPerWakeup = qsizetype(8) * 1024 * 1024;
 constexpr qsizetype readChunk = qsizetype(256) * 1024;
+constexpr qsizetype maxDeliveryPerTurn = qsizetype(256) * 1024;
 
 } // namespace
 
@@ -87,9 +88,7 @@ void PipeTransport::onWritable()
 
 void PipeTransport::onReadable()
 {
-    QPointer<PipeTransport> self(this);
     qsizetype readThisTime = 0;
-    bool eof = false;
     while (readThisTime < maxReadPerWakeup) {
         const qsizetype old = m_readBuffer.size();
         m_readBuffer.resize(old + readChunk);
@@ -100,7 +99,9 @@ void PipeTransport::onReadable()
             continue;
         }
         if (n == 0) {
-            eof = true;
+            m_eof = true;
+            // A closed pipe stays readable: stop listening or it spins.
+            m_readNotifier->setEnabled(false);
             break;
         }
         if (errno == EINTR)
@@ -110,24 +111,44 @@ void PipeTransport::onReadable()
         fail(QStringLiteral("read: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
         return;
     }
+    if (!m_deliveryQueued)
+        deliver();
+}
 
+void PipeTransport::deliver()
+{
+    m_deliveryQueued = false;
+    if (!isOpen())
+        return;
+    QPointer<PipeTransport> self(this);
     qsizetype start = 0;
+    qsizetype delivered = 0;
     for (;;) {
-        const qsizetype nul = m_readBuffer.indexOf('\0', qMax(start, m_scanFrom));
-        if (nul < 0)
+        // Whoever handles a big message parses it on this thread: after a
+        // budget's worth, let the event loop run before the next one.
+        if (delivered >= maxDeliveryPerTurn) {
+            m_deliveryQueued = true;
+            QMetaObject::invokeMethod(this, &PipeTransport::deliver, Qt::QueuedConnection);
             break;
+        }
+        const qsizetype nul = m_readBuffer.indexOf('\0', qMax(start, m_scanFrom));
+        if (nul < 0) {
+            m_scanFrom = m_readBuffer.size();
+            break;
+        }
         const QByteArray message = m_readBuffer.mid(start, nul - start);
         start = nul + 1;
         m_scanFrom = start;
+        delivered += message.size();
         emit messageReceived(message);
         if (!self || !isOpen())
             return;
     }
-    if (start > 0)
+    if (start > 0) {
         m_readBuffer.remove(0, start);
-    m_scanFrom = m_readBuffer.size();
-
-    if (eof)
+        m_scanFrom -= start;
+    }
+    if (m_eof && !m_deliveryQueued)
         fail(QStringLiteral("end of file"));
 }
 
@@ -154,4 +175,6 @@ void PipeTransport::close()
     m_writeFd = -1;
     m_writeBuffer.clear();
     m_writeOffset = 0;
+    m_readBuffer.clear();
+    m_scanFrom = 0;
 }

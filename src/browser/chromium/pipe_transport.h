@@ -25,6 +25,8 @@ public:
 
 private:
     void onReadable();
+    // Hands complete messages on, a bounded amount per turn of the event loop.
+    void deliver();
     void onWritable();
     void flush();
     void fail(const QString &reason);
@@ -35,6 +37,8 @@ private:
     QSocketNotifier *m_writeNotifier = nullptr;
     QByteArray m_readBuffer;
     qsizetype m_scanFrom = 0; // no NUL before this offset of m_readBuffer
+    bool m_deliveryQueued = false;
+    bool m_eof = false;
     QByteArray m_writeBuffer;
     qsizetype m_writeOffset = 0;
 };
