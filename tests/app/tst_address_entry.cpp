@@ -8,6 +8,13 @@ const QString badPrefix = QString::fromUtf16(u"输入链接格式错误，应“
 const QString tooShort = QString::fromUtf16(u"输入链接错误！  ");
 const QString title = QString::fromUtf16(u"提示 ");
 
+// A literal with every unit kept, NULs included.
+template<std::size_t N>
+QString text(const char16_t (&units)[N])
+{
+    return QString::fromUtf16(units, qsizetype(N - 1));
+}
+
 // Types text as a user would: ASCII through key events, the rest through the
 // input method, which is how Chinese arrives.
 void type(QLineEdit *edit, const QString &text)
@@ -33,6 +40,8 @@ class AddressEntryTest : public QObject
 private slots:
     void addressIsTrimmedCheckedAndLoaded_data();
     void addressIsTrimmedCheckedAndLoaded();
+    void anyTextIsCheckedAndPassedOnVerbatim_data();
+    void anyTextIsCheckedAndPassedOnVerbatim();
     void trimmedTextIsWrittenBackBeforeTheMessage();
     void enterWithAnyModifiersExtracts_data();
     void enterWithAnyModifiersExtracts();
@@ -94,6 +103,73 @@ void AddressEntryTest::addressIsTrimmedCheckedAndLoaded()
     }
     QCOMPARE(w.browser->navigations, navigates ? QStringList{shown} : QStringList{});
     QCOMPARE(w.text3()->isVisible(), navigates);
+}
+
+void AddressEntryTest::anyTextIsCheckedAndPassedOnVerbatim_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("trimmed"); // Text1 afterwards, and what is loaded if anything
+    QTest::addColumn<QString>("message"); // empty: loaded
+
+    const QString megabyte(1024 * 1024, QLatin1Char('x'));
+    const QString http = QStringLiteral("http://");
+    const QString blanks = QString(512 * 1024, QChar(0x20)) + QString(512 * 1024, QChar(0x3000));
+    const QString emoji = text(u"\U0001F600"); // two UTF-16 units
+
+    QTest::newRow("1 MB without scheme") << megabyte << megabyte << badPrefix;
+    QTest::newRow("1 MB address") << http + megabyte << http + megabyte << QString();
+    QTest::newRow("1 MB of blanks around") << blanks + http + QStringLiteral("a.example/") + blanks
+                                           << http + QStringLiteral("a.example/") << QString();
+    QTest::newRow("1 MB of blanks alone") << blanks << QString() << badPrefix;
+    QTest::newRow("NUL inside") << text(u"http://a.example/\0b") << text(u"http://a.example/\0b") << QString();
+    QTest::newRow("NUL first") << text(u"\0http://a.example/") << text(u"\0http://a.example/") << badPrefix;
+    QTest::newRow("NULs make up the length") << text(u"http://\0\0\0\0\0\0") << text(u"http://\0\0\0\0\0\0")
+                                             << QString();
+    QTest::newRow("control characters inside") << text(u"http://a\x01b\x1f.example/\x7f\t\r\n")
+                                               << text(u"http://a\x01b\x1f.example/\x7f\t\r\n") << QString();
+    QTest::newRow("line break before the scheme") << text(u"\nhttp://a.example/") << text(u"\nhttp://a.example/")
+                                                  << badPrefix;
+    QTest::newRow("right-to-left override inside") << text(u"http://a.example/\u202Egnp.exe")
+                                                   << text(u"http://a.example/\u202Egnp.exe") << QString();
+    QTest::newRow("right-to-left mark before the scheme") << text(u"\u200Fhttp://a.example/")
+                                                          << text(u"\u200Fhttp://a.example/") << badPrefix;
+    QTest::newRow("no-break spaces are not blanks") << text(u"\u00A0http://a.example/")
+                                                    << text(u"\u00A0http://a.example/") << badPrefix;
+    QTest::newRow("emoji count two units, 13") << http + emoji + emoji + emoji << http + emoji + emoji + emoji
+                                               << QString();
+    QTest::newRow("emoji count two units, 12") << http + emoji + emoji + QLatin1Char('a')
+                                               << http + emoji + emoji + QLatin1Char('a') << tooShort;
+    QTest::newRow("lone surrogate") << text(u"http://a.example/") + QChar(0xD800)
+                                    << text(u"http://a.example/") + QChar(0xD800) << QString();
+}
+
+void AddressEntryTest::anyTextIsCheckedAndPassedOnVerbatim()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, trimmed);
+    QFETCH(QString, message);
+
+    WindowFixture w;
+    w.showAndActivate();
+    w.text1()->setText(typed);
+    QVERIFY(w.text1()->text() == typed); // the box keeps every character, whatever the length
+    QTest::keyClick(w.text1(), Qt::Key_Return);
+
+    // Compared without QCOMPARE, which would print a megabyte on failure.
+    QVERIFY2(w.text1()->text() == trimmed, qPrintable(QStringLiteral("%1 units").arg(w.text1()->text().size())));
+    if (message.isEmpty()) {
+        QVERIFY(w.platform.messages.isEmpty());
+        QCOMPARE(w.browser->navigations.size(), 1);
+        QVERIFY2(w.browser->navigations.constFirst() == trimmed,
+                 qPrintable(QStringLiteral("%1 units").arg(w.browser->navigations.constFirst().size())));
+        QVERIFY(w.text3()->isVisible());
+    } else {
+        QVERIFY(w.browser->navigations.isEmpty());
+        QCOMPARE(w.platform.messages.size(), 1);
+        QCOMPARE(w.platform.messages.constFirst().text, message);
+        QCOMPARE(w.platform.messages.constFirst().style, 48);
+        QVERIFY(!w.text3()->isVisible());
+    }
 }
 
 void AddressEntryTest::trimmedTextIsWrittenBackBeforeTheMessage()
