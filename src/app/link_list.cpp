@@ -28,13 +28,16 @@ QString LinkListModel::item(qsizetype row) const
     return row >= 0 && row < m_items.size() ? m_items.at(row) : QString();
 }
 
-void LinkListModel::append(const QStringList &items)
+void LinkListModel::append(QStringList items)
 {
     if (items.isEmpty())
         return;
     const auto first = int(m_items.size());
     beginInsertRows({}, first, first + int(items.size()) - 1);
-    m_items.append(items);
+    if (m_items.isEmpty())
+        m_items = std::move(items);
+    else
+        m_items.append(std::move(items));
     endInsertRows();
 }
 

@@ -21,7 +21,9 @@ public:
     // The text at row, or the empty text for a row out of range (-1 included).
     QString item(qsizetype row) const;
 
-    void append(const QStringList &items);
+    // Takes the items over: into an empty list without copying, otherwise
+    // moved in when nobody else shares them.
+    void append(QStringList items);
     void removeAt(qsizetype row);
     // rows must be ascending and in range.
     void removeRows(const QList<qsizetype> &rows);
