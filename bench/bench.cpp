@@ -64,6 +64,21 @@ QString Bench::anchorsPage(const QString &consumer, int count)
     return m_server.url(path);
 }
 
+QString Bench::scriptedAnchorsPage(const QString &consumer, int count)
+{
+    const QString path = QStringLiteral("/%1/s%2.html").arg(consumer).arg(count);
+    if (!m_routed.contains(path)) {
+        m_server.route(path, "<!DOCTYPE html><html><head><title>anchors</title></head><body><script>"
+                             "var box = document.createElement('div'); box.style.display = 'none';"
+                             "for (var i = 0; i < " + QByteArray::number(count) + "; ++i) {"
+                             "var a = document.createElement('a'); a.href = '/item/' + i; box.appendChild(a); }"
+                             "document.body.appendChild(box);"
+                             "</script></body></html>");
+        m_routed.append(path);
+    }
+    return m_server.url(path);
+}
+
 QString Bench::visibilitySeen(const QString &consumer) const
 {
     const QString prefix = QStringLiteral("/%1/seen?").arg(consumer);

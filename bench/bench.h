@@ -40,6 +40,9 @@ private:
     // A page of count anchors, under a folder per consumer so the page's own
     // report of its visibility can be told apart.
     QString anchorsPage(const QString &consumer, int count);
+    // A page whose script makes count anchors in a hidden box: a million
+    // anchors laid out as text take Chromium many minutes, this seconds.
+    QString scriptedAnchorsPage(const QString &consumer, int count);
     // How the pages under consumer said they were shown: "visible x6".
     QString visibilitySeen(const QString &consumer) const;
 

@@ -225,7 +225,7 @@ void Bench::memoryRows()
             continue;
         RowResult row{name, QStringLiteral("MB")};
         row.target = {Target::MedianAtMost, 250};
-        const QString url = throughEngine ? anchorsPage(QStringLiteral("big"), count) : QString();
+        const QString url = throughEngine ? scriptedAnchorsPage(QStringLiteral("big"), count) : QString();
         std::vector<double> current;
         for (int run = 0; run < m_options.runs && row.error.isEmpty(); ++run) {
             const ChildRun child = runChild(
@@ -242,7 +242,7 @@ void Bench::memoryRows()
             }
         }
         const auto summary = summarize(current);
-        row.note = (throughEngine ? QStringLiteral("peak RSS (VmHWM) of a process whose shown Form1 harvested a "
+        row.note = (throughEngine ? QStringLiteral("peak RSS (VmHWM) of a process whose shown Form1 harvested a script-built "
                                                    "%1-link page through ChromiumBrowser")
                                   : QStringLiteral("peak RSS (VmHWM) of a process whose shown Form1 had %1 links "
                                                    "appended directly"))
