@@ -52,7 +52,7 @@ bool BareChromium::start(QString *error)
     if (!targets)
         return false;
     // The tab Chromium starts with is the first one closed by openTab.
-    for (const QJsonValue &target : targets->value(QLatin1String("targetInfos")).toArray()) {
+    for (const auto &target : targets->value(QLatin1String("targetInfos")).toArray()) {
         const QJsonObject info = target.toObject();
         if (info.value(QLatin1String("type")).toString() == QLatin1String("page"))
             m_targetId = info.value(QLatin1String("targetId")).toString();

@@ -33,7 +33,7 @@ void Bench::print(const RowResult &row)
     std::fflush(stdout);
 }
 
-int Bench::run()
+int Bench::runRows()
 {
     if (!m_server.listen()) {
         std::fputs("velmora-bench: the page server cannot listen on 127.0.0.1\n", stderr);

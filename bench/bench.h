@@ -24,7 +24,7 @@ class Bench
 public:
     explicit Bench(const Options &options);
     // 0 when every selected row could be measured.
-    int run();
+    int runRows();
 
 private:
     bool wanted(const QString &row) const;

@@ -86,5 +86,5 @@ int main(int argc, char *argv[])
                 VELMORA_BENCH_BUILD_TYPE, options.runs,
                 options.runs < 5 ? " (fewer than the 5 the targets ask for)" : "");
     std::fflush(stdout);
-    return bench::Bench(options).run();
+    return bench::Bench(options).runRows();
 }

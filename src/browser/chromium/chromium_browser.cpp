@@ -596,7 +596,7 @@ void ChromiumBrowser::onBindingCalled(const std::shared_ptr<Tab> &tab, const QJs
     }
     const QJsonArray links = report.value(QLatin1String("links")).toArray();
     pending.links.reserve(pending.links.size() + links.size());
-    for (const QJsonValue &link : links)
+    for (const auto &link : links)
         pending.links.append(link.toString());
     if (++pending.next < parts)
         return;
@@ -640,7 +640,7 @@ void ChromiumBrowser::harvestByEvaluate(const std::shared_ptr<Tab> &tab)
                       const QJsonArray array = value.value(QLatin1String("links")).toArray();
                       QStringList links;
                       links.reserve(array.size());
-                      for (const QJsonValue &link : array)
+                      for (const auto &link : array)
                           links.append(link.toString());
                       reportHarvest(tab, value.value(QLatin1String("url")).toString(), std::move(links));
                   },
