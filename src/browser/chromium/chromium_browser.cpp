@@ -8,6 +8,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLoggingCategory>
+#include <QTimer>
 
 Q_LOGGING_CATEGORY(lcChromium, "velmora.chromium", QtWarningMsg)
 
@@ -19,6 +20,10 @@ const QString bindingName = QStringLiteral("__velmoraLinks");
 const QString harvestWorld = QStringLiteral("velmora-harvest");
 const QString evaluateWorld = QStringLiteral("velmora-evaluate");
 constexpr int harvestPartSize = 512 * 1024;
+
+// How long a tab being left gets to reach about:blank before it is closed as
+// it is; far more than a healthy page needs.
+constexpr int retireWaitMs = 2000;
 
 // Harmless stand-ins rather than null: with null, the page's alert() throws
 // and the rest of that script block (often the one writing links) never runs.
@@ -203,6 +208,7 @@ void ChromiumBrowser::teardown()
     m_preparingSpare = false;
     m_urlForSpare.clear();
     m_childSessions.clear();
+    m_retiring.clear();
     m_queuedUrl.clear();
     if (m_connection) {
         m_connection->disconnect(this);
@@ -268,12 +274,10 @@ void ChromiumBrowser::beginNavigation(const QString &url)
     const int generation = ++m_generation;
     const int launch = m_launch;
     const int timeout = m_options.callTimeoutMs;
-    QString previous;
-    if (m_current) {
-        previous = m_current->targetId;
-        const QString session = m_current->sessionId;
+    std::shared_ptr<Tab> previous = std::move(m_current);
+    if (previous) {
+        const QString session = previous->sessionId;
         m_childSessions.removeIf([&session](auto it) { return it.value() == session; });
-        m_current.reset();
     }
 
     // Page.navigate itself has no limit (a page may load for ever); this cheap
@@ -287,15 +291,15 @@ void ChromiumBrowser::beginNavigation(const QString &url)
 
     if (!m_spare && m_preparingSpare) {
         // Waiting for the tab already on its way beats opening a second one.
-        if (!previous.isEmpty())
-            closeTarget(previous);
+        if (previous)
+            retireTab(previous);
         m_urlForSpare = url;
         return;
     }
     m_urlForSpare.clear();
     if (m_spare) {
-        if (!previous.isEmpty())
-            closeTarget(previous);
+        if (previous)
+            retireTab(previous);
         std::shared_ptr<Tab> tab = std::move(m_spare);
         tab->generation = generation;
         navigateTab(tab, url);
@@ -310,8 +314,8 @@ void ChromiumBrowser::beginNavigation(const QString &url)
          [this, launch, generation, previous, url](const QJsonObject &result, const CallError &error) {
              if (launch != m_launch || error.kind == CallError::Closed)
                  return;
-             if (!previous.isEmpty())
-                 closeTarget(previous);
+             if (previous)
+                 retireTab(previous);
              if (error.kind == CallError::Timeout)
                  return onHang(error);
              if (error.isError())
@@ -346,6 +350,45 @@ void ChromiumBrowser::ensureSpare()
              prepareTab(result.value(QLatin1String("targetId")).toString(), 0, {});
          },
          m_options.callTimeoutMs);
+}
+
+void ChromiumBrowser::retireTab(const std::shared_ptr<Tab> &tab)
+{
+    // Closing a tab while a cross-site frame in it waits on a dialog crashes
+    // Chromium (a frame calling prompt() in a loop does it every time). The
+    // tab leaves its page for about:blank first, which takes the frames down
+    // safely, and is closed once about:blank has loaded; a page too busy to
+    // be left is closed as it is when the wait is over.
+    const int launch = m_launch;
+    const QString session = tab->sessionId;
+    m_retiring.insert(session, {tab->targetId, false});
+    call(QStringLiteral("Page.navigate"), {{QStringLiteral("url"), QStringLiteral("about:blank")}}, session,
+         [this, launch, session](const QJsonObject &, const CallError &error) {
+             if (launch != m_launch)
+                 return;
+             const auto it = m_retiring.find(session);
+             if (it == m_retiring.end())
+                 return;
+             if (error.isError())
+                 return finishRetiring(session);
+             // Load events from now on are about:blank's, not the old page's.
+             it->leaving = true;
+         },
+         retireWaitMs);
+    QTimer::singleShot(retireWaitMs, this, [this, launch, session] {
+        if (launch == m_launch)
+            finishRetiring(session);
+    });
+}
+
+void ChromiumBrowser::finishRetiring(const QString &sessionId)
+{
+    const auto it = m_retiring.constFind(sessionId);
+    if (it == m_retiring.cend())
+        return;
+    const QString targetId = it->targetId;
+    m_retiring.erase(it);
+    closeTarget(targetId);
 }
 
 void ChromiumBrowser::closeTarget(const QString &targetId)
@@ -498,6 +541,8 @@ void ChromiumBrowser::onEvent(const QString &sessionId, const QString &method, c
              timeout);
         return;
     }
+    if (method == QLatin1String("Page.loadEventFired") && m_retiring.value(sessionId).leaving)
+        return finishRetiring(sessionId);
     if (method == QLatin1String("Target.attachedToTarget"))
         return onAttached(sessionId, params);
     if (method == QLatin1String("Target.detachedFromTarget")) {

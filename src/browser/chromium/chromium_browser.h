@@ -56,6 +56,9 @@ public:
     // none); for tests and the benchmark.
     qint64 processId() const;
     QString profilePath() const;
+    // The DevTools connection while Chromium runs, else null; lets tests ask
+    // Chromium itself what it holds (its targets, for one).
+    DevToolsConnection *connection() const { return m_connection; }
 
 signals:
     // Chromium is up and attached; a navigate now starts loading at once.
@@ -97,6 +100,8 @@ private:
     void prepareTab(const QString &targetId, int generation, const QString &url);
     void beginNavigation(const QString &url);
     void navigateTab(const std::shared_ptr<Tab> &tab, const QString &url);
+    void retireTab(const std::shared_ptr<Tab> &tab);
+    void finishRetiring(const QString &sessionId);
     void closeTarget(const QString &targetId);
     void ensureSpare();
 
@@ -122,4 +127,11 @@ private:
     bool m_preparingSpare = false;
     QString m_urlForSpare;          // navigate waiting for the spare being prepared
     QHash<QString, QString> m_childSessions; // frame/worker session -> its tab's session
+    // Tabs on their way out, by session: closed once they have left their page.
+    struct Retiring
+    {
+        QString targetId;
+        bool leaving = false; // Page.navigate to about:blank has been answered
+    };
+    QHash<QString, Retiring> m_retiring;
 };
