@@ -2,6 +2,23 @@
 
 #include <QMouseEvent>
 
+namespace {
+
+// The most of an item the list shows: far more than any screen is wide.
+// Painting is laid out over the whole text, and a page of 100 KB addresses
+// held the window for most of a second at every paint. The item stays whole.
+constexpr qsizetype shownUnits = 2048;
+
+QString shown(const QString &item)
+{
+    if (item.size() <= shownUnits)
+        return item;
+    // Never leave half a surrogate pair at the cut.
+    return item.left(item.at(shownUnits - 1).isHighSurrogate() ? shownUnits - 1 : shownUnits);
+}
+
+} // namespace
+
 int LinkListModel::rowCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : int(m_items.size());
@@ -12,7 +29,7 @@ QVariant LinkListModel::data(const QModelIndex &index, int role) const
     if (!index.isValid() || index.row() >= m_items.size())
         return {};
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
-        return m_items.at(index.row());
+        return shown(m_items.at(index.row()));
     return {};
 }
 

@@ -47,6 +47,7 @@ private slots:
     void rightClickAfterDeletionFillsFromItemUnderPointer();
     void popupCommandWorksOnTheItemRightClicked();
     void leftReleaseNeverOpensMenu();
+    void longItemsAreShownInPartButCopiedWhole();
 
 private:
     std::unique_ptr<WindowFixture> w;
@@ -148,4 +149,38 @@ void ListPointerTest::leftReleaseNeverOpensMenu()
 }
 
 QTEST_MAIN(ListPointerTest)
+void ListPointerTest::longItemsAreShownInPartButCopiedWhole()
+{
+    const QString huge = QStringLiteral("http://a.example/") + QString(100 * 1024, QLatin1Char('h'));
+    // Emoji shifted by one unit each time: wherever the list cuts, one of
+    // the three puts a surrogate pair across the cut.
+    QStringList shifted;
+    for (const QString &pad : {QString(), QStringLiteral("y"), QStringLiteral("yy")}) {
+        QString item = QStringLiteral("http://b.example/") + pad;
+        while (item.size() < 8192)
+            item += QString::fromUtf16(u"\U0001F600x");
+        shifted.append(item);
+    }
+    const QString shortOne = QStringLiteral("http://c.example/");
+    w->list1()->links()->append(QStringList{huge} + shifted + QStringList{shortOne});
+
+    const QAbstractItemModel *model = w->list1()->model();
+    for (int row = 0; row < 4; ++row) {
+        const QString item = w->list1()->links()->item(row);
+        for (int role : {int(Qt::DisplayRole), int(Qt::ToolTipRole)}) {
+            const QString shown = model->data(model->index(row, 0), role).toString();
+            // Wider than any screen, far shorter than the item, and its start.
+            QVERIFY2(shown.size() >= 1000 && shown.size() <= 4096, qPrintable(QString::number(shown.size())));
+            QVERIFY(item.startsWith(shown));
+            QVERIFY(!shown.back().isHighSurrogate());
+        }
+    }
+    QCOMPARE(model->data(model->index(4, 0)).toString(), shortOne);
+
+    // The item itself is whole: a click copies all of it.
+    QTest::mouseClick(viewport(), Qt::LeftButton, {}, itemCentre(w->list1(), 0));
+    QVERIFY(w->text1()->text() == huge);
+    QVERIFY(w->items().constFirst() == huge);
+}
+
 #include "tst_list_pointer.moc"
