@@ -21,6 +21,7 @@ QString explanation(const QString &code)
         {QStringLiteral("ERR_ADDRESS_UNREACHABLE"), QStringLiteral("无法到达该地址")},
         {QStringLiteral("ERR_INTERNET_DISCONNECTED"), QStringLiteral("网络未连接")},
         {QStringLiteral("ERR_TOO_MANY_REDIRECTS"), QStringLiteral("网页重定向次数过多")},
+        {QStringLiteral("ERR_UNSAFE_REDIRECT"), QStringLiteral("网页重定向到了不允许打开的地址（如本机文件）")},
         {QStringLiteral("ERR_INVALID_RESPONSE"), QStringLiteral("服务器的响应无效")},
         {QStringLiteral("ERR_INVALID_HTTP_RESPONSE"), QStringLiteral("服务器的响应不是有效的 HTTP")},
         {QStringLiteral("ERR_BLOCKED_BY_RESPONSE"), QStringLiteral("服务器的响应头禁止显示该网页")},

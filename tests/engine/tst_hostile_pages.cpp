@@ -1,0 +1,542 @@
+// Pages that fight back, against real Chromium: dialogs that never stop,
+// popups, pages that reload themselves for ever, odd targets and odd
+// addresses. Each ends in a harvest or a clean report, Chromium is never
+// restarted, and the next extraction works at once.
+#include "browser/chromium/chromium_browser.h"
+#include "browser/chromium/devtools_connection.h"
+#include "engine_recorder.h"
+#include "page_server.h"
+#include "process_probe.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+constexpr int loadTimeout = 30000;
+// From asking for the next page to its harvest, after a hostile one. A
+// healthy recovery takes well under a second; the bound leaves room for a
+// loaded machine, not for waiting on the hostile page.
+constexpr int recoverTimeout = 10000;
+
+// Holds what an asynchronous DevTools call answered, for as long as needed.
+// Helpers check with QVERIFY too; a failure there must end the test function.
+#define CHECKED(call)                                                                                                  \
+    do {                                                                                                               \
+        call;                                                                                                          \
+        if (QTest::currentTestFailed())                                                                                \
+            return;                                                                                                    \
+    } while (false)
+
+struct Answer
+{
+    bool done = false;
+    QJsonObject result;
+    CallError error;
+};
+
+} // namespace
+
+class HostilePagesTest final : public QObject
+{
+    Q_OBJECT
+
+private:
+    PageServer m_site;  // 127.0.0.1
+    PageServer m_other; // reached as "localhost": another site, its frames run in another process
+    std::unique_ptr<ChromiumBrowser> m_browser;
+    std::unique_ptr<EngineRecorder> m_rec;
+    qint64 m_pid = 0; // the Chromium every case must leave running
+    QList<QJsonObject> m_dialogs;      // Page.javascriptDialogOpening params, in order
+    QList<QJsonObject> m_createdPages; // Target.targetCreated infos of type page
+
+    QString site(const QString &path) const { return m_site.url(path); }
+    QString other(const QString &path) const { return m_other.url(path, QStringLiteral("localhost")); }
+
+    void startBrowser()
+    {
+        m_rec.reset();
+        m_browser = std::make_unique<ChromiumBrowser>();
+        m_rec = std::make_unique<EngineRecorder>(m_browser.get());
+        QSignalSpy ready(m_browser.get(), &ChromiumBrowser::ready);
+        m_browser->start();
+        QVERIFY2(ready.wait(loadTimeout), qPrintable(m_rec->lastReason()));
+        m_pid = m_browser->processId();
+        // What Chromium tells the engine, seen from the side.
+        connect(m_browser->connection(), &DevToolsConnection::eventReceived, this,
+                [this](const QString &, const QString &method, const QJsonObject &params) {
+                    if (method == QLatin1String("Page.javascriptDialogOpening"))
+                        m_dialogs.append(params);
+                    const QJsonObject info = params.value(QLatin1String("targetInfo")).toObject();
+                    if (method == QLatin1String("Target.targetCreated")
+                        && info.value(QLatin1String("type")).toString() == QLatin1String("page"))
+                        m_createdPages.append(info);
+                });
+    }
+
+    // One DevTools call on the engine's own connection, waited for.
+    void ask(const QString &method, const QJsonObject &params, const QString &session, Answer &answer)
+    {
+        auto shared = std::make_shared<Answer>();
+        m_browser->connection()->call(
+            method, params, session,
+            [shared](const QJsonObject &result, const CallError &error) {
+                *shared = {true, result, error};
+            },
+            5000);
+        QTRY_VERIFY_WITH_TIMEOUT(shared->done, 6000);
+        answer = *shared;
+        QVERIFY2(!answer.error.isError(), qPrintable(answer.error.message));
+    }
+
+    // Chromium's own list of its tabs.
+    void pageTargets(QList<QJsonObject> &pages)
+    {
+        Answer answer;
+        CHECKED(ask(QStringLiteral("Target.getTargets"), {}, {}, answer));
+        pages.clear();
+        const QJsonArray infos = answer.result.value(QLatin1String("targetInfos")).toArray();
+        for (const auto &value : infos) {
+            const QJsonObject info = value.toObject();
+            if (info.value(QLatin1String("type")).toString() == QLatin1String("page"))
+                pages.append(info);
+        }
+    }
+
+    // Waits until no tab shows an address containing part, nor was opened by
+    // a page, and only the engine's own two (current and spare) are left.
+    void expectOnlyOurTabs(const QString &part)
+    {
+        QList<QJsonObject> pages;
+        QString offending;
+        QElapsedTimer clock;
+        clock.start();
+        for (;;) {
+            pageTargets(pages);
+            offending.clear();
+            for (const QJsonObject &page : std::as_const(pages)) {
+                if (page.value(QLatin1String("url")).toString().contains(part)
+                    || page.contains(QLatin1String("openerId")))
+                    offending = page.value(QLatin1String("url")).toString();
+            }
+            if ((offending.isEmpty() && pages.size() <= 2) || clock.elapsed() > recoverTimeout)
+                break;
+            QTest::qWait(100);
+        }
+        QVERIFY2(offending.isEmpty(), qPrintable(QStringLiteral("still open: ") + offending));
+        QVERIFY2(pages.size() <= 2, qPrintable(QString::number(pages.size())));
+    }
+
+    // The tab showing url, attached to with a session of our own (the
+    // engine ignores sessions it did not open).
+    void attachTo(const QString &url, QString &session)
+    {
+        QList<QJsonObject> pages;
+        pageTargets(pages);
+        QString targetId;
+        for (const QJsonObject &page : std::as_const(pages)) {
+            if (page.value(QLatin1String("url")).toString() == url)
+                targetId = page.value(QLatin1String("targetId")).toString();
+        }
+        QVERIFY2(!targetId.isEmpty(), qPrintable(url));
+        Answer answer;
+        CHECKED(ask(QStringLiteral("Target.attachToTarget"),
+                    {{QStringLiteral("targetId"), targetId}, {QStringLiteral("flatten"), true}}, {}, answer));
+        session = answer.result.value(QLatin1String("sessionId")).toString();
+        QVERIFY(!session.isEmpty());
+    }
+
+    // As a click would: the page gets a user gesture for this one script.
+    void runWithGesture(const QString &session, const QString &script)
+    {
+        Answer answer;
+        CHECKED(ask(QStringLiteral("Runtime.evaluate"),
+                    {{QStringLiteral("expression"), script}, {QStringLiteral("userGesture"), true}}, session, answer));
+    }
+
+    // The next extraction after a hostile page: it must be harvested at once,
+    // on the same Chromium. Reports how long it took.
+    void recover(const QString &what)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        const qsizetype before = m_rec->topLevel().size();
+        m_browser->navigate(site(QStringLiteral("/sentinel")));
+        QTRY_VERIFY_WITH_TIMEOUT(m_rec->topLevel().size() > before
+                                     && m_rec->topLevel().constLast().url == site(QStringLiteral("/sentinel")),
+                                 recoverTimeout);
+        qInfo("%s | next extraction harvested %lld ms after it was asked for", qPrintable(what), clock.elapsed());
+        QCOMPARE(m_rec->topLevel().constLast().anchors, QStringList{site(QStringLiteral("/s"))});
+        QCOMPARE(m_rec->count(EngineRecorder::EngineError), 0);
+        QCOMPARE(m_browser->processId(), m_pid); // never crashed, never restarted
+    }
+
+    // A page that asks the server for path synchronously, then runs script:
+    // once path is requested, script is running.
+    static QByteArray signalThenRun(const QByteArray &path, const QByteArray &script)
+    {
+        return "<script>var x = new XMLHttpRequest(); x.open('GET', '" + path + "', false); x.send();</script>"
+               "<script>" + script + "</script>";
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_site.listen());
+        QVERIFY(m_other.listen());
+        m_site.route(QStringLiteral("/sentinel"), "<a href=\"/s\">s</a>");
+        startBrowser();
+    }
+
+    void init()
+    {
+        // A case that broke Chromium must not take the others down with it.
+        if (!m_browser->isReady() || !probe::isAlive(m_pid))
+            startBrowser();
+        m_rec->clear();
+        m_dialogs.clear();
+        m_createdPages.clear();
+    }
+
+    void dialogLoopsNeverHoldTheNextExtraction_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("running"); // requested once the loop runs
+        QTest::addColumn<int>("dialogsSeen"); // answered dialogs to wait for first
+
+        // alert and confirm are harmless stand-ins, so these loops only spin.
+        m_site.route(QStringLiteral("/loop/alert"),
+                     "<a href=\"/a\">a</a>" + signalThenRun("/loop/alert/running", "while (true) alert('x');"));
+        m_site.route(QStringLiteral("/loop/fresh-confirm"),
+                     "<a href=\"/a\">a</a>"
+                         + signalThenRun("/loop/fresh-confirm/running",
+                                         "var f = document.createElement('iframe'); document.body.appendChild(f);"
+                                         "var ask = f.contentWindow.confirm; while (true) ask('x');"));
+        // prompt is a real dialog each time, answered over DevTools.
+        m_site.route(QStringLiteral("/loop/prompt"),
+                     "<a href=\"/a\">a</a>" + signalThenRun("/loop/prompt/running", "while (true) prompt('x');"));
+        m_other.route(QStringLiteral("/loop/frame"), signalThenRun("/loop/frame/running", "while (true) prompt('x');"));
+        m_site.route(QStringLiteral("/loop/cross-site-prompt"),
+                     "<a href=\"/a\">a</a><iframe src=\"" + other(QStringLiteral("/loop/frame")).toUtf8()
+                         + "\"></iframe>");
+
+        QTest::newRow("alert loop") << "/loop/alert" << "/loop/alert/running" << 0;
+        QTest::newRow("confirm loop through a fresh frame") << "/loop/fresh-confirm"
+                                                            << "/loop/fresh-confirm/running" << 0;
+        QTest::newRow("prompt loop") << "/loop/prompt" << "/loop/prompt/running" << 20;
+        QTest::newRow("prompt loop in a cross-site frame") << "/loop/cross-site-prompt" << "/loop/frame/running" << 20;
+    }
+
+    void dialogLoopsNeverHoldTheNextExtraction()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, running);
+        QFETCH(int, dialogsSeen);
+
+        m_browser->navigate(site(path));
+        QTRY_VERIFY_WITH_TIMEOUT(m_site.requests().contains(running) || m_other.requests().contains(running),
+                                 loadTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(m_dialogs.size() >= dialogsSeen, loadTimeout);
+        // The page never finishes: nothing is harvested, nothing is reported.
+        QVERIFY(m_rec->topLevel().isEmpty());
+        QCOMPARE(m_rec->count(EngineRecorder::NavigateError), 0);
+
+        CHECKED(recover(QStringLiteral("%1 | never finishes, nothing reported").arg(QString::fromLatin1(QTest::currentDataTag()))));
+        CHECKED(expectOnlyOurTabs(QStringLiteral("/loop/")));
+        // Closing the wrong way brings Chromium down a second or so after the
+        // tab is gone: the one after next must still find it running.
+        QTest::qWait(2000);
+        CHECKED(recover(QStringLiteral("%1 | the extraction after").arg(QString::fromLatin1(QTest::currentDataTag()))));
+    }
+
+    void dialogsFromTimersAreAnsweredWhileTheHarvestGoesOn()
+    {
+        // Headless Chromium runs a tab's timers about once a second, so a few
+        // rounds are enough: each holds a prompt answered over DevTools.
+        auto ticking = [](int rounds) {
+            const QByteArray n = QByteArray::number(rounds);
+            return "<script>var n = 0; setInterval(function () {"
+                   "  alert('a'); confirm('c'); prompt('p');"
+                   "  if (++n == " + n + ") fetch('/timers/" + n + "');"
+                   "}, 5);</script>";
+        };
+        m_other.route(QStringLiteral("/timers/frame"), ticking(3));
+        m_site.route(QStringLiteral("/timers/page"), ticking(5) + "<a href=\"/timers/link\">t</a>"
+                                                         "<iframe src=\"" + other(QStringLiteral("/timers/frame")).toUtf8()
+                                                         + "\"></iframe>");
+        m_browser->navigate(site(QStringLiteral("/timers/page")));
+        QTRY_VERIFY_WITH_TIMEOUT(!m_rec->topLevel().isEmpty(), loadTimeout);
+        QCOMPARE(m_rec->topLevel().constFirst().anchors, QStringList{site(QStringLiteral("/timers/link"))});
+        // Rounds of prompts answered in the page and in the cross-site frame,
+        // after the harvest as before it.
+        QTRY_VERIFY_WITH_TIMEOUT(m_site.requests().contains(QStringLiteral("/timers/5")), loadTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(m_other.requests().contains(QStringLiteral("/timers/3")), loadTimeout);
+        QVERIFY(m_dialogs.size() >= 8); // the prompts; alert and confirm are stand-ins
+        QCOMPARE(m_rec->count(EngineRecorder::EngineError), 0);
+        QCOMPARE(m_rec->topLevel().size(), 1);
+
+        CHECKED(recover(QStringLiteral("dialogs from setInterval, page and cross-site frame | harvested, dialogs answered")));
+        CHECKED(expectOnlyOurTabs(QStringLiteral("/timers/")));
+    }
+
+    void beforeUnloadWithConfirmNeverHoldsThePage()
+    {
+        m_site.route(QStringLiteral("/leave"),
+                     "<a href=\"/leave/link\">l</a><script>"
+                     "window.onbeforeunload = function (e) {"
+                     "  confirm('really?'); e.preventDefault(); e.returnValue = 'stay'; return 'stay'; };"
+                     "</script>");
+        m_site.route(QStringLiteral("/leave/next"), "<a href=\"/leave/next-link\">n</a>");
+        m_browser->navigate(site(QStringLiteral("/leave")));
+        QTRY_VERIFY_WITH_TIMEOUT(!m_rec->topLevel().isEmpty(), loadTimeout);
+        QCOMPARE(m_rec->topLevel().constFirst().anchors, QStringList{site(QStringLiteral("/leave/link"))});
+        // Chromium asks before leaving only a page the user has touched: a
+        // click that also sends the page on.
+        QString session;
+        CHECKED(attachTo(site(QStringLiteral("/leave")), session));
+        CHECKED(runWithGesture(session, QStringLiteral("setTimeout(function () { location.href = '/leave/next'; }, 0); 1")));
+        QTRY_COMPARE_WITH_TIMEOUT(m_rec->topLevel().size(), 2, loadTimeout);
+        QCOMPARE(m_rec->topLevel().constLast().anchors, QStringList{site(QStringLiteral("/leave/next-link"))});
+        QVERIFY(std::any_of(m_dialogs.cbegin(), m_dialogs.cend(), [](const QJsonObject &dialog) {
+            return dialog.value(QLatin1String("type")).toString() == QLatin1String("beforeunload");
+        }));
+        Answer detached;
+        CHECKED(ask(QStringLiteral("Target.detachFromTarget"), {{QStringLiteral("sessionId"), session}}, {}, detached));
+
+        CHECKED(recover(QStringLiteral("confirm() in onbeforeunload | leaving asked, allowed, next page harvested")));
+        CHECKED(expectOnlyOurTabs(QStringLiteral("/leave")));
+    }
+
+    void popupsLeaveNoTabBehind()
+    {
+        const QByteArray open = "function tryOpen(url, mark) {"
+                                "  if (!window.open(url)) {"
+                                "    var a = document.createElement('a'); a.href = mark; document.body.appendChild(a); } }";
+        m_other.route(QStringLiteral("/popup/frame"), "<body><script>" + open + "tryOpen('/popup/from-frame', '#');</script>");
+        m_site.route(QStringLiteral("/popups.html"),
+                     "<body><a href=\"/popup/link\">p</a><script>" + open
+                         + "tryOpen('/popup/during', '/popup/blocked-during');"
+                           "addEventListener('load', function () { tryOpen('/popup/on-load', '/popup/blocked-on-load'); });"
+                           "</script><iframe src=\"" + other(QStringLiteral("/popup/frame")).toUtf8() + "\"></iframe>");
+        m_browser->navigate(site(QStringLiteral("/popups.html")));
+        QTRY_VERIFY_WITH_TIMEOUT(!m_rec->topLevel().isEmpty(), loadTimeout);
+        QVERIFY(m_rec->topLevel().constFirst().anchors.startsWith(site(QStringLiteral("/popup/link"))));
+        CHECKED(expectOnlyOurTabs(QStringLiteral("/popup/")));
+
+        // Headless Chromium blocks popups nobody clicked for; a page the user
+        // had clicked would get them. The engine closes every one.
+        QString session;
+        CHECKED(attachTo(site(QStringLiteral("/popups.html")), session));
+        CHECKED(runWithGesture(session, QStringLiteral("window.open('/popup/gesture'); 1")));
+        CHECKED(runWithGesture(session, QStringLiteral("window.open('/popup/no-opener', '_blank', 'noopener'); 1")));
+        CHECKED(runWithGesture(session, QStringLiteral("var a = document.createElement('a');"
+                                                       "a.href = '/popup/target-blank'; a.target = '_blank';"
+                                                       "a.rel = 'noopener noreferrer'; document.body.appendChild(a);"
+                                                       "a.click(); 1")));
+        Answer detached;
+        CHECKED(ask(QStringLiteral("Target.detachFromTarget"), {{QStringLiteral("sessionId"), session}}, {}, detached));
+        QTRY_VERIFY_WITH_TIMEOUT(std::count_if(m_createdPages.cbegin(), m_createdPages.cend(),
+                                               [](const QJsonObject &info) {
+                                                   return info.contains(QLatin1String("openerId"));
+                                               })
+                                     >= 3,
+                                 loadTimeout);
+        CHECKED(expectOnlyOurTabs(QStringLiteral("/popup/")));
+        QCOMPARE(m_rec->topLevel().size(), 1); // popups are never harvested
+        CHECKED(recover(QStringLiteral("window.open during load, on load, from a frame, and clicked | no tab left")));
+    }
+
+    void pagesThatReloadForeverAreHarvestedEachTimeAndLetGo_data()
+    {
+        QTest::addColumn<QString>("path");
+        m_site.route(QStringLiteral("/reload/meta"),
+                     "<meta http-equiv=\"refresh\" content=\"0\"><a href=\"/reload/link\">r</a>");
+        m_site.route(QStringLiteral("/reload/script"),
+                     "<a href=\"/reload/link\">r</a>"
+                     "<script>addEventListener('load', function () { location.reload(); });</script>");
+        QTest::newRow("meta refresh 0 to itself") << "/reload/meta";
+        QTest::newRow("location.reload() on load") << "/reload/script";
+    }
+
+    void pagesThatReloadForeverAreHarvestedEachTimeAndLetGo()
+    {
+        QFETCH(QString, path);
+        const QString url = site(path);
+        m_browser->navigate(url);
+        QTRY_VERIFY_WITH_TIMEOUT(m_rec->topLevel().size() >= 3, loadTimeout);
+        for (const auto &load : m_rec->topLevel()) {
+            QCOMPARE(load.url, url);
+            QCOMPARE(load.anchors, QStringList{site(QStringLiteral("/reload/link"))});
+        }
+
+        CHECKED(recover(QStringLiteral("%1 | harvested at every load").arg(QString::fromLatin1(QTest::currentDataTag()))));
+        auto loadsOfPage = [this, &url] {
+            const auto loads = m_rec->topLevel();
+            return std::count_if(loads.cbegin(), loads.cend(), [&url](const auto &load) { return load.url == url; });
+        };
+        const auto loads = loadsOfPage();
+        CHECKED(expectOnlyOurTabs(path));
+        // Let go for good: the page reloaded every few milliseconds, now never.
+        QTest::qWait(500);
+        QCOMPARE(loadsOfPage(), loads);
+    }
+
+    void oddTargetsEndInAHarvestOrAReport_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("harvested");
+        QTest::addColumn<QStringList>("anchors"); // when harvested; paths on the site, or absolute
+        QTest::addColumn<QString>("mustMention"); // when reported
+
+        PageServer::Response noContent;
+        noContent.status = 204;
+        noContent.contentType.clear();
+        m_site.route(QStringLiteral("/odd/204"), noContent);
+        PageServer::Response serverError;
+        serverError.status = 500;
+        serverError.body = "<h1>broken</h1><a href=\"/odd/after-500\">home</a>";
+        m_site.route(QStringLiteral("/odd/500"), serverError);
+        PageServer::Response pdf;
+        pdf.contentType = "application/pdf";
+        pdf.body = "%PDF-1.1\n1 0 obj<</Type/Catalog/Pages 2 0 R>>endobj\n"
+                   "2 0 obj<</Type/Pages/Kids[]/Count 0>>endobj\ntrailer<</Root 1 0 R>>\n%%EOF\n";
+        m_site.route(QStringLiteral("/odd/doc.pdf"), pdf);
+        for (const auto &[path, target] : {std::pair{"/odd/to-file", "file:///etc/passwd"},
+                                           std::pair{"/odd/to-data", "data:text/html,<a href=/x>x</a>"}}) {
+            PageServer::Response redirect;
+            redirect.status = 302;
+            redirect.headers = {{"Location", target}};
+            m_site.route(QString::fromLatin1(path), redirect);
+        }
+        m_site.route(QStringLiteral("/odd/script-to-file"),
+                     "<a href=\"/odd/stayed\">s</a><script>location.href = 'file:///etc/passwd';</script>");
+        m_site.route(QStringLiteral("/odd/script-to-data"),
+                     "<a href=\"/odd/stayed\">s</a><script>location.href = 'data:text/html,<a href=/x>x</a>';</script>");
+        m_site.route(QStringLiteral("/odd/links"),
+                     "<a href=\"data:text/html,<b>x</b>\">d</a><a href=\"file:///etc/passwd\">f</a>"
+                     "<a href=\"/odd/doc.pdf\">p</a>");
+
+        QTest::newRow("204 No Content") << "/odd/204" << false << QStringList() << "net::ERR_ABORTED";
+        QTest::newRow("500 with anchors") << "/odd/500" << true << QStringList{"/odd/after-500"} << QString();
+        QTest::newRow("PDF") << "/odd/doc.pdf" << true << QStringList() << QString();
+        const QString unsafeRedirect = QStringLiteral("不允许打开的地址（如本机文件）（Chromium 错误代码 net::ERR_UNSAFE_REDIRECT）");
+        QTest::newRow("redirect to file:") << "/odd/to-file" << false << QStringList() << unsafeRedirect;
+        QTest::newRow("redirect to data:") << "/odd/to-data" << false << QStringList() << unsafeRedirect;
+        QTest::newRow("script sends the page to file:") << "/odd/script-to-file" << true << QStringList{"/odd/stayed"}
+                                                        << QString();
+        QTest::newRow("script sends the page to data:") << "/odd/script-to-data" << true << QStringList{"/odd/stayed"}
+                                                        << QString();
+        QTest::newRow("links to data:, file: and a PDF")
+            << "/odd/links" << true
+            << QStringList{"data:text/html,<b>x</b>", "file:///etc/passwd", "/odd/doc.pdf"} << QString();
+    }
+
+    void oddTargetsEndInAHarvestOrAReport()
+    {
+        QFETCH(QString, path);
+        QFETCH(bool, harvested);
+        QFETCH(QStringList, anchors);
+        QFETCH(QString, mustMention);
+
+        m_browser->navigate(site(path));
+        QTRY_VERIFY_WITH_TIMEOUT(m_rec->events.size() - m_rec->frames().size() >= 1, loadTimeout);
+        CHECKED(recover(QStringLiteral("%1 | %2").arg(QString::fromLatin1(QTest::currentDataTag()),
+                                                     harvested ? QStringLiteral("harvested") : QStringLiteral("reported"))));
+        // Exactly one report for the page, then the next page's harvest.
+        QList<EngineRecorder::Event> reports;
+        for (const auto &event : std::as_const(m_rec->events)) {
+            if (event.kind != EngineRecorder::Complete || event.topLevel)
+                reports.append(event);
+        }
+        QCOMPARE(reports.size(), 2);
+        const auto &report = reports.constFirst();
+        if (harvested) {
+            QCOMPARE(report.kind, EngineRecorder::Complete);
+            QCOMPARE(report.url, site(path)); // never a file: or data: document
+            QStringList absolute;
+            for (const QString &anchor : std::as_const(anchors))
+                absolute.append(anchor.startsWith(QLatin1Char('/')) ? site(anchor) : anchor);
+            QCOMPARE(report.anchors, absolute);
+        } else {
+            QCOMPARE(report.kind, EngineRecorder::NavigateError);
+            QCOMPARE(report.url, site(path));
+            QVERIFY2(report.reason.contains(mustMention), qPrintable(report.reason));
+        }
+    }
+
+    void addressesOfAnyContentReachChromiumAsData_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("requested"); // what the server must see; empty: refused before any request
+
+        const QString base = site(QStringLiteral("/any/"));
+        const QString marker = QDir::temp().filePath(QStringLiteral("velmora-shell-%1").arg(QCoreApplication::applicationPid()));
+        QTest::newRow("1 MB") << base + QString(qsizetype(1024) * 1024, QLatin1Char('m'))
+                              << QStringLiteral("/any/") + QString(qsizetype(1024) * 1024, QLatin1Char('m'));
+        QTest::newRow("NUL") << base + QStringLiteral("a") + QChar(0) + QStringLiteral("b") << "/any/a%00b";
+        QTest::newRow("control characters") << base + QString::fromLatin1("a\x01" "b\x1f" "c\x7f" "d\te\nf\rg")
+                                            << "/any/a%01b%1Fc%7Fdefg";
+        QTest::newRow("right-to-left marks") << base + QString::fromUtf16(u"\u202Egpj.exe\u200F")
+                                             << "/any/%E2%80%AEgpj.exe%E2%80%8F";
+        QTest::newRow("right-to-left mark in the host")
+            << QStringLiteral("http://127.0.0.1%1:%2/").arg(QChar(0x202E)).arg(m_site.port()) << QString();
+        QTest::newRow("shell syntax") << base + QStringLiteral("$(touch%20") + marker + QStringLiteral(")`touch%20")
+                                             + marker + QStringLiteral("`;touch%20") + marker + QStringLiteral("|x")
+                                      << "/any/$(touch%20" + marker + ")%60touch%20" + marker + "%60;touch%20" + marker
+                                             + "%7Cx";
+    }
+
+    void addressesOfAnyContentReachChromiumAsData()
+    {
+        QFETCH(QString, url);
+        QFETCH(QString, requested);
+
+        const qsizetype requestsBefore = m_site.requests().size();
+        m_browser->navigate(url);
+        QTRY_VERIFY_WITH_TIMEOUT(m_rec->events.size() - m_rec->frames().size() >= 1, loadTimeout);
+        const auto report = m_rec->events.constFirst();
+        if (requested.isEmpty()) {
+            QCOMPARE(report.kind, EngineRecorder::NavigateError);
+            QVERIFY2(report.reason.contains(QStringLiteral("不接受这个地址")), qPrintable(report.reason));
+            QCOMPARE(m_site.requests().size(), requestsBefore);
+        } else {
+            // Loaded as any other address: the server's 404 page, harvested.
+            QCOMPARE(report.kind, EngineRecorder::Complete);
+            QVERIFY(m_site.requests().size() > requestsBefore);
+            const QString seen = m_site.requests().at(requestsBefore);
+            QVERIFY2(seen == requested, qPrintable(seen.left(200)));
+        }
+        // Nothing of it on any command line, and no shell among Chromium's processes.
+        const QList<int> pids = probe::processesOfProfile(m_browser->profilePath());
+        QVERIFY(!pids.isEmpty());
+        for (int pid : pids) {
+            QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+            if (!cmdline.open(QIODevice::ReadOnly))
+                continue; // gone meanwhile
+            const QByteArray args = cmdline.readAll();
+            QVERIFY(!args.contains("/any/"));
+            const QString exe = QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).symLinkTarget();
+            QVERIFY2(!exe.endsWith(QLatin1String("sh")), qPrintable(exe));
+        }
+        QVERIFY(QDir::temp().entryList({QStringLiteral("velmora-shell-*")}).isEmpty());
+        CHECKED(recover(QStringLiteral("address: %1 | %2")
+                            .arg(QString::fromLatin1(QTest::currentDataTag()),
+                                 requested.isEmpty() ? QStringLiteral("refused, reported") : QStringLiteral("loaded"))));
+    }
+
+    void cleanupTestCase()
+    {
+        m_rec.reset();
+        m_browser.reset();
+    }
+};
+
+QTEST_GUILESS_MAIN(HostilePagesTest)
+#include "tst_hostile_pages.moc"
