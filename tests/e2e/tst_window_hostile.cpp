@@ -1,0 +1,203 @@
+// The real window on the real engine when things go wrong: Chromium killed in
+// the middle of a load, a page that never finishes, pages that reload
+// themselves for ever. Message boxes go to a recording platform.
+#include "app/link_list.h"
+#include "app/main_window.h"
+#include "browser/chromium/chromium_browser.h"
+#include "fake_platform.h"
+#include "page_server.h"
+
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <memory>
+
+namespace {
+
+constexpr int loadTimeout = 30000;
+// Asking for the next page after a broken one, to its links in the list; a
+// new Chromium may have to start first.
+constexpr int recoverTimeout = 15000;
+// Closing the window with a hostile page open, until Chromium is gone.
+constexpr qint64 closeBoundMs = 5000;
+
+const QString noticeTitle = QString::fromUtf16(u"提示 ");
+constexpr int warningStyle = 48;
+
+bool running(qint64 pid)
+{
+    return pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno != ESRCH);
+}
+
+} // namespace
+
+class WindowHostileTest final : public QObject
+{
+    Q_OBJECT
+
+private:
+    PageServer m_server;
+    FakePlatform m_platform;
+    std::unique_ptr<Form1> m_form;
+    ChromiumBrowser *m_engine = nullptr;
+
+    QLineEdit *edit(const char *name) const { return m_form->findChild<QLineEdit *>(QLatin1String(name)); }
+    LinkListModel *items() const { return m_form->findChild<LinkListView *>(QStringLiteral("List1"))->links(); }
+
+    void extract(const QString &path)
+    {
+        QLineEdit *text1 = edit("Text1");
+        text1->setText(m_server.url(path));
+        QTest::keyClick(text1, Qt::Key_Return);
+        QVERIFY(edit("Text3")->isVisible());
+    }
+
+    // The next extraction after a broken page: its link reaches List1 and
+    // the busy sign goes. Reports how long it took.
+    void recover(const QString &what)
+    {
+        const qsizetype before = items()->count();
+        QElapsedTimer clock;
+        clock.start();
+        extract(QStringLiteral("/sentinel"));
+        QTRY_VERIFY_WITH_TIMEOUT(items()->count() > before
+                                     && items()->items().constLast() == m_server.url(QStringLiteral("/s")),
+                                 recoverTimeout);
+        QTRY_VERIFY(!edit("Text3")->isVisible());
+        qInfo("%s | next extraction's link in List1 %lld ms after Enter", qPrintable(what), clock.elapsed());
+    }
+
+    // Closes the window as the user would and reports how long until its
+    // Chromium is gone.
+    void closeWindow(const QString &what)
+    {
+        const qint64 chromium = m_engine->processId();
+        QVERIFY(running(chromium));
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(m_form->close());
+        m_form.reset();
+        QTRY_VERIFY_WITH_TIMEOUT(!running(chromium), closeBoundMs);
+        qInfo("%s | window closed, Chromium gone in %lld ms", qPrintable(what), clock.elapsed());
+        QVERIFY(clock.elapsed() < closeBoundMs);
+        QCOMPARE(m_platform.openedUrls.size(), 1); // the vendor's page, as at every close
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_server.listen());
+        m_server.route(QStringLiteral("/sentinel"), "<a href=\"/s\">s</a>");
+    }
+
+    void init()
+    {
+        m_platform = FakePlatform();
+        m_form = std::make_unique<Form1>(new ChromiumBrowser, m_platform);
+        m_form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+        m_engine = m_form->findChild<ChromiumBrowser *>(QStringLiteral("WebBrowser1"));
+        QSignalSpy ready(m_engine, &ChromiumBrowser::ready);
+        QVERIFY(m_engine->isReady() || ready.wait(loadTimeout));
+    }
+
+    void cleanup()
+    {
+        m_form.reset(); // without a close, which would open the vendor's page again
+    }
+
+    void chromiumKilledDuringALoadIsOneMessageThenTheNextExtractionWorks()
+    {
+        PageServer::Response hanging;
+        hanging.neverEnds = true;
+        hanging.body = "<html><body><a href=\"/never\">n</a>";
+        m_server.route(QStringLiteral("/killed/hanging"), hanging);
+        extract(QStringLiteral("/killed/hanging"));
+        QTRY_VERIFY_WITH_TIMEOUT(m_server.requests().contains(QStringLiteral("/killed/hanging")), loadTimeout);
+
+        // Chromium and every process it started: its process group.
+        const qint64 chromium = m_engine->processId();
+        QCOMPARE(::kill(-pid_t(chromium), SIGKILL), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(m_platform.messages.size(), 1, loadTimeout);
+        const FakePlatform::Message message = m_platform.messages.constFirst();
+        QCOMPARE(message.style, warningStyle);
+        QCOMPARE(message.title, noticeTitle);
+        QVERIFY2(message.text.contains(QStringLiteral("Chromium")), qPrintable(message.text));
+        QVERIFY(!edit("Text3")->isVisible());
+        QVERIFY(items()->items().isEmpty());
+
+        recover(QStringLiteral("Chromium killed during a load | one message, busy sign hidden"));
+        QVERIFY(m_engine->processId() != chromium);
+        QCOMPARE(m_platform.messages.size(), 1); // and no second one, ever
+        QCOMPARE(items()->items(), QStringList{m_server.url(QStringLiteral("/s"))});
+    }
+
+    void aPageThatNeverFinishesKeepsTheBusySignUntilTheNextExtraction()
+    {
+        PageServer::Response image;
+        image.neverEnds = true;
+        image.contentType = "image/png";
+        image.body = QByteArray::fromBase64("iVBORw0KGgo=");
+        m_server.route(QStringLiteral("/stuck/image.png"), image);
+        m_server.route(QStringLiteral("/stuck/page"), "<a href=\"/stuck/link\">x</a><img src=\"/stuck/image.png\">");
+        extract(QStringLiteral("/stuck/page"));
+        QTRY_VERIFY_WITH_TIMEOUT(m_server.requests().contains(QStringLiteral("/stuck/image.png")), loadTimeout);
+        // Still loading: the sign stays, nothing is listed, nobody is told.
+        QTest::qWait(500);
+        QVERIFY(edit("Text3")->isVisible());
+        QVERIFY(items()->items().isEmpty());
+        QVERIFY(m_platform.messages.isEmpty());
+
+        recover(QStringLiteral("hanging subresource | busy sign stayed until the next extraction"));
+        QCOMPARE(items()->items(), QStringList{m_server.url(QStringLiteral("/s"))});
+        QVERIFY(m_platform.messages.isEmpty());
+
+        // Closing while a page hangs again.
+        extract(QStringLiteral("/stuck/page"));
+        QTRY_VERIFY_WITH_TIMEOUT(m_server.requests().count(QStringLiteral("/stuck/image.png")) == 2, loadTimeout);
+        closeWindow(QStringLiteral("hanging subresource"));
+    }
+
+    void pagesThatReloadForeverLeaveTheWindowFree_data()
+    {
+        QTest::addColumn<QString>("path");
+        m_server.route(QStringLiteral("/reload/meta"),
+                       "<meta http-equiv=\"refresh\" content=\"0\"><a href=\"/reload/link\">r</a>");
+        m_server.route(QStringLiteral("/reload/script"),
+                       "<a href=\"/reload/link\">r</a>"
+                       "<script>addEventListener('load', function () { location.reload(); });</script>");
+        QTest::newRow("meta refresh 0 to itself") << "/reload/meta";
+        QTest::newRow("location.reload() on load") << "/reload/script";
+    }
+
+    void pagesThatReloadForeverLeaveTheWindowFree()
+    {
+        QFETCH(QString, path);
+        const QString link = m_server.url(QStringLiteral("/reload/link"));
+        // Each load adds its link again.
+        extract(path);
+        QTRY_VERIFY_WITH_TIMEOUT(items()->count() >= 3, loadTimeout);
+        QVERIFY(std::all_of(items()->items().cbegin(), items()->items().cend(),
+                            [&link](const QString &item) { return item == link; }));
+        QVERIFY(m_platform.messages.isEmpty());
+
+        const QString tag = QString::fromLatin1(QTest::currentDataTag());
+        recover(tag + QStringLiteral(" | its link listed at every load"));
+        // The reloading page was let go: nothing of it comes after the next page's link.
+        QTest::qWait(500);
+        QCOMPARE(items()->items().constLast(), m_server.url(QStringLiteral("/s")));
+
+        extract(path);
+        const qsizetype before = items()->count();
+        QTRY_VERIFY_WITH_TIMEOUT(items()->count() >= before + 2, loadTimeout);
+        closeWindow(tag);
+    }
+};
+
+QTEST_MAIN(WindowHostileTest)
+#include "tst_window_hostile.moc"
