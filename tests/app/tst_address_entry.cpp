@@ -111,9 +111,9 @@ void AddressEntryTest::anyTextIsCheckedAndPassedOnVerbatim_data()
     QTest::addColumn<QString>("trimmed"); // Text1 afterwards, and what is loaded if anything
     QTest::addColumn<QString>("message"); // empty: loaded
 
-    const QString megabyte(1024 * 1024, QLatin1Char('x'));
+    const QString megabyte(qsizetype(1024) * 1024, QLatin1Char('x'));
     const QString http = QStringLiteral("http://");
-    const QString blanks = QString(512 * 1024, QChar(0x20)) + QString(512 * 1024, QChar(0x3000));
+    const QString blanks = QString(qsizetype(512) * 1024, QChar(0x20)) + QString(qsizetype(512) * 1024, QChar(0x3000));
     const QString emoji = text(u"\U0001F600"); // two UTF-16 units
 
     QTest::newRow("1 MB without scheme") << megabyte << megabyte << badPrefix;

@@ -151,7 +151,7 @@ void ListPointerTest::leftReleaseNeverOpensMenu()
 QTEST_MAIN(ListPointerTest)
 void ListPointerTest::longItemsAreShownInPartButCopiedWhole()
 {
-    const QString huge = QStringLiteral("http://a.example/") + QString(100 * 1024, QLatin1Char('h'));
+    const QString huge = QStringLiteral("http://a.example/") + QString(qsizetype(100) * 1024, QLatin1Char('h'));
     // Emoji shifted by one unit each time: wherever the list cuts, one of
     // the three puts a surrogate pair across the cut.
     QStringList shifted;
