@@ -29,6 +29,35 @@ QList<int> processesOfProfile(const QString &profilePath)
     return pids;
 }
 
+QList<int> processesMentioning(const QString &profilePath)
+{
+    const QByteArray path = QFile::encodeName(profilePath);
+    QList<int> pids;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        bool ok = false;
+        const int pid = entry.toInt(&ok);
+        if (!ok || !isAlive(pid))
+            continue;
+        for (const char *part : {"environ", "cmdline"}) {
+            QFile file(QStringLiteral("/proc/%1/%2").arg(pid).arg(QLatin1String(part)));
+            if (file.open(QIODevice::ReadOnly) && file.readAll().contains(path)) {
+                pids.append(pid);
+                break;
+            }
+        }
+    }
+    return pids;
+}
+
+QString commandLine(int pid)
+{
+    QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromLocal8Bit(file.readAll().replace('\0', ' ').trimmed());
+}
+
 QSet<quint64> listeningTcpInodes()
 {
     QSet<quint64> inodes;

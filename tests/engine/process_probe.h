@@ -10,6 +10,12 @@ namespace probe {
 // Every process whose environment has HOME=profilePath: Chromium and all the
 // helpers it spawned inherit it.
 QList<int> processesOfProfile(const QString &profilePath);
+// Every process that names profilePath in its environment or on its command
+// line: also finds helpers that left Chromium's process group and cleared
+// their environment, as crash reporters may.
+QList<int> processesMentioning(const QString &profilePath);
+// The command line of pid, arguments separated by spaces; empty once gone.
+QString commandLine(int pid);
 // Socket inodes in LISTEN state, TCP over IPv4 and IPv6.
 QSet<quint64> listeningTcpInodes();
 // Socket inodes held open by the given processes.

@@ -6,9 +6,11 @@
 #include "process_probe.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -16,6 +18,8 @@
 #include <csignal>
 #include <cstring>
 #include <iostream>
+
+#include <unistd.h>
 
 namespace {
 constexpr int loadTimeout = 20000;
@@ -30,7 +34,7 @@ private:
 
     static QString writeScript(const QTemporaryDir &dir, const QByteArray &body, bool executable)
     {
-        const QString path = dir.filePath(QStringLiteral("fake-chromium"));
+        QString path = dir.filePath(QStringLiteral("fake-chromium"));
         QFile file(path);
         file.open(QIODevice::WriteOnly);
         file.write(body);
@@ -118,6 +122,54 @@ private slots:
         expectWorkingExtraction(browser, rec);
     }
 
+    void crashReportersDieWithTheirChromium_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("engine destroyed") << "destroyed";
+        QTest::newRow("Chromium killed") << "killed";
+        QTest::newRow("Chromium hung and restarted") << "hung";
+    }
+
+    void crashReportersDieWithTheirChromium()
+    {
+        QFETCH(QString, how);
+        ChromiumOptions options;
+        options.callTimeoutMs = 1500;
+        auto browser = std::make_unique<ChromiumBrowser>(options);
+        EngineRecorder rec(browser.get());
+        startAndWait(*browser);
+        expectWorkingExtraction(*browser, rec);
+        const QString profile = browser->profilePath();
+        const qint64 chromium = browser->processId();
+        // chrome_crashpad_handler runs in a session of its own, outside
+        // Chromium's process group, and is adopted by init: nothing that
+        // ends the group reaches it.
+        QList<int> reporters;
+        const QList<int> mentioning = probe::processesMentioning(profile);
+        for (int pid : mentioning) {
+            if (probe::commandLine(pid).section(QLatin1Char(' '), 0, 0).endsWith(QLatin1String("crashpad_handler")))
+                reporters.append(pid);
+        }
+        QVERIFY(!reporters.isEmpty());
+        for (int pid : std::as_const(reporters))
+            QVERIFY(::getpgid(pid) != pid_t(chromium));
+
+        QElapsedTimer clock;
+        clock.start();
+        if (how == QLatin1String("destroyed")) {
+            browser.reset();
+        } else {
+            ::kill(pid_t(chromium), how == QLatin1String("killed") ? SIGKILL : SIGSTOP);
+            if (how == QLatin1String("hung"))
+                browser->navigate(m_site.url(QStringLiteral("/page")));
+            QTRY_COMPARE_WITH_TIMEOUT(rec.count(EngineRecorder::EngineError), 1, loadTimeout);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(probe::processesMentioning(profile).isEmpty(), 10000);
+        qInfo("%s: %lld processes naming the profile, %lld of them crash reporters; all gone %lld ms later",
+              qPrintable(how), qint64(mentioning.size()), qint64(reporters.size()), clock.elapsed());
+        QVERIFY(!QFileInfo::exists(profile));
+    }
+
     void unusableExecutables_data()
     {
         QTest::addColumn<QByteArray>("script");
@@ -151,6 +203,19 @@ private slots:
 
     void killedAppLeavesNoChromiumAndNextStartSweeps()
     {
+        // A temporary folder of our own: an engine test running beside this
+        // one would sweep the dead app's profile before we could look.
+        QTemporaryDir tmp;
+        QVERIFY(tmp.isValid());
+        const QByteArray oldTmp = qgetenv("TMPDIR");
+        qputenv("TMPDIR", QFile::encodeName(tmp.path()));
+        const auto restore = qScopeGuard([&] {
+            if (oldTmp.isEmpty())
+                qunsetenv("TMPDIR");
+            else
+                qputenv("TMPDIR", oldTmp);
+        });
+
         QProcess app;
         app.setProgram(QCoreApplication::applicationFilePath());
         app.setArguments({QStringLiteral("--run-engine")});
@@ -166,13 +231,14 @@ private slots:
         app.kill(); // SIGKILL: no destructor runs
         QVERIFY(app.waitForFinished());
         QTRY_VERIFY_WITH_TIMEOUT(!probe::isAlive(chromium), loadTimeout);
-        QTRY_VERIFY_WITH_TIMEOUT(probe::processesOfProfile(profile).isEmpty(), loadTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(probe::processesMentioning(profile).isEmpty(), loadTimeout);
         QVERIFY(QFileInfo::exists(profile)); // nobody could remove it
 
         ChromiumBrowser next;
         startAndWait(next);
         QVERIFY(!QFileInfo::exists(profile));
         QVERIFY(QFileInfo::exists(next.profilePath()));
+        QVERIFY(next.profilePath().startsWith(tmp.path()));
     }
 };
 
