@@ -6,6 +6,7 @@
 #include "browser/chromium/navigation_error.h"
 
 #include <QJsonArray>
+#include <algorithm>
 #include <QJsonDocument>
 #include <QLoggingCategory>
 #include <QTimer>
@@ -24,6 +25,10 @@ constexpr int harvestPartSize = 512 * 1024;
 // How long a tab being left gets to reach about:blank before it is closed as
 // it is; far more than a healthy page needs.
 constexpr int retireWaitMs = 2000;
+// How long a starting Chromium may take to answer.
+constexpr int launchTimeoutMs = 30000;
+// The longest a finished page waits for the next one before it is left.
+constexpr int parkMs = 5000;
 
 // Harmless stand-ins rather than null: with null, the page's alert() throws
 // and the rest of that script block (often the one writing links) never runs.
@@ -122,6 +127,12 @@ void ChromiumBrowser::start()
         launch();
 }
 
+int ChromiumBrowser::callTimeout() const
+{
+    // A Chromium still starting on a busy machine is slow, not hung.
+    return m_state == State::Launching ? std::max(m_options.callTimeoutMs, launchTimeoutMs) : m_options.callTimeoutMs;
+}
+
 void ChromiumBrowser::navigate(const QString &url)
 {
     switch (m_state) {
@@ -171,7 +182,7 @@ void ChromiumBrowser::launch()
     });
     connect(m_process.get(), &ChromiumProcess::exited, this, &ChromiumBrowser::onEngineLost);
 
-    const int timeout = m_options.callTimeoutMs;
+    const int timeout = callTimeout();
     // Downloads are denied: an address that is a file never lands on disk.
     call(QStringLiteral("Browser.setDownloadBehavior"), {{QStringLiteral("behavior"), QStringLiteral("deny")}},
          {}, {}, timeout);
@@ -205,6 +216,7 @@ void ChromiumBrowser::teardown()
     ++m_launch;
     m_current.reset();
     m_spare.reset();
+    m_parked.reset();
     m_preparingSpare = false;
     m_urlForSpare.clear();
     m_childSessions.clear();
@@ -292,14 +304,14 @@ void ChromiumBrowser::beginNavigation(const QString &url)
     if (!m_spare && m_preparingSpare) {
         // Waiting for the tab already on its way beats opening a second one.
         if (previous)
-            retireTab(previous);
+            leaveTab(previous);
         m_urlForSpare = url;
         return;
     }
     m_urlForSpare.clear();
     if (m_spare) {
         if (previous)
-            retireTab(previous);
+            leaveTab(previous);
         std::shared_ptr<Tab> tab = std::move(m_spare);
         tab->generation = generation;
         navigateTab(tab, url);
@@ -315,7 +327,7 @@ void ChromiumBrowser::beginNavigation(const QString &url)
              if (launch != m_launch || error.kind == CallError::Closed)
                  return;
              if (previous)
-                 retireTab(previous);
+                 leaveTab(previous);
              if (error.kind == CallError::Timeout)
                  return onHang(error);
              if (error.isError())
@@ -350,6 +362,23 @@ void ChromiumBrowser::ensureSpare()
              prepareTab(result.value(QLatin1String("targetId")).toString(), 0, {});
          },
          m_options.callTimeoutMs);
+}
+
+void ChromiumBrowser::leaveTab(const std::shared_ptr<Tab> &tab)
+{
+    // Unloading a big page costs its renderer about as much as building it.
+    // A page that has been read and sits still waits until the next one has
+    // been read (or a few seconds), so the two do not fight over the
+    // processor; one still loading or busy goes at once.
+    if (m_parked)
+        retireTab(std::exchange(m_parked, {}));
+    if (!tab->settled)
+        return retireTab(tab);
+    m_parked = tab;
+    QTimer::singleShot(parkMs, this, [this, parked = std::weak_ptr<Tab>(tab)] {
+        if (const auto waiting = parked.lock(); waiting && waiting == m_parked)
+            retireTab(std::exchange(m_parked, {}));
+    });
 }
 
 void ChromiumBrowser::retireTab(const std::shared_ptr<Tab> &tab)
@@ -400,7 +429,7 @@ void ChromiumBrowser::closeTarget(const QString &targetId)
 void ChromiumBrowser::prepareTab(const QString &targetId, int generation, const QString &url)
 {
     const int launch = m_launch;
-    const int timeout = m_options.callTimeoutMs;
+    const int timeout = callTimeout();
     call(QStringLiteral("Target.attachToTarget"),
          {{QStringLiteral("targetId"), targetId}, {QStringLiteral("flatten"), true}}, {},
          [this, launch, generation, targetId, url, timeout](const QJsonObject &result, const CallError &error) {
@@ -572,6 +601,9 @@ void ChromiumBrowser::onEvent(const QString &sessionId, const QString &method, c
             tab->topFrameId = id;
         else
             tab->childFrames.insert(id, frame.value(QLatin1String("url")).toString());
+    } else if (method == QLatin1String("Page.frameStartedLoading")) {
+        if (onPage && params.value(QLatin1String("frameId")).toString() == tab->topFrameId)
+            tab->settled = false; // moving on by itself
     } else if (method == QLatin1String("Page.frameStoppedLoading")) {
         const auto frame = tab->childFrames.constFind(params.value(QLatin1String("frameId")).toString());
         if (frame != tab->childFrames.cend() && tab->committed && !tab->failed)
@@ -699,6 +731,9 @@ void ChromiumBrowser::reportHarvest(const std::shared_ptr<Tab> &tab, const QStri
     // Chromium's own error page is never a harvest.
     if (!tab->committed || tab->failed || url.startsWith(QLatin1String("chrome-error:")))
         return;
+    tab->settled = true;
     emit documentComplete(true, url, links);
+    if (m_parked && tab == m_current)
+        retireTab(std::exchange(m_parked, {}));
     ensureSpare();
 }
