@@ -84,6 +84,7 @@ private:
     // One DevTools call on the engine's own connection, waited for.
     void ask(const QString &method, const QJsonObject &params, const QString &session, Answer &answer)
     {
+        QVERIFY2(m_browser->connection(), "Chromium is gone");
         auto shared = std::make_shared<Answer>();
         m_browser->connection()->call(
             method, params, session,

@@ -22,9 +22,11 @@ const QString harvestWorld = QStringLiteral("velmora-harvest");
 const QString evaluateWorld = QStringLiteral("velmora-evaluate");
 constexpr int harvestPartSize = 512 * 1024;
 
-// How long a tab being left gets to reach about:blank before it is closed as
-// it is; far more than a healthy page needs.
-constexpr int retireWaitMs = 2000;
+// How long a tab being left gets to start for about:blank, and then to load
+// it, before it is closed as it is: far more than a healthy page needs even
+// on a loaded machine, where closing too early is what crashes Chromium.
+constexpr int leaveStartMs = 5000;
+constexpr int leaveLoadMs = 20000;
 // How long a starting Chromium may take to answer.
 constexpr int launchTimeoutMs = 30000;
 // The longest a finished page waits for the next one before it is left.
@@ -386,8 +388,8 @@ void ChromiumBrowser::retireTab(const std::shared_ptr<Tab> &tab)
     // Closing a tab while a cross-site frame in it waits on a dialog crashes
     // Chromium (a frame calling prompt() in a loop does it every time). The
     // tab leaves its page for about:blank first, which takes the frames down
-    // safely, and is closed once about:blank has loaded; a page too busy to
-    // be left is closed as it is when the wait is over.
+    // safely, and is closed once about:blank has loaded. A page that cannot
+    // even start leaving is closed as it is.
     const int launch = m_launch;
     const QString session = tab->sessionId;
     m_retiring.insert(session, {tab->targetId, false});
@@ -402,12 +404,12 @@ void ChromiumBrowser::retireTab(const std::shared_ptr<Tab> &tab)
                  return finishRetiring(session);
              // Load events from now on are about:blank's, not the old page's.
              it->leaving = true;
+             QTimer::singleShot(leaveLoadMs, this, [this, launch, session] {
+                 if (launch == m_launch)
+                     finishRetiring(session);
+             });
          },
-         retireWaitMs);
-    QTimer::singleShot(retireWaitMs, this, [this, launch, session] {
-        if (launch == m_launch)
-            finishRetiring(session);
-    });
+         leaveStartMs);
 }
 
 void ChromiumBrowser::finishRetiring(const QString &sessionId)
