@@ -6,7 +6,7 @@
 #include "proc_stats.h"
 
 #include "app/link_list.h"
-#include "app/localization.h"
+#include "app/application.h"
 #include "app/main_window.h"
 #include "app/platform.h"
 #include "browser/chromium/chromium_browser.h"
@@ -14,7 +14,6 @@
 
 #include <QApplication>
 #include <QEventLoop>
-#include <QIcon>
 #include <QProcess>
 #include <QTimer>
 #include <QUrl>
@@ -124,14 +123,7 @@ private:
 int startupChild(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("velmora"));
-    QApplication::setApplicationVersion(QStringLiteral("1.1"));
-    QApplication::setDesktopFileName(QStringLiteral("velmora"));
-    useChineseLocale(app);
-    QIcon icon;
-    for (int size : {16, 32, 48, 64})
-        icon.addFile(QStringLiteral(":/icons/velmora-%1.png").arg(size), QSize(size, size));
-    QApplication::setWindowIcon(icon);
+    setUpApplication(app);
 
     QtPlatform platform;
     auto *engine = new ChromiumBrowser;

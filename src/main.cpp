@@ -1,10 +1,9 @@
-#include "app/localization.h"
+#include "app/application.h"
 #include "app/main_window.h"
 #include "app/platform.h"
 #include "browser/chromium/chromium_browser.h"
 
 #include <QApplication>
-#include <QIcon>
 
 #ifdef Q_OS_UNIX
 #include <QSocketNotifier>
@@ -44,16 +43,7 @@ void quitOnTerminate(QApplication &app)
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("velmora"));
-    QApplication::setApplicationVersion(QStringLiteral("1.1"));
-    QApplication::setDesktopFileName(QStringLiteral("velmora"));
-
-    useChineseLocale(app);
-
-    QIcon icon;
-    for (int size : {16, 32, 48, 64})
-        icon.addFile(QStringLiteral(":/icons/velmora-%1.png").arg(size), QSize(size, size));
-    QApplication::setWindowIcon(icon);
+    setUpApplication(app);
 
 #ifdef Q_OS_UNIX
     quitOnTerminate(app);

@@ -1,8 +1,11 @@
 // The window as it first appears: caption, controls, fonts, menus, focus.
+#include "app/application.h"
 #include "window_fixture.h"
 #include "velmora_config.h"
 
+#include <QApplication>
 #include <QGuiApplication>
+#include <QLocale>
 #include <QMenuBar>
 #include <QScreen>
 #include <QSignalSpy>
@@ -22,6 +25,7 @@ private slots:
     void resizingMovesNothing();
     void busyIndicatorIsFramelessAndAboveList();
     void engineStartsOnceTheEventLoopRuns();
+    void programSetUpGivesIconLocaleAndNames();
 };
 
 void StartupTest::captionIsComposedAtLoad()
@@ -194,6 +198,19 @@ void StartupTest::engineStartsOnceTheEventLoopRuns()
     QCOMPARE(w.browser->objectName(), QStringLiteral("WebBrowser1"));
     QCOMPARE(w.browser->parent(), w.form.get());
     QVERIFY(w.browser->navigations.isEmpty());
+}
+
+void StartupTest::programSetUpGivesIconLocaleAndNames()
+{
+    setUpApplication(*qApp);
+    QCOMPARE(QApplication::applicationName(), QStringLiteral("velmora"));
+    QCOMPARE(QGuiApplication::desktopFileName(), QStringLiteral("velmora"));
+    QCOMPARE(QLocale().name(), QStringLiteral("zh_CN"));
+    const QList<QSize> sizes = QApplication::windowIcon().availableSizes();
+    for (int size : {16, 32, 48, 64})
+        QVERIFY2(sizes.contains(QSize(size, size)), qPrintable(QString::number(size)));
+    WindowFixture w;
+    QCOMPARE(w.form->windowIcon().availableSizes().size(), sizes.size());
 }
 
 QTEST_MAIN(StartupTest)
