@@ -1,12 +1,14 @@
 // ChromiumBrowser against real Chromium and a local page server. Runs once
 // per harvest path (VELMORA_TEST_HARVEST).
 #include "browser/chromium/chromium_browser.h"
+#include "browser/chromium/devtools_connection.h"
 #include "browser/harvest.h"
 #include "engine_recorder.h"
 #include "page_server.h"
 #include "process_probe.h"
 
 #include <QFileInfo>
+#include <QJsonObject>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTest>
@@ -364,45 +366,30 @@ private slots:
     void aReadPageIsLeftOnlyOnceItsSuccessorIsRead()
     {
         // Unloading a big page costs as much as loading one: a page already
-        // read is left after the next one has been read, never while it
-        // loads; a page still loading is left at once. Each page says when
-        // it is left.
-        const QByteArray saysWhenLeft = "<script>addEventListener('pagehide', function () {"
-                                        " navigator.sendBeacon('/park/left?' + location.pathname); });</script>";
-        m_site.route(QStringLiteral("/park/read"), "<a href=\"/r\">r</a>" + saysWhenLeft);
-        PageServer::Response stalled;
-        stalled.neverEnds = true;
-        stalled.contentType = "image/png";
-        stalled.body = tinyPng.left(10);
-        m_site.route(QStringLiteral("/park/stalled.png"), stalled);
-        m_site.route(QStringLiteral("/park/loading"), "<img src=\"/park/stalled.png\">" + saysWhenLeft);
+        // read is closed after the next one has been read, never while it
+        // loads. Chromium says when a tab is gone.
+        m_site.route(QStringLiteral("/park/read"), "<a href=\"/r\">r</a>");
         PageServer::Response slow;
         slow.body = "<a href=\"/n\">n</a>";
         slow.delayMs = 1500;
         m_site.route(QStringLiteral("/park/next"), slow);
+        QCOMPARE(harvest(site(QStringLiteral("/park/read"))).kind, EngineRecorder::Complete);
 
         QStringList order;
         QObject context;
-        connect(&m_site, &PageServer::requested, &context, [&](const QString &path) {
-            if (path.startsWith(QLatin1String("/park/left")))
-                order.append(path);
-        });
+        connect(m_browser->connection(), &DevToolsConnection::eventReceived, &context,
+                [&](const QString &, const QString &method, const QJsonObject &) {
+                    if (method == QLatin1String("Target.targetDestroyed"))
+                        order.append(QStringLiteral("closed"));
+                });
         connect(m_browser.get(), &Browser::documentComplete, &context,
                 [&](bool topLevel, const QString &url, const QStringList &) {
                     if (topLevel)
                         order.append(QUrl(url).path());
                 });
-
-        QCOMPARE(harvest(site(QStringLiteral("/park/read"))).kind, EngineRecorder::Complete);
         QCOMPARE(harvest(site(QStringLiteral("/park/next"))).kind, EngineRecorder::Complete);
-        QTRY_VERIFY_WITH_TIMEOUT(order.contains(QStringLiteral("/park/left?/park/read")), loadTimeout);
-        QCOMPARE(order, (QStringList{"/park/read", "/park/next", "/park/left?/park/read"}));
-
-        order.clear();
-        m_browser->navigate(site(QStringLiteral("/park/loading")));
-        QTRY_VERIFY_WITH_TIMEOUT(m_site.requests().contains(QStringLiteral("/park/stalled.png")), loadTimeout);
-        QCOMPARE(harvest(site(QStringLiteral("/park/next"))).kind, EngineRecorder::Complete);
-        QCOMPARE(order, (QStringList{"/park/left?/park/loading", "/park/next"}));
+        QTRY_VERIFY_WITH_TIMEOUT(order.contains(QStringLiteral("closed")), 3 * loadTimeout);
+        QCOMPARE(order, (QStringList{"/park/next", "closed"}));
     }
 
     void noTcpPortIsOpened()
