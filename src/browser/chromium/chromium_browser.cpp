@@ -680,7 +680,7 @@ void ChromiumBrowser::onBindingCalled(const std::shared_ptr<Tab> &tab, const QJs
     if (++pending.next < parts)
         return;
     HarvestParts done = std::exchange(pending, {});
-    reportHarvest(tab, done.url, std::move(done.links));
+    reportHarvest(tab, done.url, done.links);
 }
 
 void ChromiumBrowser::harvestByEvaluate(const std::shared_ptr<Tab> &tab)
@@ -721,14 +721,14 @@ void ChromiumBrowser::harvestByEvaluate(const std::shared_ptr<Tab> &tab)
                       links.reserve(array.size());
                       for (const auto &link : array)
                           links.append(link.toString());
-                      reportHarvest(tab, value.value(QLatin1String("url")).toString(), std::move(links));
+                      reportHarvest(tab, value.value(QLatin1String("url")).toString(), links);
                   },
                   timeout);
          },
          timeout);
 }
 
-void ChromiumBrowser::reportHarvest(const std::shared_ptr<Tab> &tab, const QString &url, QStringList links)
+void ChromiumBrowser::reportHarvest(const std::shared_ptr<Tab> &tab, const QString &url, const QStringList &links)
 {
     // Chromium's own error page is never a harvest.
     if (!tab->committed || tab->failed || url.startsWith(QLatin1String("chrome-error:")))

@@ -112,7 +112,7 @@ private:
     void onAttached(const QString &parentSession, const QJsonObject &params);
     void onBindingCalled(const std::shared_ptr<Tab> &tab, const QJsonObject &params);
     void harvestByEvaluate(const std::shared_ptr<Tab> &tab);
-    void reportHarvest(const std::shared_ptr<Tab> &tab, const QString &url, QStringList links);
+    void reportHarvest(const std::shared_ptr<Tab> &tab, const QString &url, const QStringList &links);
     std::shared_ptr<Tab> tabOfSession(const QString &sessionId) const;
 
     int call(const QString &method, const QJsonObject &params, const QString &sessionId,
