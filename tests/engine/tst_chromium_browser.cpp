@@ -8,6 +8,7 @@
 #include "process_probe.h"
 
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -374,12 +375,23 @@ private slots:
         slow.delayMs = 1500;
         m_site.route(QStringLiteral("/park/next"), slow);
         QCOMPARE(harvest(site(QStringLiteral("/park/read"))).kind, EngineRecorder::Complete);
+        // The tab showing it, among the tabs Chromium holds.
+        QString readTab;
+        m_browser->connection()->call(QStringLiteral("Target.getTargets"), {}, {},
+                                      [&](const QJsonObject &result, const CallError &) {
+                                          for (const auto &info : result.value(QLatin1String("targetInfos")).toArray())
+                                              if (info.toObject().value(QLatin1String("url")).toString().endsWith(
+                                                      QLatin1String("/park/read")))
+                                                  readTab = info.toObject().value(QLatin1String("targetId")).toString();
+                                      });
+        QTRY_VERIFY_WITH_TIMEOUT(!readTab.isEmpty(), loadTimeout);
 
         QStringList order;
         QObject context;
         connect(m_browser->connection(), &DevToolsConnection::eventReceived, &context,
-                [&](const QString &, const QString &method, const QJsonObject &) {
-                    if (method == QLatin1String("Target.targetDestroyed"))
+                [&](const QString &, const QString &method, const QJsonObject &params) {
+                    if (method == QLatin1String("Target.targetDestroyed")
+                        && params.value(QLatin1String("targetId")).toString() == readTab)
                         order.append(QStringLiteral("closed"));
                 });
         connect(m_browser.get(), &Browser::documentComplete, &context,
