@@ -572,6 +572,9 @@ void ChromiumBrowser::onEvent(const QString &sessionId, const QString &method, c
              timeout);
         return;
     }
+    // A page left waiting that starts loading again is no longer still.
+    if (method == QLatin1String("Page.frameStartedLoading") && m_parked && sessionId == m_parked->sessionId)
+        return retireTab(std::exchange(m_parked, {}));
     if (method == QLatin1String("Page.loadEventFired") && m_retiring.value(sessionId).leaving)
         return finishRetiring(sessionId);
     if (method == QLatin1String("Target.attachedToTarget"))
