@@ -27,6 +27,9 @@ constexpr int harvestPartSize = 512 * 1024;
 // on a loaded machine, where closing too early is what crashes Chromium.
 constexpr int leaveStartMs = 5000;
 constexpr int leaveLoadMs = 20000;
+// A tab still there this long after it was asked to close is asked again.
+constexpr int closeCheckMs = 1000;
+constexpr int closeAttempts = 5;
 // How long a starting Chromium may take to answer.
 constexpr int launchTimeoutMs = 30000;
 
@@ -220,6 +223,7 @@ void ChromiumBrowser::teardown()
     m_urlForSpare.clear();
     m_childSessions.clear();
     m_retiring.clear();
+    m_closing.clear();
     m_queuedUrl.clear();
     if (m_connection) {
         m_connection->disconnect(this);
@@ -373,6 +377,10 @@ void ChromiumBrowser::retireTab(const std::shared_ptr<Tab> &tab)
     const int launch = m_launch;
     const QString session = tab->sessionId;
     m_retiring.insert(session, {tab->targetId, false});
+    // A page that reloads itself on load would otherwise start again over
+    // about:blank, and a page navigating while it is closed stays open.
+    call(QStringLiteral("Emulation.setScriptExecutionDisabled"), {{QStringLiteral("value"), true}}, session, {},
+         leaveStartMs);
     call(QStringLiteral("Page.navigate"), {{QStringLiteral("url"), QStringLiteral("about:blank")}}, session,
          [this, launch, session](const QJsonObject &, const CallError &error) {
              if (launch != m_launch)
@@ -404,8 +412,20 @@ void ChromiumBrowser::finishRetiring(const QString &sessionId)
 
 void ChromiumBrowser::closeTarget(const QString &targetId)
 {
+    const int attempts = ++m_closing[targetId];
     call(QStringLiteral("Target.closeTarget"), {{QStringLiteral("targetId"), targetId}}, {}, {},
          m_options.callTimeoutMs);
+    const int launch = m_launch;
+    QTimer::singleShot(closeCheckMs, this, [this, launch, targetId, attempts] {
+        if (launch != m_launch || m_closing.value(targetId) != attempts)
+            return;
+        if (attempts >= closeAttempts) {
+            qCWarning(lcChromium) << "tab" << targetId << "would not close";
+            m_closing.remove(targetId);
+            return;
+        }
+        closeTarget(targetId);
+    });
 }
 
 void ChromiumBrowser::prepareTab(const QString &targetId, int generation, const QString &url)
@@ -561,6 +581,10 @@ void ChromiumBrowser::onEvent(const QString &sessionId, const QString &method, c
         m_childSessions.remove(child);
         if (m_connection)
             m_connection->abandonSession(child);
+        return;
+    }
+    if (method == QLatin1String("Target.targetDestroyed")) {
+        m_closing.remove(params.value(QLatin1String("targetId")).toString());
         return;
     }
     if (method == QLatin1String("Target.targetCreated")) {

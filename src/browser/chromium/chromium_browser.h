@@ -135,4 +135,7 @@ private:
         bool leaving = false; // Page.navigate to about:blank has been answered
     };
     QHash<QString, Retiring> m_retiring;
+    // Tabs asked to close, by target, with the attempts made: Chromium answers
+    // success yet keeps a tab whose page is navigating at that moment.
+    QHash<QString, int> m_closing;
 };

@@ -4,8 +4,12 @@
 
 #include <QJsonDocument>
 #include <QJsonParseError>
+#include <QLoggingCategory>
 #include <QPointer>
 #include <QTimer>
+
+// The protocol traffic, cut short; QT_LOGGING_RULES="velmora.devtools.debug=true".
+Q_LOGGING_CATEGORY(lcDevTools, "velmora.devtools", QtWarningMsg)
 
 DevToolsConnection::DevToolsConnection(Transport *transport, QObject *parent)
     : QObject(parent), m_transport(transport)
@@ -55,7 +59,9 @@ int DevToolsConnection::call(const QString &method, const QJsonObject &params,
         pending.timer->start(timeoutMs);
     }
     m_pending.insert(id, pending);
-    m_transport->send(QJsonDocument(message).toJson(QJsonDocument::Compact));
+    const QByteArray bytes = QJsonDocument(message).toJson(QJsonDocument::Compact);
+    qCDebug(lcDevTools).noquote() << "->" << QString::fromUtf8(bytes.left(300));
+    m_transport->send(bytes);
     return id;
 }
 
@@ -74,6 +80,7 @@ void DevToolsConnection::finish(int id, const QJsonObject &result, const CallErr
 
 void DevToolsConnection::onMessage(const QByteArray &message)
 {
+    qCDebug(lcDevTools).noquote() << "<-" << QString::fromUtf8(message.left(300));
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(message, &parseError);
     if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
