@@ -603,9 +603,11 @@ void ChromiumBrowser::onEvent(const QString &sessionId, const QString &method, c
     if (method == QLatin1String("Page.frameNavigated")) {
         const QJsonObject frame = params.value(QLatin1String("frame")).toObject();
         const QString id = frame.value(QLatin1String("id")).toString();
-        if (onPage && !frame.contains(QLatin1String("parentId")))
+        if (onPage && !frame.contains(QLatin1String("parentId"))) {
             tab->topFrameId = id;
-        else
+            if (!tab->useBinding)
+                makeEvaluateWorld(tab);
+        } else
             tab->childFrames.insert(id, frame.value(QLatin1String("url")).toString());
     } else if (method == QLatin1String("Page.frameStoppedLoading")) {
         const auto frame = tab->childFrames.constFind(params.value(QLatin1String("frameId")).toString());
@@ -684,49 +686,78 @@ void ChromiumBrowser::onBindingCalled(const std::shared_ptr<Tab> &tab, const QJs
     reportHarvest(tab, done.url, done.links);
 }
 
-void ChromiumBrowser::harvestByEvaluate(const std::shared_ptr<Tab> &tab)
+void ChromiumBrowser::makeEvaluateWorld(const std::shared_ptr<Tab> &tab)
 {
     const int launch = m_launch;
-    const int timeout = m_options.callTimeoutMs;
-    // A page that keeps its renderer busy answers nothing: give up on this
-    // harvest with a message, the engine itself is fine.
-    auto busy = [this, tab] {
-        emit navigateError(tab->url, QStringLiteral("网页 %1 长时间没有响应，未能读取其中的链接。").arg(tab->url));
-    };
+    const int document = ++tab->documents;
+    tab->evaluateContext = 0;
+    tab->worldPending = true;
+    tab->loadWaiting = false;
     call(QStringLiteral("Page.createIsolatedWorld"),
          {{QStringLiteral("frameId"), tab->topFrameId}, {QStringLiteral("worldName"), evaluateWorld}}, tab->sessionId,
-         [this, launch, tab, timeout, busy](const QJsonObject &result, const CallError &error) {
+         [this, launch, tab, document](const QJsonObject &result, const CallError &error) {
+             if (launch != m_launch || tab != m_current || document != tab->documents)
+                 return;
+             tab->worldPending = false;
+             if (!error.isError())
+                 tab->evaluateContext = result.value(QLatin1String("executionContextId")).toInt();
+             if (!std::exchange(tab->loadWaiting, false) || tab->failed)
+                 return;
+             if (error.kind == CallError::Timeout)
+                 return reportBusy(tab);
+             if (tab->evaluateContext != 0)
+                 evaluateHarvest(tab, tab->evaluateContext);
+             // Otherwise the document went away; its successor reports.
+         },
+         m_options.callTimeoutMs);
+}
+
+void ChromiumBrowser::harvestByEvaluate(const std::shared_ptr<Tab> &tab)
+{
+    if (tab->evaluateContext != 0)
+        return evaluateHarvest(tab, tab->evaluateContext);
+    if (tab->worldPending) {
+        tab->loadWaiting = true;
+        return;
+    }
+    // The document's commit went unseen: make its world now.
+    makeEvaluateWorld(tab);
+    tab->loadWaiting = true;
+}
+
+void ChromiumBrowser::reportBusy(const std::shared_ptr<Tab> &tab)
+{
+    // A page that keeps its renderer busy answers nothing: give up on this
+    // harvest with a message, the engine itself is fine.
+    emit navigateError(tab->url, QStringLiteral("网页 %1 长时间没有响应，未能读取其中的链接。").arg(tab->url));
+}
+
+void ChromiumBrowser::evaluateHarvest(const std::shared_ptr<Tab> &tab, int contextId)
+{
+    const int launch = m_launch;
+    const QJsonObject params{
+        {QStringLiteral("expression"), harvestExpression},
+        {QStringLiteral("contextId"), contextId},
+        {QStringLiteral("returnByValue"), true},
+    };
+    call(QStringLiteral("Runtime.evaluate"), params, tab->sessionId,
+         [this, launch, tab](const QJsonObject &result, const CallError &error) {
              if (launch != m_launch || tab != m_current)
                  return;
              if (error.kind == CallError::Timeout)
-                 return busy();
-             if (error.isError())
+                 return reportBusy(tab);
+             if (error.isError() || result.contains(QLatin1String("exceptionDetails")))
                  return; // the document went away; its successor reports
-             const QJsonObject params{
-                 {QStringLiteral("expression"), harvestExpression},
-                 {QStringLiteral("contextId"), result.value(QLatin1String("executionContextId"))},
-                 {QStringLiteral("returnByValue"), true},
-             };
-             call(QStringLiteral("Runtime.evaluate"), params, tab->sessionId,
-                  [this, launch, tab, busy](const QJsonObject &result, const CallError &error) {
-                      if (launch != m_launch || tab != m_current)
-                          return;
-                      if (error.kind == CallError::Timeout)
-                          return busy();
-                      if (error.isError() || result.contains(QLatin1String("exceptionDetails")))
-                          return;
-                      const QJsonObject value =
-                          result.value(QLatin1String("result")).toObject().value(QLatin1String("value")).toObject();
-                      const QJsonArray array = value.value(QLatin1String("links")).toArray();
-                      QStringList links;
-                      links.reserve(array.size());
-                      for (const auto &link : array)
-                          links.append(link.toString());
-                      reportHarvest(tab, value.value(QLatin1String("url")).toString(), links);
-                  },
-                  timeout);
+             const QJsonObject value =
+                 result.value(QLatin1String("result")).toObject().value(QLatin1String("value")).toObject();
+             const QJsonArray array = value.value(QLatin1String("links")).toArray();
+             QStringList links;
+             links.reserve(array.size());
+             for (const auto &link : array)
+                 links.append(link.toString());
+             reportHarvest(tab, value.value(QLatin1String("url")).toString(), links);
          },
-         timeout);
+         m_options.callTimeoutMs);
 }
 
 void ChromiumBrowser::reportHarvest(const std::shared_ptr<Tab> &tab, const QString &url, const QStringList &links)

@@ -88,6 +88,12 @@ private:
         bool committed = false; // Page.navigate answered: events now concern our page
         bool failed = false;    // navigation failed: what loads now is an error page
         int generation = 0;    // the navigate() it serves; 0 while spare
+        // Evaluate path: the world to read the document in is made when the
+        // document commits, so its load costs one round trip, not two.
+        int documents = 0;       // top-level documents committed; tags world replies
+        int evaluateContext = 0; // 0 until the current document's world exists
+        bool worldPending = false;
+        bool loadWaiting = false; // loaded before its world was ready
     };
 
     void launch();
@@ -109,7 +115,10 @@ private:
     void onEvent(const QString &sessionId, const QString &method, const QJsonObject &params);
     void onAttached(const QString &parentSession, const QJsonObject &params);
     void onBindingCalled(const std::shared_ptr<Tab> &tab, const QJsonObject &params);
+    void makeEvaluateWorld(const std::shared_ptr<Tab> &tab);
     void harvestByEvaluate(const std::shared_ptr<Tab> &tab);
+    void evaluateHarvest(const std::shared_ptr<Tab> &tab, int contextId);
+    void reportBusy(const std::shared_ptr<Tab> &tab);
     void reportHarvest(const std::shared_ptr<Tab> &tab, const QString &url, const QStringList &links);
     std::shared_ptr<Tab> tabOfSession(const QString &sessionId) const;
 
