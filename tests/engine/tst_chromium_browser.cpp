@@ -1,15 +1,19 @@
 // ChromiumBrowser against real Chromium and a local page server. Runs once
 // per harvest path (VELMORA_TEST_HARVEST).
 #include "browser/chromium/chromium_browser.h"
+#include "browser/chromium/devtools_connection.h"
 #include "browser/harvest.h"
 #include "engine_recorder.h"
 #include "page_server.h"
 #include "process_probe.h"
 
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTest>
+#include <QUrl>
 
 #include <memory>
 
@@ -358,6 +362,46 @@ private slots:
         // The stalled page never completed, and nothing went wrong.
         QCOMPARE(m_rec->topLevel().size(), 1);
         QCOMPARE(m_rec->events.size() - m_rec->frames().size(), 1);
+    }
+
+    void aReadPageIsLeftOnlyOnceItsSuccessorIsRead()
+    {
+        // Unloading a big page costs as much as loading one: a page already
+        // read is closed after the next one has been read, never while it
+        // loads. Chromium says when a tab is gone.
+        m_site.route(QStringLiteral("/park/read"), "<a href=\"/r\">r</a>");
+        PageServer::Response slow;
+        slow.body = "<a href=\"/n\">n</a>";
+        slow.delayMs = 1500;
+        m_site.route(QStringLiteral("/park/next"), slow);
+        QCOMPARE(harvest(site(QStringLiteral("/park/read"))).kind, EngineRecorder::Complete);
+        // The tab showing it, among the tabs Chromium holds.
+        QString readTab;
+        m_browser->connection()->call(QStringLiteral("Target.getTargets"), {}, {},
+                                      [&](const QJsonObject &result, const CallError &) {
+                                          for (const auto &info : result.value(QLatin1String("targetInfos")).toArray())
+                                              if (info.toObject().value(QLatin1String("url")).toString().endsWith(
+                                                      QLatin1String("/park/read")))
+                                                  readTab = info.toObject().value(QLatin1String("targetId")).toString();
+                                      });
+        QTRY_VERIFY_WITH_TIMEOUT(!readTab.isEmpty(), loadTimeout);
+
+        QStringList order;
+        QObject context;
+        connect(m_browser->connection(), &DevToolsConnection::eventReceived, &context,
+                [&](const QString &, const QString &method, const QJsonObject &params) {
+                    if (method == QLatin1String("Target.targetDestroyed")
+                        && params.value(QLatin1String("targetId")).toString() == readTab)
+                        order.append(QStringLiteral("closed"));
+                });
+        connect(m_browser.get(), &Browser::documentComplete, &context,
+                [&](bool topLevel, const QString &url, const QStringList &) {
+                    if (topLevel)
+                        order.append(QUrl(url).path());
+                });
+        QCOMPARE(harvest(site(QStringLiteral("/park/next"))).kind, EngineRecorder::Complete);
+        QTRY_VERIFY_WITH_TIMEOUT(order.contains(QStringLiteral("closed")), 3 * loadTimeout);
+        QCOMPARE(order, (QStringList{"/park/next", "closed"}));
     }
 
     void noTcpPortIsOpened()

@@ -32,6 +32,8 @@ constexpr int closeCheckMs = 1000;
 constexpr int closeAttempts = 5;
 // How long a starting Chromium may take to answer.
 constexpr int launchTimeoutMs = 30000;
+// The longest a finished page waits for the next one before it is left.
+constexpr int parkMs = 5000;
 
 // Harmless stand-ins rather than null: with null, the page's alert() throws
 // and the rest of that script block (often the one writing links) never runs.
@@ -219,6 +221,7 @@ void ChromiumBrowser::teardown()
     ++m_launch;
     m_current.reset();
     m_spare.reset();
+    m_parked.reset();
     m_preparingSpare = false;
     m_urlForSpare.clear();
     m_childSessions.clear();
@@ -307,14 +310,14 @@ void ChromiumBrowser::beginNavigation(const QString &url)
     if (!m_spare && m_preparingSpare) {
         // Waiting for the tab already on its way beats opening a second one.
         if (previous)
-            retireTab(previous);
+            leaveTab(previous);
         m_urlForSpare = url;
         return;
     }
     m_urlForSpare.clear();
     if (m_spare) {
         if (previous)
-            retireTab(previous);
+            leaveTab(previous);
         std::shared_ptr<Tab> tab = std::move(m_spare);
         tab->generation = generation;
         navigateTab(tab, url);
@@ -330,7 +333,7 @@ void ChromiumBrowser::beginNavigation(const QString &url)
              if (launch != m_launch || error.kind == CallError::Closed)
                  return;
              if (previous)
-                 retireTab(previous);
+                 leaveTab(previous);
              if (error.kind == CallError::Timeout)
                  return onHang(error);
              if (error.isError())
@@ -365,6 +368,26 @@ void ChromiumBrowser::ensureSpare()
              prepareTab(result.value(QLatin1String("targetId")).toString(), 0, {});
          },
          m_options.callTimeoutMs);
+}
+
+void ChromiumBrowser::leaveTab(const std::shared_ptr<Tab> &tab)
+{
+    // Unloading a big page costs its renderer about as much as building it.
+    // A page that has been read and sits still waits until the next one has
+    // been read (or a few seconds), so the two do not fight over the
+    // processor; one still loading or busy goes at once.
+    if (m_parked)
+        retireTab(std::exchange(m_parked, {}));
+    if (!tab->settled)
+        return retireTab(tab);
+    m_parked = tab;
+    // Its timers must not move it on, or use the processor, while it waits.
+    call(QStringLiteral("Emulation.setScriptExecutionDisabled"), {{QStringLiteral("value"), true}}, tab->sessionId,
+         {}, leaveStartMs);
+    QTimer::singleShot(parkMs, this, [this, parked = std::weak_ptr<Tab>(tab)] {
+        if (const auto waiting = parked.lock(); waiting && waiting == m_parked)
+            retireTab(std::exchange(m_parked, {}));
+    });
 }
 
 void ChromiumBrowser::retireTab(const std::shared_ptr<Tab> &tab)
@@ -572,6 +595,9 @@ void ChromiumBrowser::onEvent(const QString &sessionId, const QString &method, c
              timeout);
         return;
     }
+    // A page left waiting that starts loading again is no longer still.
+    if (method == QLatin1String("Page.frameStartedLoading") && m_parked && sessionId == m_parked->sessionId)
+        return retireTab(std::exchange(m_parked, {}));
     if (method == QLatin1String("Page.loadEventFired") && m_retiring.value(sessionId).leaving)
         return finishRetiring(sessionId);
     if (method == QLatin1String("Target.attachedToTarget"))
@@ -609,6 +635,9 @@ void ChromiumBrowser::onEvent(const QString &sessionId, const QString &method, c
                 makeEvaluateWorld(tab);
         } else
             tab->childFrames.insert(id, frame.value(QLatin1String("url")).toString());
+    } else if (method == QLatin1String("Page.frameStartedLoading")) {
+        if (onPage && params.value(QLatin1String("frameId")).toString() == tab->topFrameId)
+            tab->settled = false; // moving on by itself
     } else if (method == QLatin1String("Page.frameStoppedLoading")) {
         const auto frame = tab->childFrames.constFind(params.value(QLatin1String("frameId")).toString());
         if (frame != tab->childFrames.cend() && tab->committed && !tab->failed)
@@ -765,6 +794,9 @@ void ChromiumBrowser::reportHarvest(const std::shared_ptr<Tab> &tab, const QStri
     // Chromium's own error page is never a harvest.
     if (!tab->committed || tab->failed || url.startsWith(QLatin1String("chrome-error:")))
         return;
+    tab->settled = true;
     emit documentComplete(true, url, links);
+    if (m_parked && tab == m_current)
+        retireTab(std::exchange(m_parked, {}));
     ensureSpare();
 }

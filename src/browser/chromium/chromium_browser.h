@@ -87,6 +87,7 @@ private:
         bool useBinding = false;
         bool committed = false; // Page.navigate answered: events now concern our page
         bool failed = false;    // navigation failed: what loads now is an error page
+        bool settled = false;   // read, and not loading anything since
         int generation = 0;    // the navigate() it serves; 0 while spare
         // Evaluate path: the world to read the document in is made when the
         // document commits, so its load costs one round trip, not two.
@@ -107,6 +108,7 @@ private:
     void prepareTab(const QString &targetId, int generation, const QString &url);
     void beginNavigation(const QString &url);
     void navigateTab(const std::shared_ptr<Tab> &tab, const QString &url);
+    void leaveTab(const std::shared_ptr<Tab> &tab);
     void retireTab(const std::shared_ptr<Tab> &tab);
     void finishRetiring(const QString &sessionId);
     void closeTarget(const QString &targetId);
@@ -134,6 +136,7 @@ private:
     QString m_queuedUrl;    // asked for while Chromium was starting
     std::shared_ptr<Tab> m_current;
     std::shared_ptr<Tab> m_spare;   // attached and set up, not yet navigated
+    std::shared_ptr<Tab> m_parked;  // left, waiting for its successor to be read
     bool m_preparingSpare = false;
     QString m_urlForSpare;          // navigate waiting for the spare being prepared
     QHash<QString, QString> m_childSessions; // frame/worker session -> its tab's session
