@@ -129,7 +129,7 @@ int ChromiumBrowser::call(const QString &method, const QJsonObject &params, cons
 void ChromiumBrowser::start()
 {
     if (m_state == State::Stopped)
-        launch();
+        startChromium();
 }
 
 int ChromiumBrowser::callTimeout() const
@@ -143,7 +143,7 @@ void ChromiumBrowser::navigate(const QString &url)
     switch (m_state) {
     case State::Stopped:
         m_queuedUrl = url;
-        launch();
+        startChromium();
         break;
     case State::Launching:
         m_queuedUrl = url;
@@ -154,7 +154,7 @@ void ChromiumBrowser::navigate(const QString &url)
     }
 }
 
-void ChromiumBrowser::launch()
+void ChromiumBrowser::startChromium()
 {
     LocatorInput input = LocatorInput::systemInputs();
     if (!m_options.executable.isEmpty())
@@ -284,7 +284,7 @@ void ChromiumBrowser::onHang(const CallError &error)
     teardown();
     emit engineError(QStringLiteral("Chromium 长时间没有响应（%1），已将其强制结束并重新启动；请重新提取。")
                          .arg(error.message));
-    launch();
+    startChromium();
 }
 
 void ChromiumBrowser::beginNavigation(const QString &url)

@@ -97,7 +97,7 @@ private:
         bool loadWaiting = false; // loaded before its world was ready
     };
 
-    void launch();
+    void startChromium();
     int callTimeout() const;
     void onLaunched();
     void teardown();

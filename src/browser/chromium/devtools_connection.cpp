@@ -23,7 +23,7 @@ DevToolsConnection::~DevToolsConnection()
 {
     // Callbacks may capture objects that are being destroyed with us; drop
     // them unrun rather than call into half-destroyed owners.
-    for (auto &pending : m_pending)
+    for (const auto &pending : m_pending)
         delete pending.timer;
     m_pending.clear();
 }
