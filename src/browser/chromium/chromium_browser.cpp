@@ -382,12 +382,17 @@ void ChromiumBrowser::leaveTab(const std::shared_ptr<Tab> &tab)
         return retireTab(tab);
     m_parked = tab;
     // Its timers must not move it on, or use the processor, while it waits.
-    call(QStringLiteral("Emulation.setScriptExecutionDisabled"), {{QStringLiteral("value"), true}}, tab->sessionId,
-         {}, leaveStartMs);
+    stopScripts(tab->sessionId);
     QTimer::singleShot(parkMs, this, [this, parked = std::weak_ptr<Tab>(tab)] {
         if (const auto waiting = parked.lock(); waiting && waiting == m_parked)
             retireTab(std::exchange(m_parked, {}));
     });
+}
+
+void ChromiumBrowser::stopScripts(const QString &sessionId)
+{
+    call(QStringLiteral("Emulation.setScriptExecutionDisabled"), {{QStringLiteral("value"), true}}, sessionId, {},
+         leaveStartMs);
 }
 
 void ChromiumBrowser::retireTab(const std::shared_ptr<Tab> &tab)
@@ -402,8 +407,7 @@ void ChromiumBrowser::retireTab(const std::shared_ptr<Tab> &tab)
     m_retiring.insert(session, {tab->targetId, false});
     // A page that reloads itself on load would otherwise start again over
     // about:blank, and a page navigating while it is closed stays open.
-    call(QStringLiteral("Emulation.setScriptExecutionDisabled"), {{QStringLiteral("value"), true}}, session, {},
-         leaveStartMs);
+    stopScripts(session);
     call(QStringLiteral("Page.navigate"), {{QStringLiteral("url"), QStringLiteral("about:blank")}}, session,
          [this, launch, session](const QJsonObject &, const CallError &error) {
              if (launch != m_launch)
@@ -745,12 +749,9 @@ void ChromiumBrowser::harvestByEvaluate(const std::shared_ptr<Tab> &tab)
 {
     if (tab->evaluateContext != 0)
         return evaluateHarvest(tab, tab->evaluateContext);
-    if (tab->worldPending) {
-        tab->loadWaiting = true;
-        return;
-    }
     // The document's commit went unseen: make its world now.
-    makeEvaluateWorld(tab);
+    if (!tab->worldPending)
+        makeEvaluateWorld(tab);
     tab->loadWaiting = true;
 }
 

@@ -109,6 +109,7 @@ private:
     void beginNavigation(const QString &url);
     void navigateTab(const std::shared_ptr<Tab> &tab, const QString &url);
     void leaveTab(const std::shared_ptr<Tab> &tab);
+    void stopScripts(const QString &sessionId);
     void retireTab(const std::shared_ptr<Tab> &tab);
     void finishRetiring(const QString &sessionId);
     void closeTarget(const QString &targetId);
