@@ -30,6 +30,7 @@ private:
     bool wanted(const QString &row) const;
     void print(const RowResult &row);
 
+    int harvestRuns() const;
     void harvestRows();
     void uiStallRow();
     void listRows();
