@@ -81,7 +81,7 @@ int main(int argc, char *argv[])
 
     QApplication app(argc, argv);
     options.self = QCoreApplication::applicationFilePath();
-    std::printf("velmora-bench on %s; %s; Qt %s; %s build; median of %d runs%s\n",
+    std::printf("velmora-bench on %s; %s; Qt %s; %s build; median of %d runs, more where a row says so%s\n",
                 qPrintable(bench::proc::machineDescription()), qPrintable(chromiumVersion()), qVersion(),
                 VELMORA_BENCH_BUILD_TYPE, options.runs,
                 options.runs < 5 ? " (fewer than the 5 the targets ask for)" : "");
