@@ -37,11 +37,16 @@ constexpr int parkMs = 5000;
 
 // Harmless stand-ins rather than null: with null, the page's alert() throws
 // and the rest of that script block (often the one writing links) never runs.
+// prompt answers as a dismissed prompt would. It must not reach Chromium as a
+// real dialog: Chromium keeps one pending dialog per tab, so two frames in
+// different processes asking at once leave one unanswerable and the page
+// never finishes loading.
 // Each assignment on its own, so one refusal does not stop the others.
 const QString dialogScript = QStringLiteral(
     "(function () {"
     "try { window.alert = function () {}; } catch (e) {}"
     "try { window.confirm = function () { return false; }; } catch (e) {}"
+    "try { window.prompt = function () { return null; }; } catch (e) {}"
     "try { window.showModalDialog = function () { return undefined; }; } catch (e) {}"
     "})();");
 
@@ -398,7 +403,7 @@ void ChromiumBrowser::stopScripts(const QString &sessionId)
 void ChromiumBrowser::retireTab(const std::shared_ptr<Tab> &tab)
 {
     // Closing a tab while a cross-site frame in it waits on a dialog crashes
-    // Chromium (a frame calling prompt() in a loop does it every time). The
+    // Chromium (a frame calling a real prompt() in a loop did it every time). The
     // tab leaves its page for about:blank first, which takes the frames down
     // safely, and is closed once about:blank has loaded. A page that cannot
     // even start leaving is closed as it is.
