@@ -4,7 +4,7 @@
 
 #include "app/link_list.h"
 #include "app/main_window.h"
-#include "browser/chromium/chromium_browser.h"
+#include "engine/chromium_browser.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -13,6 +13,9 @@
 #include <QTimer>
 
 #include <functional>
+
+using namespace engine;
+
 
 namespace bench {
 

@@ -8,8 +8,10 @@
 #include <memory>
 #include <optional>
 
+namespace engine {
 class Browser;
 class ChromiumBrowser;
+} // namespace engine
 class Form1;
 class LinkListView;
 class QLineEdit;
@@ -22,7 +24,7 @@ class AppDriver
 {
 public:
     // Takes the engine; a ChromiumBrowser is started as the window starts it.
-    explicit AppDriver(Browser *engine);
+    explicit AppDriver(engine::Browser *engine);
     ~AppDriver();
 
     // Shows the window and waits for it to be exposed and, with a real engine,
@@ -55,7 +57,7 @@ public:
 
 private:
     FakePlatform m_platform;
-    ChromiumBrowser *m_chromium = nullptr;
+    engine::ChromiumBrowser *m_chromium = nullptr;
     std::unique_ptr<Form1> m_form;
 };
 

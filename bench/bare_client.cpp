@@ -1,13 +1,16 @@
 #include "bare_client.h"
 
-#include "browser/chromium/chromium_locator.h"
-#include "browser/chromium/chromium_process.h"
-#include "browser/chromium/devtools_connection.h"
+#include "engine/chromium_locator.h"
+#include "engine/chromium_process.h"
+#include "engine/devtools_connection.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QJsonArray>
 #include <QTimer>
+
+using namespace engine;
+
 
 namespace bench {
 

@@ -7,8 +7,10 @@
 #include <memory>
 #include <optional>
 
+namespace engine {
 class ChromiumProcess;
 class DevToolsConnection;
+} // namespace engine
 
 namespace bench {
 
@@ -38,8 +40,8 @@ private:
     std::optional<QJsonObject> callAndWait(const QString &method, const QJsonObject &params,
                                            const QString &sessionId, QString *error);
 
-    std::unique_ptr<ChromiumProcess> m_process;
-    DevToolsConnection *m_connection = nullptr;
+    std::unique_ptr<engine::ChromiumProcess> m_process;
+    engine::DevToolsConnection *m_connection = nullptr;
     QString m_targetId;
     QString m_sessionId;
 };

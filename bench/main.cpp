@@ -3,7 +3,7 @@
 #include "bench.h"
 #include "proc_stats.h"
 
-#include "browser/chromium/chromium_locator.h"
+#include "engine/chromium_locator.h"
 
 #include <QApplication>
 #include <QDir>
@@ -13,6 +13,9 @@
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
+
+using namespace engine;
+
 
 namespace {
 

@@ -5,11 +5,14 @@
 #include "bench.h"
 #include "proc_stats.h"
 
-#include "browser/chromium/chromium_browser.h"
+#include "engine/chromium_browser.h"
 
 #include <QUrl>
 
 #include <algorithm>
+
+using namespace engine;
+
 
 namespace bench {
 

@@ -7,7 +7,7 @@
 #include "app/link_list.h"
 #include "app/main_window.h"
 #include "fake_browser.h"
-#include "links/save_file.h"
+#include "core/save_file.h"
 
 #include <QAction>
 #include <QElapsedTimer>

@@ -9,7 +9,7 @@
 #include "app/application.h"
 #include "app/main_window.h"
 #include "app/platform.h"
-#include "browser/chromium/chromium_browser.h"
+#include "engine/chromium_browser.h"
 #include "fake_browser.h"
 
 #include <QApplication>
@@ -20,6 +20,9 @@
 
 #include <cstdio>
 #include <ctime>
+
+using namespace engine;
+
 
 namespace bench {
 

@@ -1,7 +1,7 @@
 #include "app/application.h"
 #include "app/main_window.h"
 #include "app/platform.h"
-#include "browser/chromium/chromium_browser.h"
+#include "engine/chromium_browser.h"
 
 #include <QApplication>
 
@@ -50,7 +50,7 @@ int main(int argc, char *argv[])
 #endif
 
     QtPlatform platform;
-    Form1 window(new ChromiumBrowser, platform);
+    Form1 window(new engine::ChromiumBrowser, platform);
     window.show();
     return QApplication::exec();
 }

@@ -1,14 +1,14 @@
 #include "app/main_window.h"
 
-#include "about/product.h"
+#include "core/product.h"
 #include "app/link_list.h"
 #include "app/platform.h"
 #include "app/texts.h"
-#include "browser/address.h"
-#include "browser/browser.h"
-#include "browser/harvest.h"
-#include "links/remove_dups.h"
-#include "links/save_file.h"
+#include "core/address.h"
+#include "engine/browser.h"
+#include "core/harvest.h"
+#include "core/remove_dups.h"
+#include "core/save_file.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -70,7 +70,7 @@ QAction *addSeparator(QMenu *menu, const char *name)
 
 } // namespace
 
-Form1::Form1(Browser *browser, Platform &platform, QWidget *parent)
+Form1::Form1(engine::Browser *browser, Platform &platform, QWidget *parent)
     : QMainWindow(parent), m_platform(platform), WebBrowser1(browser)
 {
     setObjectName(QStringLiteral("Form1"));
@@ -81,19 +81,19 @@ Form1::Form1(Browser *browser, Platform &platform, QWidget *parent)
     WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
     // Queued: the handlers open modal boxes, which must not run inside the
     // engine's own processing of its messages.
-    connect(WebBrowser1, &Browser::documentComplete, this, &Form1::WebBrowser1_DocumentComplete,
+    connect(WebBrowser1, &engine::Browser::documentComplete, this, &Form1::WebBrowser1_DocumentComplete,
             Qt::QueuedConnection);
-    connect(WebBrowser1, &Browser::navigateError, this,
+    connect(WebBrowser1, &engine::Browser::navigateError, this,
             [this](const QString &, const QString &reason) { WebBrowser1_Failed(reason); },
             Qt::QueuedConnection);
-    connect(WebBrowser1, &Browser::engineError, this, &Form1::WebBrowser1_Failed, Qt::QueuedConnection);
+    connect(WebBrowser1, &engine::Browser::engineError, this, &Form1::WebBrowser1_Failed, Qt::QueuedConnection);
 
     Form_Load();
     placeCentred();
     Text1->setFocus();
 
     // The engine starts once the event loop runs, so the window shows first.
-    QTimer::singleShot(0, WebBrowser1, &Browser::start);
+    QTimer::singleShot(0, WebBrowser1, &engine::Browser::start);
 }
 
 Form1::~Form1() = default;

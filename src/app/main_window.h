@@ -2,7 +2,9 @@
 
 #include <QMainWindow>
 
+namespace engine {
 class Browser;
+}
 class LinkListModel;
 class LinkListView;
 class Platform;
@@ -19,7 +21,7 @@ class Form1 final : public QMainWindow
     Q_OBJECT
 public:
     // Takes ownership of browser; platform must outlive the window.
-    Form1(Browser *browser, Platform &platform, QWidget *parent = nullptr);
+    Form1(engine::Browser *browser, Platform &platform, QWidget *parent = nullptr);
     ~Form1() override;
 
     // Removes every later copy of an item: comptype 0 ignores letter case,
@@ -60,7 +62,7 @@ private:
     QLineEdit *Text2 = nullptr;
     QLineEdit *Text3 = nullptr;
     QLabel *Label2 = nullptr;
-    Browser *WebBrowser1 = nullptr;
+    engine::Browser *WebBrowser1 = nullptr;
 
     QMenu *gj = nullptr;
     QAction *glsz = nullptr;

@@ -1,4 +1,4 @@
-#include "browser/harvest.h"
+#include "core/harvest.h"
 
 #include <QTest>
 

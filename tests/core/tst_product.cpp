@@ -1,4 +1,4 @@
-#include "about/product.h"
+#include "core/product.h"
 
 #include "velmora_config.h"
 

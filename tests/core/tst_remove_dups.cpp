@@ -1,4 +1,4 @@
-#include "links/remove_dups.h"
+#include "core/remove_dups.h"
 
 #include <QRandomGenerator>
 #include <QTest>

@@ -1,4 +1,4 @@
-#include "links/save_file.h"
+#include "core/save_file.h"
 
 #include <QDir>
 #include <QScopeGuard>

@@ -3,7 +3,7 @@
 // do, and memory must stay bounded by the data.
 #include "app/link_list.h"
 #include "app/main_window.h"
-#include "browser/chromium/chromium_browser.h"
+#include "engine/chromium_browser.h"
 #include "fake_platform.h"
 #include "page_server.h"
 
@@ -22,6 +22,8 @@
 #include <memory>
 
 #include <unistd.h>
+
+using namespace engine;
 
 namespace {
 
@@ -246,3 +248,4 @@ int main(int argc, char **argv)
 }
 
 #include "tst_big_pages.moc"
+

@@ -4,7 +4,7 @@
 #include "app/localization.h"
 #include "app/main_window.h"
 #include "app/platform.h"
-#include "browser/chromium/chromium_browser.h"
+#include "engine/chromium_browser.h"
 #include "modal_driver.h"
 #include "page_server.h"
 
@@ -17,6 +17,8 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+
+using namespace engine;
 
 class EndToEndTest : public QObject
 {
@@ -143,3 +145,4 @@ void EndToEndTest::filterDedupeDeleteAndSaveThroughTheMenus()
 
 QTEST_MAIN(EndToEndTest)
 #include "tst_end_to_end.moc"
+

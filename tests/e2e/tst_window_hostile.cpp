@@ -3,7 +3,7 @@
 // themselves for ever. Message boxes go to a recording platform.
 #include "app/link_list.h"
 #include "app/main_window.h"
-#include "browser/chromium/chromium_browser.h"
+#include "engine/chromium_browser.h"
 #include "fake_platform.h"
 #include "page_server.h"
 
@@ -16,6 +16,8 @@
 #include <cerrno>
 #include <csignal>
 #include <memory>
+
+using namespace engine;
 
 namespace {
 
@@ -201,3 +203,4 @@ private slots:
 
 QTEST_MAIN(WindowHostileTest)
 #include "tst_window_hostile.moc"
+

@@ -1,5 +1,8 @@
 #include "engine_recorder.h"
 
+using namespace engine;
+
+
 EngineRecorder::EngineRecorder(Browser *browser, QObject *parent) : QObject(parent)
 {
     connect(browser, &Browser::documentComplete, this,

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "browser/chromium/chromium_browser.h"
+#include "engine/chromium_browser.h"
 
 #include <QList>
 #include <QObject>
@@ -22,7 +22,7 @@ public:
         QString reason;
     };
 
-    explicit EngineRecorder(Browser *browser, QObject *parent = nullptr);
+    explicit EngineRecorder(engine::Browser *browser, QObject *parent = nullptr);
 
     QList<Event> events;
 
@@ -36,4 +36,4 @@ public:
 
 // The harvest path the engine tests run on: VELMORA_TEST_HARVEST=evaluate
 // selects the fallback, anything else the binding.
-HarvestPath harvestPathUnderTest();
+engine::HarvestPath harvestPathUnderTest();

@@ -1,8 +1,8 @@
 // ChromiumBrowser against real Chromium and a local page server. Runs once
 // per harvest path (VELMORA_TEST_HARVEST).
-#include "browser/chromium/chromium_browser.h"
-#include "browser/chromium/devtools_connection.h"
-#include "browser/harvest.h"
+#include "engine/chromium_browser.h"
+#include "engine/devtools_connection.h"
+#include "core/harvest.h"
 #include "engine_recorder.h"
 #include "page_server.h"
 #include "process_probe.h"
@@ -18,6 +18,8 @@
 #include <memory>
 
 #include <sys/stat.h>
+
+using namespace engine;
 
 namespace {
 constexpr int loadTimeout = 20000;
@@ -462,3 +464,4 @@ private slots:
 
 QTEST_GUILESS_MAIN(ChromiumBrowserTest)
 #include "tst_chromium_browser.moc"
+

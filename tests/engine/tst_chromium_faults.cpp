@@ -1,6 +1,6 @@
 // The engine's faults: Chromium missing, unusable, dying, hanging, and the app
 // itself killed. Slow, so kept apart from the harvest tests.
-#include "browser/chromium/chromium_browser.h"
+#include "engine/chromium_browser.h"
 #include "engine_recorder.h"
 #include "page_server.h"
 #include "process_probe.h"
@@ -20,6 +20,8 @@
 #include <iostream>
 
 #include <unistd.h>
+
+using namespace engine;
 
 namespace {
 constexpr int loadTimeout = 20000;
@@ -260,3 +262,4 @@ int main(int argc, char **argv)
 }
 
 #include "tst_chromium_faults.moc"
+

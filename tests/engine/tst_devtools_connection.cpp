@@ -1,6 +1,6 @@
 // The DevTools connection and the pipe transport, without Chromium.
-#include "browser/chromium/devtools_connection.h"
-#include "browser/chromium/pipe_transport.h"
+#include "engine/devtools_connection.h"
+#include "engine/pipe_transport.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -11,6 +11,8 @@
 
 #include <fcntl.h>
 #include <unistd.h>
+
+using namespace engine;
 
 namespace {
 
@@ -346,3 +348,4 @@ private slots:
 
 QTEST_GUILESS_MAIN(DevToolsConnectionTest)
 #include "tst_devtools_connection.moc"
+

@@ -2,8 +2,8 @@
 // popups, pages that reload themselves for ever, odd targets and odd
 // addresses. Each ends in a harvest or a clean report, Chromium is never
 // restarted, and the next extraction works at once.
-#include "browser/chromium/chromium_browser.h"
-#include "browser/chromium/devtools_connection.h"
+#include "engine/chromium_browser.h"
+#include "engine/devtools_connection.h"
 #include "engine_recorder.h"
 #include "page_server.h"
 #include "process_probe.h"
@@ -17,6 +17,8 @@
 #include <QTest>
 
 #include <memory>
+
+using namespace engine;
 
 namespace {
 
@@ -540,3 +542,4 @@ private slots:
 
 QTEST_GUILESS_MAIN(HostilePagesTest)
 #include "tst_hostile_pages.moc"
+

@@ -1,7 +1,7 @@
 // Finding Chromium, its command line and its profile folders.
-#include "browser/chromium/chromium_locator.h"
-#include "browser/chromium/command_line.h"
-#include "browser/chromium/profile_dir.h"
+#include "engine/chromium_locator.h"
+#include "engine/command_line.h"
+#include "engine/profile_dir.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,6 +12,8 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+using namespace engine;
 
 namespace {
 
@@ -166,3 +168,4 @@ private slots:
 
 QTEST_GUILESS_MAIN(LaunchSetupTest)
 #include "tst_launch_setup.moc"
+

@@ -1,13 +1,13 @@
 #pragma once
 
-#include "browser/browser.h"
+#include "engine/browser.h"
 
 // Records what the window asks of the engine; tests raise its events.
-class FakeBrowser final : public Browser
+class FakeBrowser final : public engine::Browser
 {
     Q_OBJECT
 public:
-    using Browser::Browser;
+    using engine::Browser::Browser;
 
     void start() override { ++starts; }
     void navigate(const QString &url) override { navigations.append(url); }

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+namespace engine {
+
 // Chromium's private profile folder: created 0700 under the temp folder with a
 // recognisable prefix, and locked (flock on a file inside) for as long as this
 // object lives, so another copy of the app can tell a live folder from one
@@ -31,3 +33,5 @@ private:
     QString m_path;
     int m_lockFd = -1;
 };
+
+} // namespace engine

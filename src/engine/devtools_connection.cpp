@@ -1,6 +1,6 @@
-#include "browser/chromium/devtools_connection.h"
+#include "engine/devtools_connection.h"
 
-#include "browser/chromium/transport.h"
+#include "engine/transport.h"
 
 #include <QJsonDocument>
 #include <QJsonParseError>
@@ -10,6 +10,8 @@
 
 // The protocol traffic, cut short; QT_LOGGING_RULES="velmora.devtools.debug=true".
 Q_LOGGING_CATEGORY(lcDevTools, "velmora.devtools", QtWarningMsg)
+
+namespace engine {
 
 DevToolsConnection::DevToolsConnection(Transport *transport, QObject *parent)
     : QObject(parent), m_transport(transport)
@@ -162,3 +164,5 @@ void DevToolsConnection::onTransportClosed(const QString &reason)
     if (self)
         emit closed(reason);
 }
+
+} // namespace engine

@@ -1,4 +1,4 @@
-#include "browser/chromium/profile_dir.h"
+#include "engine/profile_dir.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -10,6 +10,8 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+namespace engine {
 
 namespace {
 
@@ -81,3 +83,5 @@ int ProfileDir::removeStale(const QString &parentDir)
     }
     return removed;
 }
+
+} // namespace engine

@@ -1,4 +1,4 @@
-#include "browser/chromium/pipe_transport.h"
+#include "engine/pipe_transport.h"
 
 #include <QPointer>
 #include <QSocketNotifier>
@@ -7,6 +7,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
+
+namespace engine {
 
 namespace {
 
@@ -178,3 +180,5 @@ void PipeTransport::close()
     m_readBuffer.clear();
     m_scanFrom = 0;
 }
+
+} // namespace engine

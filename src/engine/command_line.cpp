@@ -1,4 +1,6 @@
-#include "browser/chromium/command_line.h"
+#include "engine/command_line.h"
+
+namespace engine {
 
 QStringList chromiumArguments(const QString &profileDir, bool runningAsRoot)
 {
@@ -26,3 +28,5 @@ QStringList chromiumArguments(const QString &profileDir, bool runningAsRoot)
     args.append(QStringLiteral("about:blank"));
     return args;
 }
+
+} // namespace engine

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "browser/browser.h"
+#include "engine/browser.h"
 
 #include <QHash>
 #include <QJsonObject>
@@ -10,6 +10,8 @@
 
 #include <functional>
 #include <memory>
+
+namespace engine {
 
 class ChromiumProcess;
 class DevToolsConnection;
@@ -152,3 +154,5 @@ private:
     // success yet keeps a tab whose page is navigating at that moment.
     QHash<QString, int> m_closing;
 };
+
+} // namespace engine

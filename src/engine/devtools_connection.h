@@ -9,6 +9,9 @@
 #include <functional>
 
 class QTimer;
+
+namespace engine {
+
 class Transport;
 
 // Why a call produced no result.
@@ -79,3 +82,5 @@ private:
     int m_nextId = 1;
     bool m_open = true;
 };
+
+} // namespace engine

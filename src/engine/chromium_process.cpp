@@ -1,7 +1,7 @@
-#include "browser/chromium/chromium_process.h"
+#include "engine/chromium_process.h"
 
-#include "browser/chromium/command_line.h"
-#include "browser/chromium/pipe_transport.h"
+#include "engine/command_line.h"
+#include "engine/pipe_transport.h"
 
 #include <QDir>
 #include <QProcessEnvironment>
@@ -14,6 +14,8 @@
 #include <linux/close_range.h>
 #include <sys/prctl.h>
 #include <unistd.h>
+
+namespace engine {
 
 namespace {
 
@@ -190,3 +192,5 @@ void ChromiumProcess::stop(int graceMs)
     m_group = 0;
     m_profile.remove();
 }
+
+} // namespace engine

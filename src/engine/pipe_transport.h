@@ -1,10 +1,12 @@
 #pragma once
 
-#include "browser/chromium/transport.h"
+#include "engine/transport.h"
 
 #include <QByteArray>
 
 class QSocketNotifier;
+
+namespace engine {
 
 // NUL-framed messages over two file descriptors, read and written without
 // blocking from the event loop (no threads). Owns both descriptors.
@@ -42,3 +44,5 @@ private:
     QByteArray m_writeBuffer;
     qsizetype m_writeOffset = 0;
 };
+
+} // namespace engine

@@ -1,9 +1,9 @@
-#include "browser/chromium/chromium_browser.h"
+#include "engine/chromium_browser.h"
 
-#include "browser/chromium/chromium_locator.h"
-#include "browser/chromium/chromium_process.h"
-#include "browser/chromium/devtools_connection.h"
-#include "browser/chromium/navigation_error.h"
+#include "engine/chromium_locator.h"
+#include "engine/chromium_process.h"
+#include "engine/devtools_connection.h"
+#include "engine/navigation_error.h"
 
 #include <QJsonArray>
 #include <algorithm>
@@ -12,6 +12,8 @@
 #include <QTimer>
 
 Q_LOGGING_CATEGORY(lcChromium, "velmora.chromium", QtWarningMsg)
+
+namespace engine {
 
 namespace {
 
@@ -806,3 +808,5 @@ void ChromiumBrowser::reportHarvest(const std::shared_ptr<Tab> &tab, const QStri
         retireTab(std::exchange(m_parked, {}));
     ensureSpare();
 }
+
+} // namespace engine

@@ -1,6 +1,8 @@
-#include "browser/chromium/navigation_error.h"
+#include "engine/navigation_error.h"
 
 #include <QHash>
+
+namespace engine {
 
 namespace {
 
@@ -50,3 +52,5 @@ QString downloadReason(const QString &url)
 {
     return QStringLiteral("地址 %1 指向的是一个下载文件，而不是网页，没有可提取的链接；该文件不会被下载。").arg(url);
 }
+
+} // namespace engine

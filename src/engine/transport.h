@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QObject>
 
+namespace engine {
+
 // A message channel to Chromium. Linux uses a pair of pipes; a Windows build
 // needs only another implementation of this interface.
 class Transport : public QObject
@@ -24,3 +26,5 @@ signals:
     // The other end went away or the channel failed; reason is for diagnostics.
     void closed(const QString &reason);
 };
+
+} // namespace engine

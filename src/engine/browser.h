@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+namespace engine {
+
 // The engine seam: the window only ever talks to this. The real engine is
 // ChromiumBrowser; window tests drive a FakeBrowser.
 class Browser : public QObject
@@ -31,3 +33,5 @@ signals:
     // The engine itself cannot work (not installed, crashed, hung).
     void engineError(const QString &reason);
 };
+
+} // namespace engine

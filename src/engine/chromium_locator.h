@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+namespace engine {
+
 // Where to look for Chromium. Built from the real environment by
 // systemInputs(); tests fill it in by hand.
 struct LocatorInput
@@ -22,3 +24,5 @@ struct LocatorResult
 };
 
 LocatorResult locateChromium(const LocatorInput &input);
+
+} // namespace engine

@@ -1,4 +1,4 @@
-#include "browser/address.h"
+#include "core/address.h"
 
 namespace address {
 

@@ -1,7 +1,9 @@
-#include "browser/chromium/chromium_locator.h"
+#include "engine/chromium_locator.h"
 
 #include <QDir>
 #include <QFileInfo>
+
+namespace engine {
 
 namespace {
 
@@ -55,3 +57,5 @@ LocatorResult locateChromium(const LocatorInput &input)
     }
     return {{}, QStringLiteral("找不到 Chromium 浏览器，无法提取网页链接。%1").arg(installHint)};
 }
+
+} // namespace engine

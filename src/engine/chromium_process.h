@@ -1,12 +1,14 @@
 #pragma once
 
-#include "browser/chromium/profile_dir.h"
+#include "engine/profile_dir.h"
 
 #include <QObject>
 #include <QProcess>
 #include <QStringList>
 
 #include <sys/types.h>
+
+namespace engine {
 
 class Transport;
 
@@ -57,3 +59,5 @@ private:
     bool m_stopping = false;
     bool m_reported = false;
 };
+
+} // namespace engine
