@@ -52,9 +52,17 @@ const QString dialogScript = QStringLiteral(
     "try { window.showModalDialog = function () { return undefined; }; } catch (e) {}"
     "})();");
 
-const QString harvestExpression = QStringLiteral(
-    "({url: document.URL,"
-    " links: Array.from(document.getElementsByTagName('A'), function (a) { return String(a.href); })})");
+// The anchors are the HTML a elements, by namespace and local name:
+// getElementsByTagName('A') finds none in an XHTML document (XML names are
+// case-sensitive) and, in an HTML one, also foreign elements named A, whose
+// href is no address.
+const QString anchorsExpression =
+    QStringLiteral("document.getElementsByTagNameNS('http://www.w3.org/1999/xhtml', 'a')");
+
+const QString harvestExpression =
+    QStringLiteral("({url: document.URL,"
+                   " links: Array.from(%1, function (a) { return String(a.href); })})")
+        .arg(anchorsExpression);
 
 // Runs in an isolated world, so the page cannot break Array.from or String.
 // pageshow fires in the load task right after every load listener: anchors
@@ -67,8 +75,7 @@ QString harvestScript()
     return QStringLiteral("(function () {"
                           "if (window !== window.top) return;"
                           "window.addEventListener('pageshow', function () {"
-                          "var all = Array.from(document.getElementsByTagName('A'),"
-                          " function (a) { return String(a.href); });"
+                          "var all = Array.from(%4, function (a) { return String(a.href); });"
                           "var parts = [], part = [], size = 0;"
                           "for (var i = 0; i < all.length; ++i) {"
                           "part.push(all[i]); size += all[i].length + 8;"
@@ -81,7 +88,8 @@ QString harvestScript()
                           "});"
                           "})();")
         .arg(bindingName)
-        .arg(harvestPartSize);
+        .arg(harvestPartSize)
+        .arg(anchorsExpression);
 }
 
 QJsonObject autoAttachParams()

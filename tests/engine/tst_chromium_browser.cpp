@@ -115,6 +115,58 @@ private slots:
         QCOMPARE(harvest::keptAnchors(page.anchors, {}).size(), expected.size() - 1);
     }
 
+    void anchorsAreTheHtmlAElementsOfAnyDocument_data()
+    {
+        QTest::addColumn<QByteArray>("contentType");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QStringList>("expected"); // paths on the site
+
+        // Element names are case-sensitive in XML: an A there is no anchor,
+        // and a getElementsByTagName('A') found only it.
+        QTest::newRow("XHTML") << QByteArray("application/xhtml+xml")
+                               << QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                                             "<html xmlns=\"http://www.w3.org/1999/xhtml\""
+                                             " xmlns:h=\"http://www.w3.org/1999/xhtml\""
+                                             " xmlns:svg=\"http://www.w3.org/2000/svg\"><head><title>x</title></head><body>\n"
+                                             "<a href=\"/ns/one\">one</a>\n"
+                                             "<A href=\"/ns/upper\">not an anchor</A>\n"
+                                             "<h:a href=\"/ns/prefixed\">prefixed</h:a>\n"
+                                             "<svg:svg><svg:a href=\"/ns/svg\"><svg:text>s</svg:text></svg:a></svg:svg>\n"
+                                             "<script>//<![CDATA[\n"
+                                             "var a = document.createElementNS('http://www.w3.org/1999/xhtml', 'a');"
+                                             " a.href = '/ns/by-script'; document.body.appendChild(a);\n"
+                                             "//]]></script></body></html>\n")
+                               << QStringList{"/ns/one", "/ns/prefixed", "/ns/by-script"};
+        // In HTML, the same call also matched foreign elements named A, whose
+        // href came back as the text "undefined".
+        QTest::newRow("foreign A elements in HTML")
+            << QByteArray("text/html; charset=utf-8")
+            << QByteArray("<a href=\"/ns/one\">one</a><script>"
+                          "document.body.appendChild(document.createElementNS('http://www.w3.org/2000/svg', 'A'));"
+                          "document.body.appendChild(document.createElementNS('http://example.test/ns', 'A'));"
+                          "var b = document.createElement('A'); b.href = '/ns/created-upper'; document.body.appendChild(b);"
+                          "</script><A HREF=\"/ns/upper-tag\">upper</A>")
+            << QStringList{"/ns/one", "/ns/created-upper", "/ns/upper-tag"};
+    }
+
+    void anchorsAreTheHtmlAElementsOfAnyDocument()
+    {
+        QFETCH(QByteArray, contentType);
+        QFETCH(QByteArray, body);
+        QFETCH(QStringList, expected);
+        PageServer::Response page;
+        page.contentType = contentType;
+        page.body = body;
+        const QString path = QStringLiteral("/ns/") + QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-');
+        m_site.route(path, page);
+        const auto harvested = harvest(site(path));
+        QCOMPARE(harvested.kind, EngineRecorder::Complete);
+        QStringList absolute;
+        for (const QString &p : std::as_const(expected))
+            absolute.append(site(p));
+        QCOMPARE(harvested.anchors, absolute);
+    }
+
     void filterIsExactAndCaseSensitive()
     {
         m_site.route(QStringLiteral("/filter"),
