@@ -70,11 +70,19 @@ const QString harvestExpression =
 // layout that an evaluate sent after the load event would sit through.
 // The links go in parts of about 512 K UTF-16 units: each part is parsed in its
 // own turn of the window's event loop, and no message grows with the page.
+// Events cross worlds, so a page can dispatch pageshow itself: only the one the
+// browser sends counts, once per document (not again when it comes back from
+// the back/forward cache). Capturing and added before any page script, so no
+// listener of the page's runs first to stop it, in whatever order a browser
+// calls the listeners of the event's target.
 QString harvestScript()
 {
     return QStringLiteral("(function () {"
                           "if (window !== window.top) return;"
-                          "window.addEventListener('pageshow', function () {"
+                          "var read = false;"
+                          "window.addEventListener('pageshow', function (event) {"
+                          "if (!event.isTrusted || read) return;"
+                          "read = true;"
                           "var all = Array.from(%4, function (a) { return String(a.href); });"
                           "var parts = [], part = [], size = 0;"
                           "for (var i = 0; i < all.length; ++i) {"
@@ -85,7 +93,7 @@ QString harvestScript()
                           "for (var p = 0; p < parts.length; ++p)"
                           "window.%1(JSON.stringify({url: document.URL, part: p, parts: parts.length,"
                           " links: parts[p]}));"
-                          "});"
+                          "}, true);"
                           "})();")
         .arg(bindingName)
         .arg(harvestPartSize)
