@@ -544,7 +544,7 @@ private slots:
             QVERIFY2(seen == requested, qPrintable(seen.left(200)));
         }
         // Nothing of it on any command line, and no shell among Chromium's processes.
-        const QList<int> pids = probe::processesOfProfile(m_browser->profilePath());
+        const QList<int> pids = probe::processesOfChromium(m_browser->processId());
         QVERIFY(!pids.isEmpty());
         for (int pid : pids) {
             QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
