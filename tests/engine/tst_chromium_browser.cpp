@@ -1,6 +1,7 @@
 // ChromiumBrowser against real Chromium and a local page server. Runs once
 // per harvest path (VELMORA_TEST_HARVEST).
 #include "engine/chromium_browser.h"
+#include "engine/chromium_locator.h"
 #include "engine/devtools_connection.h"
 #include "core/harvest.h"
 #include "engine_recorder.h"
@@ -8,10 +9,13 @@
 #include "process_probe.h"
 
 #include <QFileInfo>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QSignalSpy>
+#include <QScopeGuard>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
 
@@ -43,14 +47,48 @@ private:
     QString other(const QString &path) const { return m_other.url(path, QStringLiteral("localhost")); }
 
     // Loads url and waits for its top-level harvest.
-    EngineRecorder::Event harvest(const QString &url)
+    static EngineRecorder::Event harvestOn(ChromiumBrowser &browser, EngineRecorder &rec, const QString &url)
     {
-        m_rec->clear();
-        m_browser->navigate(url);
-        [&] { QTRY_VERIFY_WITH_TIMEOUT(!m_rec->topLevel().isEmpty() || !m_rec->lastReason().isEmpty(), loadTimeout); }();
-        if (m_rec->topLevel().isEmpty())
-            return {EngineRecorder::NavigateError, false, url, {}, m_rec->lastReason()};
-        return m_rec->topLevel().constFirst();
+        rec.clear();
+        browser.navigate(url);
+        [&] { QTRY_VERIFY_WITH_TIMEOUT(!rec.topLevel().isEmpty() || !rec.lastReason().isEmpty(), loadTimeout); }();
+        if (rec.topLevel().isEmpty())
+            return {EngineRecorder::NavigateError, false, url, {}, rec.lastReason()};
+        return rec.topLevel().constFirst();
+    }
+    EngineRecorder::Event harvest(const QString &url) { return harvestOn(*m_browser, *m_rec, url); }
+
+    // A stand-in executable that writes the environment it was started with
+    // to dir/environ, then execs chromium with extra arguments first. exec
+    // keeps process and environment: what it writes is what Chromium gets.
+    // (Chromium's own /proc/PID/environ is overwritten by its process titles.)
+    static QString chromiumWrapper(const QTemporaryDir &dir, const QString &chromium, const QString &extraArgument)
+    {
+        const QString path = dir.filePath(QStringLiteral("chromium"));
+        QFile script(path);
+        if (!script.open(QIODevice::WriteOnly))
+            return {};
+        script.write("#!/bin/sh\ncat /proc/$$/environ > '" + QFile::encodeName(dir.filePath(QStringLiteral("environ")))
+                     + "'\nexec '" + QFile::encodeName(chromium) + "' "
+                     + (extraArgument.isEmpty() ? QByteArray() : "'" + extraArgument.toUtf8() + "' ") + "\"$@\"\n");
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        return path;
+    }
+
+    // Runs a harvest of url on a Chromium of its own, started through the
+    // wrapper; the harvest must complete.
+    static EngineRecorder::Event harvestThrough(const QString &wrapper, const QString &url, QString *profile = nullptr)
+    {
+        ChromiumOptions options;
+        options.executable = wrapper;
+        options.harvestPath = harvestPathUnderTest();
+        ChromiumBrowser browser(options);
+        EngineRecorder rec(&browser);
+        const auto event = harvestOn(browser, rec, url);
+        if (profile)
+            *profile = browser.profilePath();
+        return event;
     }
 
     // Loads a page known to complete: once it has, everything the previous
@@ -471,6 +509,55 @@ private slots:
         QVERIFY(pids.size() > 1); // the renderers and helpers are found too
         const QSet<quint64> ours = probe::socketInodesOf(pids);
         QVERIFY(!ours.intersects(probe::listeningTcpInodes()));
+    }
+
+    void chromiumGetsNoneOfTheDesktopSession()
+    {
+        // What a desktop session holds: with it, Chromium started the
+        // accessibility bus and asked UPower on the user's bus.
+        const QList<QByteArray> session{"DBUS_SESSION_BUS_ADDRESS", "DISPLAY", "WAYLAND_DISPLAY", "XAUTHORITY",
+                                        "XDG_RUNTIME_DIR", "LANG", "LC_MESSAGES"};
+        QHash<QByteArray, QByteArray> saved;
+        for (const QByteArray &name : session)
+            saved.insert(name, qgetenv(name.constData()));
+        const auto restore = qScopeGuard([&] {
+            for (auto it = saved.cbegin(); it != saved.cend(); ++it)
+                it->isNull() ? qunsetenv(it.key().constData()) : qputenv(it.key().constData(), *it);
+        });
+        qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/velmora-bus");
+        qputenv("DISPLAY", ":97");
+        qputenv("WAYLAND_DISPLAY", "wayland-97");
+        qputenv("XAUTHORITY", "/nonexistent/velmora-xauthority");
+        qputenv("XDG_RUNTIME_DIR", "/nonexistent/velmora-runtime");
+        qputenv("LANG", "C.UTF-8");
+        qputenv("LC_MESSAGES", "C");
+
+        QTemporaryDir dir;
+        const QString chromium = locateChromium(LocatorInput::systemInputs()).executable;
+        QVERIFY(!chromium.isEmpty());
+        const QString wrapper = chromiumWrapper(dir, chromium, {});
+        QString profile;
+        const auto page = harvestThrough(wrapper, site(QStringLiteral("/sentinel")), &profile);
+        QCOMPARE(page.anchors, QStringList{site(QStringLiteral("/s"))});
+
+        QFile file(dir.filePath(QStringLiteral("environ")));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QHash<QString, QString> env;
+        for (const QByteArray &entry : file.readAll().split('\0')) {
+            const QString text = QString::fromLocal8Bit(entry);
+            if (!text.isEmpty())
+                env.insert(text.section(QLatin1Char('='), 0, 0), text.section(QLatin1Char('='), 1));
+        }
+        for (auto it = env.cbegin(); it != env.cend(); ++it) {
+            const bool allowed = it.key() == QLatin1String("PATH") || it.key() == QLatin1String("HOME")
+                                 || it.key() == QLatin1String("TMPDIR") || it.key() == QLatin1String("LANG")
+                                 || it.key().startsWith(QLatin1String("LC_"));
+            QVERIFY2(allowed, qPrintable(it.key() + QLatin1Char('=') + it.value()));
+        }
+        QCOMPARE(env.value(QStringLiteral("HOME")), profile);
+        QCOMPARE(env.value(QStringLiteral("PATH")), qEnvironmentVariable("PATH"));
+        QCOMPARE(env.value(QStringLiteral("LANG")), QStringLiteral("C.UTF-8"));
+        QCOMPARE(env.value(QStringLiteral("LC_MESSAGES")), QStringLiteral("C"));
     }
 
     void leavesNoProcessOrFolderBehind()
