@@ -15,6 +15,7 @@
 #include <QSignalSpy>
 #include <QScopeGuard>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
@@ -558,6 +559,38 @@ private slots:
         QCOMPARE(env.value(QStringLiteral("PATH")), qEnvironmentVariable("PATH"));
         QCOMPARE(env.value(QStringLiteral("LANG")), QStringLiteral("C.UTF-8"));
         QCOMPARE(env.value(QStringLiteral("LC_MESSAGES")), QStringLiteral("C"));
+    }
+
+    void typedHttpAddressesAreNotUpgradedToHttps()
+    {
+        // The full browser tried https:// first and fell back to http:// only
+        // when that failed; localhost and addresses with a port are exempt, so
+        // a name on port 80 is mapped to the page server, and its port 443 to
+        // a listener that only counts who knocks.
+        QTcpServer https;
+        QVERIFY(https.listen(QHostAddress::LocalHost));
+        int knocks = 0;
+        connect(&https, &QTcpServer::newConnection, &https, [&] {
+            while (QTcpSocket *socket = https.nextPendingConnection()) {
+                ++knocks;
+                socket->abort();
+                socket->deleteLater();
+            }
+        });
+        m_site.route(QStringLiteral("/typed"), "<a href=\"/typed/link\">t</a>");
+        const QString rules = QStringLiteral("--host-resolver-rules=MAP www.example.com:80 127.0.0.1:%1,"
+                                             " MAP www.example.com:443 127.0.0.1:%2")
+                                  .arg(m_site.port())
+                                  .arg(https.serverPort());
+        QTemporaryDir dir;
+        const QString fullBrowser = QStringLiteral("/usr/lib/chromium/chromium");
+        QVERIFY2(QFileInfo(fullBrowser).isExecutable(), "the full browser (Debian package chromium) is needed");
+        const auto page = harvestThrough(chromiumWrapper(dir, fullBrowser, rules), QStringLiteral("http://www.example.com/typed"));
+        QCOMPARE(page.kind, EngineRecorder::Complete);
+        QCOMPARE(page.url, QStringLiteral("http://www.example.com/typed"));
+        QCOMPARE(page.anchors, QStringList{QStringLiteral("http://www.example.com/typed/link")});
+        https.waitForNewConnection(0); // one still in the backlog counts too
+        QCOMPARE(knocks, 0);
     }
 
     void leavesNoProcessOrFolderBehind()
