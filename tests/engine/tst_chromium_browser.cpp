@@ -516,22 +516,19 @@ private slots:
     {
         // What a desktop session holds: with it, Chromium started the
         // accessibility bus and asked UPower on the user's bus.
-        const QList<QByteArray> session{"DBUS_SESSION_BUS_ADDRESS", "DISPLAY", "WAYLAND_DISPLAY", "XAUTHORITY",
-                                        "XDG_RUNTIME_DIR", "LANG", "LC_MESSAGES"};
-        QHash<QByteArray, QByteArray> saved;
-        for (const QByteArray &name : session)
-            saved.insert(name, qgetenv(name.constData()));
-        const auto restore = qScopeGuard([&] {
-            for (auto it = saved.cbegin(); it != saved.cend(); ++it)
-                it->isNull() ? qunsetenv(it.key().constData()) : qputenv(it.key().constData(), *it);
+        const QList<std::pair<const char *, QByteArray>> desktop{
+            {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/velmora-bus"}, {"DISPLAY", ":97"},
+            {"WAYLAND_DISPLAY", "wayland-97"}, {"XAUTHORITY", "/nonexistent/velmora-xauthority"},
+            {"XDG_RUNTIME_DIR", "/nonexistent/velmora-runtime"}, {"LANG", "C.UTF-8"}, {"LC_MESSAGES", "C"}};
+        QList<std::pair<const char *, QByteArray>> saved;
+        for (const auto &[name, value] : desktop) {
+            saved.append({name, qgetenv(name)});
+            qputenv(name, value);
+        }
+        const auto restore = qScopeGuard([&saved] {
+            for (const auto &[name, value] : std::as_const(saved))
+                value.isNull() ? qunsetenv(name) : qputenv(name, value);
         });
-        qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/velmora-bus");
-        qputenv("DISPLAY", ":97");
-        qputenv("WAYLAND_DISPLAY", "wayland-97");
-        qputenv("XAUTHORITY", "/nonexistent/velmora-xauthority");
-        qputenv("XDG_RUNTIME_DIR", "/nonexistent/velmora-runtime");
-        qputenv("LANG", "C.UTF-8");
-        qputenv("LC_MESSAGES", "C");
 
         QTemporaryDir dir;
         const QString chromium = locateChromium(LocatorInput::systemInputs()).executable;
