@@ -1,0 +1,166 @@
+// velmora-extract: the window's extraction for shell pipelines.
+#include "cli/extractor.h"
+#include "cli/options.h"
+#include "cli/streams.h"
+#include "core/save_file.h"
+#include "engine/chromium_browser.h"
+#include "velmora_config.h"
+
+#include <QCoreApplication>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+enum ExitStatus { AllRead = 0, SomeFailed = 1, Unusable = 2 };
+
+// A diagnostic stays one line whatever it quotes: line breaks in a cause
+// become " | ", other control characters (an address may hold any) their
+// %XX code.
+QString oneLine(const QString &text)
+{
+    QString line;
+    line.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text.at(i).unicode();
+        if (c == u'\r' || c == u'\n') {
+            if (c == u'\r' && i + 1 < text.size() && text.at(i + 1) == u'\n')
+                ++i;
+            line += QLatin1String(" | ");
+        } else if (c < 0x20 || c == 0x7F) {
+            line += QStringLiteral("%%1").arg(int(c), 2, 16, QLatin1Char('0')).toUpper();
+        } else {
+            line += QChar(c);
+        }
+    }
+    return line;
+}
+
+void complain(const QString &subject, const QString &cause)
+{
+    const QString line = QStringLiteral("velmora-extract: ")
+        + (subject.isEmpty() ? QString() : oneLine(subject) + QLatin1String(": ")) + oneLine(cause) + u'\n';
+    cli::writeAll(STDERR_FILENO, line.toUtf8());
+}
+
+// Links go out as UTF-8, one a line, each address's in one write: a reader
+// sees them as soon as the page is read.
+class StandardOutput final : public cli::Sink
+{
+public:
+    bool links(const QStringList &links) override
+    {
+        QByteArray bytes;
+        for (const QString &link : links) {
+            bytes += link.toUtf8();
+            bytes += '\n';
+        }
+        result = cli::writeAll(STDOUT_FILENO, bytes);
+        error = errno;
+        return result == cli::WriteResult::Written;
+    }
+    void failure(const QString &address, const QString &cause) override { complain(address, cause); }
+    bool wanted() override
+    {
+        if (!cli::readerGone(STDOUT_FILENO))
+            return true;
+        result = cli::WriteResult::Closed;
+        return false;
+    }
+
+    cli::WriteResult result = cli::WriteResult::Written;
+    int error = 0;
+};
+
+// Gathers the links for the file written once every address is done.
+class FileOutput final : public cli::Sink
+{
+public:
+    bool links(const QStringList &links) override
+    {
+        all += links;
+        return true;
+    }
+    void failure(const QString &address, const QString &cause) override { complain(address, cause); }
+
+    QStringList all;
+};
+
+int usage(const QString &problem)
+{
+    complain({}, problem);
+    cli::writeAll(STDERR_FILENO, "Try 'velmora-extract --help' for more information.\n");
+    return Unusable;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("velmora-extract"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VELMORA_VERSION));
+
+    const cli::ParsedArguments parsed = cli::parseArguments(QCoreApplication::arguments());
+    switch (parsed.kind) {
+    case cli::ParsedArguments::Kind::Help:
+    case cli::ParsedArguments::Kind::Version:
+        return cli::writeAll(STDOUT_FILENO, parsed.text.toUtf8()) == cli::WriteResult::Written ? 0 : Unusable;
+    case cli::ParsedArguments::Kind::Error:
+        return usage(parsed.text);
+    case cli::ParsedArguments::Kind::Run:
+        break;
+    }
+    const cli::Options &options = parsed.options;
+
+    cli::SignalWatcher watcher;
+    StandardOutput standardOutput;
+    FileOutput fileOutput;
+    cli::Sink &sink = options.output.isEmpty() ? static_cast<cli::Sink &>(standardOutput) : fileOutput;
+
+    auto browser = std::make_unique<engine::ChromiumBrowser>();
+    cli::Extractor extractor(*browser, options, sink);
+    QObject::connect(browser.get(), &engine::ChromiumBrowser::ready, &extractor, &cli::Extractor::engineReady);
+    auto outcome = cli::Extractor::Outcome::AllRead;
+    QObject::connect(&extractor, &cli::Extractor::finished, &app, [&outcome](cli::Extractor::Outcome o) {
+        outcome = o;
+        QCoreApplication::exit(0);
+    });
+    QObject::connect(&watcher, &cli::SignalWatcher::caught, &app, [] { QCoreApplication::exit(0); });
+    extractor.start();
+    QCoreApplication::exec();
+
+    // Chromium goes first, whatever ended the run: no process and no profile
+    // folder may outlive us.
+    browser.reset();
+
+    if (const int sig = cli::SignalWatcher::received())
+        cli::SignalWatcher::dieBy(sig);
+
+    switch (outcome) {
+    case cli::Extractor::Outcome::EngineUnusable:
+        return Unusable;
+    case cli::Extractor::Outcome::OutputLost:
+        if (standardOutput.result == cli::WriteResult::Closed)
+            cli::SignalWatcher::dieBy(SIGPIPE); // as any filter ends when its reader leaves
+        complain(QStringLiteral("standard output"), QString::fromLocal8Bit(std::strerror(standardOutput.error)));
+        return Unusable;
+    case cli::Extractor::Outcome::AllRead:
+    case cli::Extractor::Outcome::SomeFailed:
+        break;
+    }
+
+    if (!options.output.isEmpty()) {
+        const QString path = links::withTxtSuffix(options.output);
+        const QString error = links::writeLinkFile(path, fileOutput.all);
+        if (!error.isEmpty()) {
+            complain(path, error);
+            return Unusable;
+        }
+    }
+    return outcome == cli::Extractor::Outcome::AllRead ? AllRead : SomeFailed;
+}
