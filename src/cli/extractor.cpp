@@ -47,8 +47,6 @@ void Extractor::next()
             fail(address::message(verdict).trimmed());
             continue;
         }
-        if (!m_sink.wanted())
-            return finish(Outcome::OutputLost);
         m_loading = trimmed;
         if (m_engineReady)
             startDeadline();

@@ -22,8 +22,6 @@ public:
     // they could not be delivered: the run stops.
     virtual bool links(const QStringList &links) = 0;
     virtual void failure(const QString &address, const QString &cause) = 0;
-    // Asked before each page is loaded: false once nobody reads any more.
-    virtual bool wanted() { return true; }
 };
 
 // Reads the addresses one after another on one engine, with the window's
@@ -36,7 +34,7 @@ public:
         AllRead,
         SomeFailed,
         EngineUnusable, // Chromium could not be started
-        OutputLost,     // the sink refused links, or nobody wanted more
+        OutputLost,     // the links could not be delivered
     };
 
     Extractor(engine::Browser &browser, const Options &options, Sink &sink, QObject *parent = nullptr);
@@ -47,6 +45,8 @@ public:
     // The engine has (re)started: from now on an engine error is the page's
     // failure, not a sign that the engine cannot run at all.
     void engineReady();
+    // Ends the run now, for a reason found outside (nobody reads any more).
+    void stop(Outcome outcome) { finish(outcome); }
 
 signals:
     void finished(cli::Extractor::Outcome outcome);

@@ -7,6 +7,7 @@
 #include "velmora_config.h"
 
 #include <QCoreApplication>
+#include <QSocketNotifier>
 
 #include <cerrno>
 #include <csignal>
@@ -18,32 +19,34 @@ namespace {
 
 enum ExitStatus { AllRead = 0, SomeFailed = 1, Unusable = 2 };
 
-// A diagnostic stays one line whatever it quotes: line breaks in a cause
-// become " | ", other control characters (an address may hold any) their
-// %XX code.
-QString oneLine(const QString &text)
+// An address quoted in a diagnostic keeps it one line whatever it holds:
+// control characters become their %XX code, as in a URL.
+QString quoted(const QString &text)
 {
     QString line;
     line.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t c = text.at(i).unicode();
-        if (c == u'\r' || c == u'\n') {
-            if (c == u'\r' && i + 1 < text.size() && text.at(i + 1) == u'\n')
-                ++i;
-            line += QLatin1String(" | ");
-        } else if (c < 0x20 || c == 0x7F) {
-            line += QStringLiteral("%%1").arg(int(c), 2, 16, QLatin1Char('0')).toUpper();
-        } else {
-            line += QChar(c);
-        }
+    for (const QChar c : text) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            line += QStringLiteral("%%1").arg(c.unicode(), 2, 16, QLatin1Char('0')).toUpper();
+        else
+            line += c;
     }
     return line;
+}
+
+// The engine's causes may span lines (Chromium's last words when it fails
+// to start): they are joined by " | ".
+QString joinedLines(const QString &text)
+{
+    QString joined = text;
+    joined.replace(QLatin1String("\r\n"), QLatin1String("\n")).replace(u'\r', u'\n');
+    return quoted(joined.split(u'\n', Qt::SkipEmptyParts).join(QLatin1String(" | ")));
 }
 
 void complain(const QString &subject, const QString &cause)
 {
     const QString line = QStringLiteral("velmora-extract: ")
-        + (subject.isEmpty() ? QString() : oneLine(subject) + QLatin1String(": ")) + oneLine(cause) + u'\n';
+        + (subject.isEmpty() ? QString() : quoted(subject) + QLatin1String(": ")) + joinedLines(cause) + u'\n';
     cli::writeAll(STDERR_FILENO, line.toUtf8());
 }
 
@@ -64,13 +67,6 @@ public:
         return result == cli::WriteResult::Written;
     }
     void failure(const QString &address, const QString &cause) override { complain(address, cause); }
-    bool wanted() override
-    {
-        if (!cli::readerGone(STDOUT_FILENO))
-            return true;
-        result = cli::WriteResult::Closed;
-        return false;
-    }
 
     cli::WriteResult result = cli::WriteResult::Written;
     int error = 0;
@@ -101,11 +97,16 @@ int usage(const QString &problem)
 
 int main(int argc, char *argv[])
 {
+    const bool stdoutClosed = cli::guardStandardStreams();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("velmora-extract"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VELMORA_VERSION));
 
     const cli::ParsedArguments parsed = cli::parseArguments(QCoreApplication::arguments());
+    if (stdoutClosed && parsed.kind != cli::ParsedArguments::Kind::Error && parsed.options.output.isEmpty()) {
+        complain({}, QStringLiteral("standard output is closed"));
+        return Unusable;
+    }
     switch (parsed.kind) {
     case cli::ParsedArguments::Kind::Help:
     case cli::ParsedArguments::Kind::Version:
@@ -131,6 +132,18 @@ int main(int argc, char *argv[])
         QCoreApplication::exit(0);
     });
     QObject::connect(&watcher, &cli::SignalWatcher::caught, &app, [] { QCoreApplication::exit(0); });
+    // A pipe whose reader has left reports an error condition: stop at once
+    // rather than at the next write, which a page that never finishes
+    // loading would put off until its timeout.
+    QSocketNotifier readerWatch(STDOUT_FILENO, QSocketNotifier::Exception);
+    readerWatch.setEnabled(options.output.isEmpty());
+    QObject::connect(&readerWatch, &QSocketNotifier::activated, &extractor, [&] {
+        if (!cli::readerGone(STDOUT_FILENO))
+            return;
+        readerWatch.setEnabled(false);
+        standardOutput.result = cli::WriteResult::Closed;
+        extractor.stop(cli::Extractor::Outcome::OutputLost);
+    });
     extractor.start();
     QCoreApplication::exec();
 

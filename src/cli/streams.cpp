@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -28,6 +29,21 @@ void onSignal(int sig)
 constexpr int watchedSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 } // namespace
+
+bool guardStandardStreams()
+{
+    bool stdoutClosed = false;
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF)
+            continue;
+        // The lowest free number is fd itself.
+        if (::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) != fd)
+            ::_exit(2);
+        if (fd == STDOUT_FILENO)
+            stdoutClosed = true;
+    }
+    return stdoutClosed;
+}
 
 WriteResult writeAll(int fd, const QByteArray &bytes)
 {

@@ -17,6 +17,12 @@ enum class WriteResult {
     Failed,      // anything else; errno says what
 };
 
+// Puts /dev/null on whichever of descriptors 0, 1 and 2 is closed, before
+// anything else can be given that number and receive what is meant for the
+// stream (a pipe to Chromium, say). Call it first thing. Returns whether
+// standard output was closed.
+bool guardStandardStreams();
+
 // Writes all of bytes to fd, however many calls it takes.
 WriteResult writeAll(int fd, const QByteArray &bytes);
 
