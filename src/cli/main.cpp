@@ -121,10 +121,12 @@ int main(int argc, char *argv[])
     cli::SignalWatcher watcher;
     StandardOutput standardOutput;
     FileOutput fileOutput;
-    cli::Sink &sink = options.output.isEmpty() ? static_cast<cli::Sink &>(standardOutput) : fileOutput;
+    cli::Sink *sink = &standardOutput;
+    if (!options.output.isEmpty())
+        sink = &fileOutput;
 
     auto browser = std::make_unique<engine::ChromiumBrowser>();
-    cli::Extractor extractor(*browser, options, sink);
+    cli::Extractor extractor(*browser, options, *sink);
     QObject::connect(browser.get(), &engine::ChromiumBrowser::ready, &extractor, &cli::Extractor::engineReady);
     auto outcome = cli::Extractor::Outcome::AllRead;
     QObject::connect(&extractor, &cli::Extractor::finished, &app, [&outcome](cli::Extractor::Outcome o) {
@@ -148,7 +150,8 @@ int main(int argc, char *argv[])
     QCoreApplication::exec();
 
     // Chromium goes first, whatever ended the run: no process and no profile
-    // folder may outlive us.
+    // folder may outlive us. What it says while closing concerns no address.
+    QObject::disconnect(browser.get(), nullptr, &extractor, nullptr);
     browser.reset();
 
     if (const int sig = cli::SignalWatcher::received())
