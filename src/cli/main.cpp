@@ -152,6 +152,8 @@ int main(int argc, char *argv[])
     // Chromium goes first, whatever ended the run: no process and no profile
     // folder may outlive us. What it says while closing concerns no address.
     QObject::disconnect(browser.get(), nullptr, &extractor, nullptr);
+    if (outcome == cli::Extractor::Outcome::AllRead || outcome == cli::Extractor::Outcome::SomeFailed)
+        cli::endStandardOutput();
     browser.reset();
 
     if (const int sig = cli::SignalWatcher::received())

@@ -45,6 +45,15 @@ bool guardStandardStreams()
     return stdoutClosed;
 }
 
+void endStandardOutput()
+{
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null < 0)
+        return;
+    ::dup2(null, STDOUT_FILENO);
+    ::close(null);
+}
+
 WriteResult writeAll(int fd, const QByteArray &bytes)
 {
     const char *data = bytes.constData();

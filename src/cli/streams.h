@@ -23,6 +23,10 @@ enum class WriteResult {
 // standard output was closed.
 bool guardStandardStreams();
 
+// Closes standard output, leaving /dev/null in its place: its reader sees
+// the end at once, not only once Chromium has shut down.
+void endStandardOutput();
+
 // Writes all of bytes to fd, however many calls it takes.
 WriteResult writeAll(int fd, const QByteArray &bytes);
 
