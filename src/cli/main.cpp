@@ -125,7 +125,7 @@ int main(int argc, char *argv[])
     if (!options.output.isEmpty())
         sink = &fileOutput;
 
-    auto browser = std::make_unique<engine::ChromiumBrowser>();
+    auto browser = std::make_unique<engine::ChromiumBrowser>(engine::ChromiumOptions{});
     cli::Extractor extractor(*browser, options, *sink);
     QObject::connect(browser.get(), &engine::ChromiumBrowser::ready, &extractor, &cli::Extractor::engineReady);
     auto outcome = cli::Extractor::Outcome::AllRead;

@@ -74,11 +74,8 @@ private slots:
                                  << QStringList{};
         const QStringList tryHelp{prefix, "Try 'velmora-extract --help'"};
         QTest::newRow("no address") << QStringList{} << "" << 2 << "" << tryHelp;
-        QTest::newRow("options only") << QStringList{"-d", "-f", "x"} << "" << 2 << "" << tryHelp;
         QTest::newRow("unknown option") << QStringList{"--frobnicate", "http://example.com/"} << "" << 2 << ""
                                         << tryHelp;
-        QTest::newRow("filter without its text") << QStringList{"http://example.com/", "--filter"} << "" << 2
-                                                 << "" << tryHelp;
         QTest::newRow("empty output name") << QStringList{"-o", "", "http://example.com/"} << "" << 2 << ""
                                            << tryHelp;
         QTest::newRow("negative timeout") << QStringList{"-t", "-1", "http://example.com/"} << "" << 2 << ""
@@ -92,6 +89,10 @@ private slots:
                            prefix + QString::fromUtf16(u"http://a.bcd: 输入链接错误！"),
                            // A line break in an address does not break the line.
                            prefix + QString::fromUtf16(u"http://a/%0A2: 输入链接错误！")};
+        // A file that cannot be written is no success, whatever was read.
+        QTest::newRow("output cannot be written")
+            << QStringList{"-o", "/nonexistent/folder/links", "http://a.bcd"} << "" << 2 << ""
+            << QStringList{prefix + "http://a.bcd: ", prefix + "/nonexistent/folder/links.txt: "};
         QTest::newRow("engine missing") << QStringList{"http://example.com/a", "http://example.com/b"}
                                         << "/nonexistent/chromium" << 2 << ""
                                         << QStringList{prefix + "http://example.com/a: "};
