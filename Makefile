@@ -1,9 +1,11 @@
 # The two commands: `make run` and `make test`. Both install what is missing.
+# On a bare system, where make itself is missing, `./make run` and
+# `./make test` install it first.
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: run test build bench deps configure clean
+.PHONY: run test build bench package deps configure clean
 
 deps:
 	scripts/install-deps
@@ -25,6 +27,10 @@ test: build
 
 bench: build
 	$(BUILD)/bench/velmora-bench
+
+# velmora_<version>_amd64.deb in $(BUILD)
+package: build
+	cd $(BUILD) && cpack
 
 clean:
 	rm -rf $(BUILD)

@@ -236,15 +236,10 @@ void Form1::Command1_Click()
 {
     const QString trimmed = address::trimBlanks(Text1->text());
     Text1->setText(trimmed);
-    switch (address::check(trimmed)) {
-    case address::Verdict::BadPrefix:
-        m_platform.messageBox(this, texts::badPrefix(), texts::styleWarningOk, texts::noticeBlank());
+    const address::Verdict verdict = address::check(trimmed);
+    if (verdict != address::Verdict::Ok) {
+        m_platform.messageBox(this, address::message(verdict), texts::styleWarningOk, texts::noticeBlank());
         return;
-    case address::Verdict::TooShort:
-        m_platform.messageBox(this, texts::tooShort(), texts::styleWarningOk, texts::noticeBlank());
-        return;
-    case address::Verdict::Ok:
-        break;
     }
     // Shown before the request so that an engine that fails at once can hide
     // it again; nothing is painted in between.

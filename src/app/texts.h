@@ -29,10 +29,6 @@ inline QString fwgw() { return s(u"访问官网"); }
 inline QString notice() { return s(u"提示"); }
 inline QString noticeBlank() { return s(u"提示 "); }
 
-// Address entry
-inline QString badPrefix() { return s(u"输入链接格式错误，应“http://”开头！  "); }
-inline QString tooShort() { return s(u"输入链接错误！  "); }
-
 // Filter
 inline QString filterPrompt() { return s(u"设置提取链接里所包含的文字，留空则提取所有链接"); }
 inline QString filterTitle() { return s(u"Ardentis科技-Velmora"); }

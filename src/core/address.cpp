@@ -29,4 +29,17 @@ Verdict check(const QString &trimmed)
     return Verdict::Ok;
 }
 
+QString message(Verdict verdict)
+{
+    switch (verdict) {
+    case Verdict::BadPrefix:
+        return QString::fromUtf16(u"输入链接格式错误，应“http://”开头！  ");
+    case Verdict::TooShort:
+        return QString::fromUtf16(u"输入链接错误！  ");
+    case Verdict::Ok:
+        break;
+    }
+    return {};
+}
+
 } // namespace address

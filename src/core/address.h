@@ -20,4 +20,9 @@ QString trimBlanks(const QString &text);
 // Checks an already trimmed address. Lengths count UTF-16 code units.
 Verdict check(const QString &trimmed);
 
+// What the user is told when an address is refused, exactly as the window's
+// message box shows it (its trailing blanks included); empty for Ok. The
+// command-line extractor says the same.
+QString message(Verdict verdict);
+
 } // namespace address

@@ -1,0 +1,197 @@
+// velmora-extract from the build tree, where a pipeline or a signal meets it:
+// arguments, a reader that leaves, interrupts, a page that never finishes.
+// What it extracts is tested on the installed package (tst_package).
+#include "page_server.h"
+#include "process_probe.h"
+#include "program_run.h"
+#include "velmora_config.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+namespace {
+constexpr int runWaitMs = 120000;
+const QString extractor = QStringLiteral(VELMORA_TEST_EXTRACT);
+} // namespace
+
+class ExtractCliTest final : public QObject
+{
+    Q_OBJECT
+
+private:
+    PageServer m_site;
+    QTemporaryDir m_tmp;
+
+    QString site(const QString &path) const { return m_site.url(path); }
+
+    ProgramRun extract(const QStringList &arguments, const std::function<void(qint64)> &started = {},
+                       const QProcessEnvironment &environment = {})
+    {
+        return runProgram(extractor, arguments,
+                          environment.isEmpty() ? plainEnvironment(m_tmp.path()) : environment, runWaitMs,
+                          started);
+    }
+
+    // Nothing of Chromium outlives the program: no process, no profile
+    // folder. (A Chromium killed after its grace period may leave temporary
+    // files of its own, org.chromium.Chromium.*, in TMPDIR.)
+    void verifyNothingLeft()
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(probe::processesMentioning(m_tmp.path()).isEmpty(), 10000);
+        QCOMPARE(QDir(m_tmp.path()).entryList({QStringLiteral("velmora-chromium-*")}, QDir::AllEntries | QDir::Hidden),
+                 QStringList{});
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_tmp.isValid());
+        QVERIFY(m_site.listen());
+        m_site.route(QStringLiteral("/small"), "<a href=\"/one\">1</a><a href=\"/two\">2</a>");
+        // Well past a pipe's buffer, so writing it meets the closed pipe.
+        m_site.route(QStringLiteral("/big"), PageServer::anchorsPage(10000));
+        PageServer::Response never;
+        never.body = "<html><body><a href=\"/partial\">p</a>";
+        never.neverEnds = true;
+        m_site.route(QStringLiteral("/never"), never);
+    }
+
+    // No Chromium is needed to get these right.
+    void arguments_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("chromium"); // VELMORA_CHROMIUM, if set
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("out");      // standard output begins so; empty: is empty
+        QTest::addColumn<QStringList>("err");  // each line of standard error begins so
+
+        const QString prefix = QStringLiteral("velmora-extract: ");
+        QTest::newRow("help") << QStringList{"--help"} << "" << 0 << "Usage: " << QStringList{};
+        QTest::newRow("version") << QStringList{"-V"} << "" << 0 << "velmora-extract " VELMORA_VERSION "\n"
+                                 << QStringList{};
+        const QStringList tryHelp{prefix, "Try 'velmora-extract --help'"};
+        QTest::newRow("no address") << QStringList{} << "" << 2 << "" << tryHelp;
+        QTest::newRow("unknown option") << QStringList{"--frobnicate", "http://example.com/"} << "" << 2 << ""
+                                        << tryHelp;
+        QTest::newRow("empty output name") << QStringList{"-o", "", "http://example.com/"} << "" << 2 << ""
+                                           << tryHelp;
+        QTest::newRow("negative timeout") << QStringList{"-t", "-1", "http://example.com/"} << "" << 2 << ""
+                                          << tryHelp;
+        QTest::newRow("timeout beyond a timer")
+            << QStringList{"-t", "2147484", "http://example.com/"} << "" << 2 << "" << tryHelp;
+        // The window's messages, without the blanks that pad its message box.
+        QTest::newRow("refused addresses alone")
+            << QStringList{"https://example.com/", "http://a.bcd", "http://a/\n2"} << "" << 1 << ""
+            << QStringList{prefix + QString::fromUtf16(u"https://example.com/: 输入链接格式错误，应“http://”开头！"),
+                           prefix + QString::fromUtf16(u"http://a.bcd: 输入链接错误！"),
+                           // A line break in an address does not break the line.
+                           prefix + QString::fromUtf16(u"http://a/%0A2: 输入链接错误！")};
+        // A file that cannot be written is no success, whatever was read.
+        QTest::newRow("output cannot be written")
+            << QStringList{"-o", "/nonexistent/folder/links", "http://a.bcd"} << "" << 2 << ""
+            << QStringList{prefix + "http://a.bcd: ", prefix + "/nonexistent/folder/links.txt: "};
+        QTest::newRow("engine missing") << QStringList{"http://example.com/a", "http://example.com/b"}
+                                        << "/nonexistent/chromium" << 2 << ""
+                                        << QStringList{prefix + "http://example.com/a: "};
+    }
+
+    void arguments()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, chromium);
+        QFETCH(int, exitCode);
+        QFETCH(QString, out);
+        QFETCH(QStringList, err);
+
+        QProcessEnvironment environment = plainEnvironment(m_tmp.path());
+        if (!chromium.isEmpty())
+            environment.insert(QStringLiteral("VELMORA_CHROMIUM"), chromium);
+        const ProgramRun run = extract(arguments, {}, environment);
+        QVERIFY(run.finished);
+        QCOMPARE(run.status, QProcess::NormalExit);
+        if (out.isEmpty())
+            QVERIFY2(run.out.isEmpty(), run.out.constData());
+        else
+            QVERIFY2(QString::fromUtf8(run.out).startsWith(out), run.out.constData());
+        const QStringList lines = run.errLines();
+        QCOMPARE(lines.size(), err.size());
+        for (qsizetype i = 0; i < lines.size(); ++i)
+            QVERIFY2(lines.at(i).startsWith(err.at(i)), qPrintable(lines.at(i)));
+        QCOMPARE(run.code, exitCode);
+    }
+
+    // `velmora-extract URL... | head -n 1`: once head has its line the program
+    // ends as a filter does, by SIGPIPE, soon, and takes Chromium with it,
+    // though the next page would never finish loading.
+    void readerLeaves_data()
+    {
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("firstLine");
+        QTest::newRow("while its links are written") << "/big" << "/item/0";
+        QTest::newRow("while the next page loads") << "/small" << "/one";
+    }
+
+    void readerLeaves()
+    {
+        QFETCH(QString, first);
+        QFETCH(QString, firstLine);
+        const QString script = QStringLiteral("\"$0\" \"$@\" | head -n 1; echo \"status ${PIPESTATUS[0]}\" >&2");
+        const ProgramRun run = runProgram(
+            QStringLiteral("bash"), {QStringLiteral("-c"), script, extractor, site(first), site("/never")},
+            plainEnvironment(m_tmp.path()), runWaitMs);
+        QVERIFY2(run.finished, run.err.constData());
+        QCOMPARE(QString::fromUtf8(run.out), site(firstLine) + QLatin1Char('\n'));
+        // 128 + SIGPIPE, and nothing said about it.
+        QCOMPARE(run.errLines(), QStringList{QStringLiteral("status 141")});
+        verifyNothingLeft();
+    }
+
+    void signalEndsIt_data()
+    {
+        QTest::addColumn<int>("sig");
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGHUP") << SIGHUP;
+    }
+
+    // Interrupted mid-page, it shuts Chromium down and then ends by the
+    // signal itself, so a shell sees what happened.
+    void signalEndsIt()
+    {
+        QFETCH(int, sig);
+        qint64 pid = 0;
+        connect(&m_site, &PageServer::requested, this, [&pid, sig](const QString &path) {
+            if (path == QLatin1String("/never") && pid > 0)
+                ::kill(pid_t(pid), sig);
+        });
+        const ProgramRun run = extract({site("/never")}, [&pid](qint64 started) { pid = started; });
+        m_site.disconnect(this);
+        QVERIFY2(run.finished, run.err.constData());
+        QCOMPARE(run.status, QProcess::CrashExit);
+        QCOMPARE(run.code, sig);
+        QVERIFY(run.out.isEmpty());
+        QVERIFY2(run.err.isEmpty(), run.err.constData()); // an interrupt is no page's failure
+        verifyNothingLeft();
+    }
+
+    // A page that never finishes loading is given up, and the next is read.
+    // The next page's seconds include opening a fresh tab, most of a second
+    // on a busy machine: 1 would be too few for it.
+    void timeout()
+    {
+        const ProgramRun run = extract({QStringLiteral("--timeout"), QStringLiteral("3"), site("/never"), site("/small")});
+        QVERIFY2(run.finished, run.err.constData());
+        QCOMPARE(QString::fromUtf8(run.out), site("/one") + QLatin1Char('\n') + site("/two") + QLatin1Char('\n'));
+        QCOMPARE(run.errLines().size(), 1);
+        QVERIFY2(run.errLines().constFirst().startsWith(QStringLiteral("velmora-extract: ") + site("/never") + ": "),
+                 run.err.constData());
+        QCOMPARE(run.code, 1);
+        verifyNothingLeft();
+    }
+};
+
+QTEST_GUILESS_MAIN(ExtractCliTest)
+#include "tst_extract_cli.moc"

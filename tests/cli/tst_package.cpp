@@ -1,0 +1,261 @@
+// The Debian package as built by CPack: its contents, its control fields, the
+// checkers Debian users run, and its velmora-extract unpacked and run against
+// the local page server.
+#include "page_server.h"
+#include "program_run.h"
+#include "velmora_config.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QHostAddress>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+constexpr int toolWaitMs = 120000;
+constexpr int extractWaitMs = 120000;
+
+// The page every run reads: a dialog its script must get past, a link that
+// script writes, an address Chromium cannot parse (given back verbatim, so
+// non-ASCII reaches the file), and two links equal but for letter case.
+const QByteArray linksPage = "<!DOCTYPE html><html><body>\n"
+                             "<a href=\"/a\">a</a><a href=\"/B\">B</a>\n"
+                             "<script>alert('x'); document.write('<a href=\"/written\">w</a>');</script>\n"
+                             "<a href=\"http://[链接]/\">bad</a><a href=\"/b\">b</a>\n"
+                             "</body></html>\n";
+// Repeats of the first page's links in other letter case, one new link, and
+// a repeat within itself.
+const QByteArray morePage = "<!DOCTYPE html><html><body>\n"
+                            "<a href=\"/A\">A</a><a href=\"/c\">c</a><a href=\"/C\">C</a>"
+                            "<a href=\"/WRITTEN\">W</a>\n"
+                            "</body></html>\n";
+} // namespace
+
+class PackageTest final : public QObject
+{
+    Q_OBJECT
+
+private:
+    const QString m_deb = QStringLiteral(VELMORA_TEST_DEB);
+    QTemporaryDir m_root;
+    QTemporaryDir m_tmp;
+    PageServer m_site;
+
+    QString site(const QString &path) const { return m_site.url(path); }
+    QString unpacked(const QString &path) const { return m_root.filePath(path); }
+
+    ProgramRun tool(const QString &program, const QStringList &arguments) const
+    {
+        return runProgram(program, arguments, QProcessEnvironment::systemEnvironment(), toolWaitMs);
+    }
+
+    ProgramRun extract(const QStringList &arguments) const
+    {
+        return runProgram(unpacked(QStringLiteral("usr/bin/velmora-extract")), arguments,
+                          plainEnvironment(m_tmp.path()), extractWaitMs);
+    }
+
+    QStringList linksOf(const QStringList &paths) const
+    {
+        QStringList links;
+        for (const QString &path : paths)
+            links += path.startsWith(QLatin1Char('/')) ? site(path) : path;
+        return links;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(QFileInfo(m_deb).fileName() == QStringLiteral("velmora_" VELMORA_VERSION "_amd64.deb"),
+                 qPrintable(m_deb));
+        QVERIFY2(QFile::exists(m_deb), qPrintable(m_deb));
+        QVERIFY(m_root.isValid() && m_tmp.isValid());
+        const ProgramRun unpack = tool(QStringLiteral("dpkg-deb"), {QStringLiteral("-x"), m_deb, m_root.path()});
+        QVERIFY2(unpack.finished && unpack.code == 0, unpack.err.constData());
+
+        QVERIFY(m_site.listen());
+        m_site.route(QStringLiteral("/links"), linksPage);
+        m_site.route(QStringLiteral("/more"), morePage);
+    }
+
+    void contents()
+    {
+        const ProgramRun list = tool(QStringLiteral("dpkg-deb"), {QStringLiteral("-c"), m_deb});
+        QVERIFY2(list.finished && list.code == 0, list.err.constData());
+        QStringList paths;
+        for (const QString &line : QString::fromUtf8(list.out).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+            const QString path = line.section(QLatin1Char(' '), -1);
+            QVERIFY2(path.startsWith(QLatin1String("./usr/")) || path == QLatin1String("./"), qPrintable(line));
+            // Root's, and nobody else may write.
+            QVERIFY2(line.section(QLatin1Char(' '), 1, 1, QString::SectionSkipEmpty) == QLatin1String("root/root"),
+                     qPrintable(line));
+            QVERIFY2(line.at(5) != u'w' && line.at(8) != u'w', qPrintable(line));
+            paths += path;
+        }
+        const QStringList expected = {
+            "./usr/bin/velmora",
+            "./usr/bin/velmora-extract",
+            "./usr/share/applications/velmora.desktop",
+            "./usr/share/icons/hicolor/16x16/apps/velmora.png",
+            "./usr/share/icons/hicolor/32x32/apps/velmora.png",
+            "./usr/share/icons/hicolor/48x48/apps/velmora.png",
+            "./usr/share/icons/hicolor/64x64/apps/velmora.png",
+            "./usr/share/icons/hicolor/scalable/apps/velmora.svg",
+            "./usr/share/metainfo/example.ardentis.velmora.metainfo.xml",
+            "./usr/share/man/man1/velmora.1.gz",
+            "./usr/share/man/man1/velmora-extract.1.gz",
+            "./usr/share/doc/velmora/copyright",
+            "./usr/share/doc/velmora/changelog.gz",
+        };
+        for (const QString &path : expected)
+            QVERIFY2(paths.contains(path), qPrintable(path));
+        // Nothing of the build: tests, benchmark, headers.
+        QCOMPARE(paths.filter(QRegularExpression(QStringLiteral("^\\./usr/bin/."))).size(), 2);
+        QVERIFY(paths.filter(QStringLiteral("include")).isEmpty());
+    }
+
+    void control()
+    {
+        const ProgramRun info = tool(QStringLiteral("dpkg-deb"), {QStringLiteral("-I"), m_deb});
+        QVERIFY2(info.finished && info.code == 0, info.err.constData());
+        QHash<QString, QString> fields;
+        for (const QString &line : QString::fromUtf8(info.out).split(QLatin1Char('\n'))) {
+            const qsizetype colon = line.indexOf(QLatin1Char(':'));
+            if (line.startsWith(QLatin1Char(' ')) && !line.startsWith(QLatin1String("  ")) && colon > 0)
+                fields.insert(line.mid(1, colon - 1), line.mid(colon + 1).trimmed());
+        }
+        QCOMPARE(fields.value(QStringLiteral("Package")), QStringLiteral("velmora"));
+        QCOMPARE(fields.value(QStringLiteral("Version")), QStringLiteral(VELMORA_VERSION));
+        QCOMPARE(fields.value(QStringLiteral("Architecture")), QStringLiteral("amd64"));
+        const QStringList depends = fields.value(QStringLiteral("Depends")).split(QStringLiteral(", "));
+        for (const char *wanted : {"chromium-headless-shell | chromium", "fonts-noto-cjk", "qt6-translations-l10n"})
+            QVERIFY2(depends.contains(QLatin1String(wanted)), wanted);
+        // The shared-library scan ran: Qt's libraries are there, with versions.
+        for (const char *library : {"libqt6core6 (", "libqt6widgets6 (", "libc6 ("}) {
+            QVERIFY2(!depends.filter(QLatin1String(library)).isEmpty(),
+                     qPrintable(fields.value(QStringLiteral("Depends"))));
+        }
+    }
+
+    void checkers_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("desktop-file-validate")
+            << "desktop-file-validate" << QStringList{"usr/share/applications/velmora.desktop"};
+        QTest::newRow("appstreamcli validate")
+            << "appstreamcli"
+            << QStringList{"validate", "--no-net", "usr/share/metainfo/example.ardentis.velmora.metainfo.xml"};
+        QTest::newRow("lintian") << "lintian" << QStringList{"--fail-on", "error,warning", "DEB"};
+    }
+
+    void checkers()
+    {
+        QFETCH(QString, program);
+        QFETCH(QStringList, arguments);
+        for (QString &argument : arguments) {
+            if (argument == QLatin1String("DEB"))
+                argument = m_deb;
+            else if (argument.startsWith(QLatin1String("usr/")))
+                argument = unpacked(argument);
+        }
+        const ProgramRun run = tool(program, arguments);
+        QVERIFY2(run.finished && run.status == QProcess::NormalExit && run.code == 0,
+                 (run.out + run.err).constData());
+        // Warnings fail too, though some of these checkers exit 0 on them.
+        const QByteArray said = run.out + run.err;
+        QVERIFY2(!said.contains("error") && !said.contains("warning") && !said.contains("\nW: ")
+                     && !said.contains("\nE: "),
+                 said.constData());
+    }
+
+    void extract_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QStringList>("links"); // paths on the site, or whole addresses
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QStringList>("failed"); // addresses named on standard error, in order
+
+        const QString bad = QStringLiteral("http://[链接]/");
+        QTest::newRow("every link, in order")
+            << QStringList{"/links"} << QStringList{"/a", "/B", "/written", bad, "/b"} << 0 << QStringList{};
+        QTest::newRow("filter is case-sensitive")
+            << QStringList{"--filter", "b", "/links"} << QStringList{"/b"} << 0 << QStringList{};
+        QTest::newRow("filter beyond ASCII")
+            << QStringList{"-f", "链接", "/links"} << QStringList{bad} << 0 << QStringList{};
+        QTest::newRow("dedupe across addresses, case ignored, first kept")
+            << QStringList{"--dedupe", "/links", "/more"} << QStringList{"/a", "/B", "/written", bad, "/c"} << 0
+            << QStringList{};
+        // The address box's trimming: blanks and ideographic spaces at the ends.
+        QTest::newRow("failures are reported and the rest still read")
+            << QStringList{"REFUSED", "https://example.com/", QStringLiteral(u"\u3000 /links ")}
+            << QStringList{"/a", "/B", "/written", bad, "/b"} << 1 << QStringList{"REFUSED", "https://example.com/"};
+    }
+
+    void extract()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QStringList, links);
+        QFETCH(int, exitCode);
+        QFETCH(QStringList, failed);
+
+        // A port that was just free: Chromium is refused there.
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        const QString refused = QStringLiteral("http://127.0.0.1:%1/").arg(probe.serverPort());
+        probe.close();
+        const auto resolve = [&](QString argument) {
+            if (argument == QLatin1String("REFUSED"))
+                return refused;
+            const qsizetype slash = argument.indexOf(QLatin1Char('/'));
+            if (slash >= 0 && argument.mid(slash + 1, 1) != QLatin1String("/"))
+                argument.replace(slash, 1, m_site.url(QStringLiteral("/")));
+            return argument;
+        };
+        for (QString &argument : arguments)
+            argument = resolve(argument);
+        for (QString &address : failed)
+            address = resolve(address);
+
+        const ProgramRun run = extract(arguments);
+        QVERIFY2(run.finished, run.err.constData());
+        QCOMPARE(run.status, QProcess::NormalExit);
+        const QString expected = linksOf(links).join(QLatin1Char('\n')) + (links.isEmpty() ? "" : "\n");
+        QCOMPARE(QString::fromUtf8(run.out), expected);
+        const QStringList lines = run.errLines();
+        QCOMPARE(lines.size(), failed.size());
+        for (qsizetype i = 0; i < lines.size(); ++i)
+            QVERIFY2(lines.at(i).startsWith(QStringLiteral("velmora-extract: ") + failed.at(i) + QStringLiteral(": ")),
+                     qPrintable(lines.at(i)));
+        QCOMPARE(run.code, exitCode);
+    }
+
+    // The window's file format, through the window's save code.
+    void outputFile()
+    {
+        QTemporaryDir folder;
+        const ProgramRun run = extract({QStringLiteral("-o"), folder.filePath(QStringLiteral("links")), site("/links")});
+        QVERIFY2(run.finished && run.code == 0, run.err.constData());
+        QVERIFY(run.out.isEmpty());
+        QFile file(folder.filePath(QStringLiteral("links.txt")));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray base = site(QStringLiteral("/")).toLatin1();
+        QCOMPARE(file.readAll(), base + "a\r\n" + base + "B\r\n" + base + "written\r\n"
+                     + "http://[\xC1\xB4\xBD\xD3]/\r\n" + base + "b\r\n");
+        QCOMPARE(QDir(folder.path()).entryList(QDir::Files), QStringList{QStringLiteral("links.txt")});
+    }
+
+    void cleanupTestCase()
+    {
+        // Every Chromium profile folder was removed.
+        QCOMPARE(QDir(m_tmp.path()).entryList({QStringLiteral("velmora-chromium-*")}, QDir::AllEntries | QDir::Hidden),
+                 QStringList{});
+    }
+};
+
+QTEST_GUILESS_MAIN(PackageTest)
+#include "tst_package.moc"
