@@ -3,7 +3,10 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: run test build bench deps configure clean
+# The sanitizer build lives in a folder of its own.
+SANITIZE_BUILD ?= build-sanitize
+
+.PHONY: run test build bench deps configure clean test-sanitize
 
 deps:
 	scripts/install-deps
@@ -23,5 +26,12 @@ test: build
 bench: build
 	$(BUILD)/bench/velmora-bench
 
+# Every test again, built with ASan and UBSan (-O1 with Qt's and our
+# assertions on); any sanitizer report fails.
+test-sanitize: deps
+	cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" -DVELMORA_SANITIZE=ON
+	cmake --build $(SANITIZE_BUILD) -j$(JOBS)
+	ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j$(JOBS)
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD)
