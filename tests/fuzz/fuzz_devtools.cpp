@@ -28,7 +28,7 @@ namespace {
 class FeedTransport final : public Transport
 {
 public:
-    void send(const QByteArray &) override {}
+    void send(const QByteArray & /*message*/) override {}
     void close() override { m_open = false; }
     bool isOpen() const override { return m_open; }
     void feed(const QByteArray &message) { emit messageReceived(message); }
@@ -46,11 +46,11 @@ constexpr int maxCalls = 64;
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv) // NOLINT(readability-non-const-parameter)
 {
     // Timers and queued work need an application object, should the
     // connection use them.
-    new QCoreApplication(*argc, *argv);
+    static QCoreApplication app(*argc, *argv);
     return 0;
 }
 
