@@ -325,8 +325,14 @@ void Form1::RemoveDups(LinkListModel &lst, int comptype)
     if (removed.isEmpty())
         return;
     lst.removeRows(removed);
-    // A surviving selected item stays selected at its new row.
-    if (selected >= 0 && !std::binary_search(removed.begin(), removed.end(), qsizetype(selected))) {
+    if (selected < 0)
+        return;
+    // A removed selected item leaves nothing selected: the view would move the
+    // selection to the next row, which 删除选择 would then delete.
+    if (std::binary_search(removed.begin(), removed.end(), qsizetype(selected))) {
+        List1->clearSelectionAndCurrent();
+    } else {
+        // A surviving selected item stays selected at its new row.
         const auto before = std::lower_bound(removed.begin(), removed.end(), qsizetype(selected));
         const auto row = int(selected - (before - removed.begin()));
         List1->selectionModel()->setCurrentIndex(lst.index(row), QItemSelectionModel::ClearAndSelect);

@@ -10,6 +10,11 @@
 #include <cstring>
 #include <numeric>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace links {
 
 namespace {
@@ -49,6 +54,8 @@ QString reasonForErrno(int error)
     case EBUSY:
     case ETXTBSY:
         return QStringLiteral("文件正在被使用");
+    case ELOOP:
+        return QStringLiteral("符号链接层数太多（可能是循环链接）");
     default:
         return QStringLiteral("系统错误（错误码 %1）").arg(error);
     }
@@ -90,6 +97,59 @@ QString failure(Step step, const QString &path, int error)
     const bool unclear = error == 0 || error == EACCES || error == EPERM;
     const QString reason = unclear ? reasonFromPlace(path, error) : reasonForErrno(error);
     return operation.arg(QDir::toNativeSeparators(path)) + QStringLiteral("：") + reason;
+}
+
+// Where a save through path lands: path itself, or the end of its chain of
+// symbolic links, so that a link stays a link (as editors do). Empty when the
+// chain does not end.
+QString writeTarget(const QString &path)
+{
+    constexpr int maxLinks = 40;
+    QFileInfo info(path);
+    for (int links = 0; info.isSymLink(); ++links) {
+        if (links == maxLinks)
+            return {};
+        info.setFile(info.symLinkTarget());
+    }
+    return info.filePath();
+}
+
+// What stands at an existing target that is not a regular file.
+QString kindOfSpecialFile(const QString &target)
+{
+#ifdef Q_OS_UNIX
+    struct stat st {};
+    if (::stat(QFile::encodeName(target).constData(), &st) == 0) {
+        if (S_ISFIFO(st.st_mode))
+            return QStringLiteral("命名管道");
+        if (S_ISSOCK(st.st_mode))
+            return QStringLiteral("套接字");
+        if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode))
+            return QStringLiteral("设备文件");
+    }
+#else
+    Q_UNUSED(target);
+#endif
+    return QStringLiteral("特殊文件");
+}
+
+// The new file takes the old one's owner (where we may give it away) and
+// mode: QSaveFile derives the mode from what the current user may do, so a
+// read-only file saved over by root came back writable.
+void keepOwnerAndMode(QSaveFile &file, const QString &target)
+{
+#ifdef Q_OS_UNIX
+    struct stat old {};
+    if (::stat(QFile::encodeName(target).constData(), &old) != 0 || !S_ISREG(old.st_mode))
+        return;
+    const int fd = file.handle();
+    const bool sameOwner = ::fchown(fd, old.st_uid, old.st_gid) == 0;
+    // Set-id bits only ever go with the owner they were set for.
+    ::fchmod(fd, old.st_mode & (sameOwner ? 07777 : 0777));
+#else
+    Q_UNUSED(file);
+    Q_UNUSED(target);
+#endif
 }
 
 // Writes text as single bytes to out when every unit is ASCII; out has room
@@ -213,25 +273,38 @@ QString writeLinkFile(const QString &path, const QStringList &items)
     if (path.isEmpty())
         return QStringLiteral("无法创建文件：没有给出文件名");
 
+    const QString target = writeTarget(path);
+    if (target.isEmpty())
+        return failure(Step::Create, path, ELOOP);
+    // Only a regular file is replaced: a pipe, socket or device put in its
+    // place would be gone, and a folder cannot be.
+    const QFileInfo place(target);
+    if (place.isDir())
+        return failure(Step::Create, target, EISDIR);
+    if (place.exists() && !place.isFile())
+        return QStringLiteral("无法保存到文件“%1”：这里已有一个%2，它不是普通文件，没有改动它")
+            .arg(QDir::toNativeSeparators(target), kindOfSpecialFile(target));
+
     const QByteArray bytes = encodeLines(items);
 
-    QSaveFile file(path);
+    QSaveFile file(target);
     errno = 0;
     if (!file.open(QIODevice::WriteOnly))
-        return failure(Step::Create, path, errno);
+        return failure(Step::Create, target, errno);
+    keepOwnerAndMode(file, target);
 
     errno = 0;
     if (file.write(bytes) != bytes.size()) {
         const int error = errno;
         file.cancelWriting();
-        return failure(Step::Write, path, error);
+        return failure(Step::Write, target, error);
     }
 
     errno = 0;
     if (!file.commit()) {
         const int error = errno;
         const Step step = file.error() == QFileDevice::RenameError ? Step::Replace : Step::Write;
-        return failure(step, path, error);
+        return failure(step, target, error);
     }
     return {};
 }

@@ -22,10 +22,13 @@ bool regularFileExists(const QString &path);
 // is written as U+FFFD.
 QByteArray encodeLines(const QStringList &items);
 
-// Writes the items to path, replacing a file that is there. Either the whole
-// new file is in place or the old one is untouched; no temporary file is
-// left behind. Returns the empty text on success, else a Chinese
-// description of the operation that failed and why.
+// Writes the items to path, replacing a regular file that is there with one
+// of the same owner and mode; through a symbolic link, the file it leads to
+// is written and the link kept. Anything else at path (a folder, pipe,
+// socket, device, a link loop) is left untouched. Either the whole new file
+// is in place or the old one is untouched; no temporary file is left behind.
+// Returns the empty text on success, else a Chinese description of the
+// operation that failed and why.
 QString writeLinkFile(const QString &path, const QStringList &items);
 
 } // namespace links

@@ -52,9 +52,17 @@ const QString dialogScript = QStringLiteral(
     "try { window.showModalDialog = function () { return undefined; }; } catch (e) {}"
     "})();");
 
-const QString harvestExpression = QStringLiteral(
-    "({url: document.URL,"
-    " links: Array.from(document.getElementsByTagName('A'), function (a) { return String(a.href); })})");
+// The anchors are the HTML a elements, by namespace and local name:
+// getElementsByTagName('A') finds none in an XHTML document (XML names are
+// case-sensitive) and, in an HTML one, also foreign elements named A, whose
+// href is no address.
+const QString anchorsExpression =
+    QStringLiteral("document.getElementsByTagNameNS('http://www.w3.org/1999/xhtml', 'a')");
+
+const QString harvestExpression =
+    QStringLiteral("({url: document.URL,"
+                   " links: Array.from(%1, function (a) { return String(a.href); })})")
+        .arg(anchorsExpression);
 
 // Runs in an isolated world, so the page cannot break Array.from or String.
 // pageshow fires in the load task right after every load listener: anchors
@@ -62,13 +70,20 @@ const QString harvestExpression = QStringLiteral(
 // layout that an evaluate sent after the load event would sit through.
 // The links go in parts of about 512 K UTF-16 units: each part is parsed in its
 // own turn of the window's event loop, and no message grows with the page.
+// Events cross worlds, so a page can dispatch pageshow itself: only the one the
+// browser sends counts, once per document (not again when it comes back from
+// the back/forward cache). Capturing and added before any page script, so no
+// listener of the page's runs first to stop it, in whatever order a browser
+// calls the listeners of the event's target.
 QString harvestScript()
 {
     return QStringLiteral("(function () {"
                           "if (window !== window.top) return;"
-                          "window.addEventListener('pageshow', function () {"
-                          "var all = Array.from(document.getElementsByTagName('A'),"
-                          " function (a) { return String(a.href); });"
+                          "var read = false;"
+                          "window.addEventListener('pageshow', function (event) {"
+                          "if (!event.isTrusted || read) return;"
+                          "read = true;"
+                          "var all = Array.from(%4, function (a) { return String(a.href); });"
                           "var parts = [], part = [], size = 0;"
                           "for (var i = 0; i < all.length; ++i) {"
                           "part.push(all[i]); size += all[i].length + 8;"
@@ -78,10 +93,11 @@ QString harvestScript()
                           "for (var p = 0; p < parts.length; ++p)"
                           "window.%1(JSON.stringify({url: document.URL, part: p, parts: parts.length,"
                           " links: parts[p]}));"
-                          "});"
+                          "}, true);"
                           "})();")
         .arg(bindingName)
-        .arg(harvestPartSize);
+        .arg(harvestPartSize)
+        .arg(anchorsExpression);
 }
 
 QJsonObject autoAttachParams()

@@ -47,6 +47,26 @@ void closeIfOpen(int &fd)
     fd = -1;
 }
 
+// An engine for untrusted pages has no business on the user's desktop: with
+// the session bus address Chromium starts the accessibility bus and asks
+// UPower, and a display or runtime folder would open more doors. It gets what
+// it needs to run and to speak the user's language; HOME is the private
+// folder, where it writes crash reports, dconf and downloads despite
+// --user-data-dir, so all of it goes when the folder does.
+QProcessEnvironment childEnvironment(const QString &home)
+{
+    const QProcessEnvironment system = QProcessEnvironment::systemEnvironment();
+    QProcessEnvironment env;
+    const QStringList keys = system.keys();
+    for (const QString &key : keys) {
+        if (key == QLatin1String("PATH") || key == QLatin1String("TMPDIR") || key == QLatin1String("LANG")
+            || key.startsWith(QLatin1String("LC_")))
+            env.insert(key, system.value(key));
+    }
+    env.insert(QStringLiteral("HOME"), home);
+    return env;
+}
+
 } // namespace
 
 ChromiumProcess::ChromiumProcess(QObject *parent) : QObject(parent)
@@ -83,11 +103,7 @@ bool ChromiumProcess::start(const QString &executable, QString *error)
         return false;
     }
 
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    // Chromium writes crash reports, dconf and downloads under $HOME despite
-    // --user-data-dir; keep all of it in the folder we remove.
-    env.insert(QStringLiteral("HOME"), m_profile.path());
-    m_process.setProcessEnvironment(env);
+    m_process.setProcessEnvironment(childEnvironment(m_profile.path()));
     m_process.setStandardOutputFile(QProcess::nullDevice());
     m_process.setStandardInputFile(QProcess::nullDevice());
     m_process.setProgram(executable);

@@ -17,7 +17,11 @@ QStringList chromiumArguments(const QString &profileDir, bool runningAsRoot)
         // The link-click predictor measures every anchor after each rendering
         // frame and again after the load; nobody clicks in our tabs, and on a
         // page of 100,000 links that work took over a second.
-        QStringLiteral("--disable-features=NavigationPredictor"),
+        // HTTPS-Upgrades load https:// for a typed http:// address and fall back
+        // only when https fails: the links of a site serving both would come
+        // back as https://, which is not the address the user asked for. HSTS,
+        // the site's own demand, still applies. One switch: the last one wins.
+        QStringLiteral("--disable-features=NavigationPredictor,HttpsUpgrades"),
         QStringLiteral("--user-data-dir=") + profileDir,
     };
     // Chromium refuses to start as root with its sandbox; everyone else keeps it.

@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -17,6 +18,9 @@
 #include <grp.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -121,6 +125,9 @@ private Q_SLOTS:
     void eachItemIsOneLine();
     void writesExactBytesReplacingOldFile();
     void emptyListGivesEmptyFile();
+    void overwriteKeepsOwnerModeAndLink();
+    void leavesAnythingButARegularFileUntouched_data();
+    void leavesAnythingButARegularFileUntouched();
 
     void failsWhenFolderIsMissing();
     void failsWhenPathIsFolder();
@@ -280,6 +287,75 @@ void SaveFileTest::emptyListGivesEmptyFile()
     QCOMPARE(links::writeLinkFile(file, {}), QString());
     QVERIFY(QFileInfo(file).isFile());
     QCOMPARE(QFileInfo(file).size(), 0);
+}
+
+void SaveFileTest::overwriteKeepsOwnerModeAndLink()
+{
+    // Root may overwrite a read-only file, and Qt's own copy of the mode made
+    // it writable; others lost set-id bits the same way.
+    const bool root = geteuid() == 0;
+    const mode_t mode = root ? 0444 : 02640;
+    const QString file = path("target.txt");
+    put(file, "old\r\n");
+    const QByteArray name = QFile::encodeName(file);
+    if (root)
+        QCOMPARE(chown(name.constData(), nobody, nobody), 0);
+    QCOMPARE(chmod(name.constData(), mode), 0);
+    QVERIFY(QFile::link("target.txt", path("link.txt")));
+    struct stat before {};
+    QCOMPARE(stat(name.constData(), &before), 0);
+
+    QCOMPARE(links::writeLinkFile(path("link.txt"), {"http://a.cn/"}), QString());
+    QCOMPARE(contents(file), QByteArray("http://a.cn/\r\n"));
+    QVERIFY(QFileInfo(path("link.txt")).isSymLink());
+    struct stat after {};
+    QCOMPARE(stat(name.constData(), &after), 0);
+    QCOMPARE(after.st_mode & 07777, mode);
+    QCOMPARE(after.st_uid, before.st_uid);
+    QCOMPARE(after.st_gid, before.st_gid);
+    QCOMPARE(entries(m_dir->path()), (QStringList{"link.txt", "target.txt"}));
+}
+
+void SaveFileTest::leavesAnythingButARegularFileUntouched_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("mustMention");
+    QTest::newRow("named pipe") << "fifo" << "命名管道";
+    QTest::newRow("link to a named pipe") << "link-to-fifo" << "命名管道";
+    QTest::newRow("socket") << "socket" << "套接字";
+    QTest::newRow("link loop") << "loop" << "循环链接";
+}
+
+void SaveFileTest::leavesAnythingButARegularFileUntouched()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, mustMention);
+    QCOMPARE(mkfifo(QFile::encodeName(path("fifo")).constData(), 0600), 0);
+    QVERIFY(QFile::link("fifo", path("link-to-fifo")));
+    QVERIFY(QFile::link("loop", path("loop")));
+    const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+    QVERIFY(sock >= 0);
+    const auto closeSocket = qScopeGuard([sock] { close(sock); });
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    const QByteArray socketPath = QFile::encodeName(path("socket"));
+    QVERIFY(size_t(socketPath.size()) < sizeof address.sun_path);
+    std::memcpy(address.sun_path, socketPath.constData(), size_t(socketPath.size()));
+    QCOMPARE(bind(sock, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
+    const QStringList before = entries(m_dir->path());
+    struct stat fifo {};
+    QCOMPARE(lstat(QFile::encodeName(path("fifo")).constData(), &fifo), 0);
+
+    const QString message = links::writeLinkFile(path(name), {"http://a.cn/"});
+    QVERIFY2(message.contains(mustMention), qPrintable(message));
+    QVERIFY2(message.startsWith(QStringLiteral("无法")), qPrintable(message));
+    QCOMPARE(entries(m_dir->path()), before);
+    struct stat after {};
+    QCOMPARE(lstat(QFile::encodeName(path("fifo")).constData(), &after), 0);
+    QVERIFY(S_ISFIFO(after.st_mode));
+    QCOMPARE(after.st_ino, fifo.st_ino);
+    QVERIFY(QFileInfo(path("link-to-fifo")).isSymLink());
+    QVERIFY(QFileInfo(path("loop")).isSymLink());
 }
 
 void SaveFileTest::failsWhenFolderIsMissing()

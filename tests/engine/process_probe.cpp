@@ -3,30 +3,73 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QMultiHash>
 
 #include <cerrno>
 #include <csignal>
 
 namespace probe {
 
-QList<int> processesOfProfile(const QString &profilePath)
+namespace {
+
+struct Kin
 {
-    const QByteArray needle = "HOME=" + QFile::encodeName(profilePath);
-    QList<int> pids;
+    int parent = 0;
+    int group = 0;
+};
+
+// Parent and process group of every running process; zombies run no more.
+QHash<int, Kin> runningProcesses()
+{
+    QHash<int, Kin> all;
     const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString &entry : entries) {
         bool ok = false;
         const int pid = entry.toInt(&ok);
         if (!ok)
             continue;
-        QFile environ(QStringLiteral("/proc/%1/environ").arg(pid));
-        if (!environ.open(QIODevice::ReadOnly))
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
             continue;
-        const QList<QByteArray> vars = environ.readAll().split('\0');
-        if (vars.contains(needle))
-            pids.append(pid);
+        // pid (comm) state ppid pgrp ...; comm may hold blanks and parentheses.
+        const QByteArray line = stat.readAll();
+        const qsizetype close = line.lastIndexOf(')');
+        const QList<QByteArray> fields = line.mid(close + 2).split(' ');
+        if (close < 0 || fields.size() < 3 || fields.at(0) == "Z")
+            continue;
+        all.insert(pid, {fields.at(1).toInt(), fields.at(2).toInt()});
     }
-    return pids;
+    return all;
+}
+
+} // namespace
+
+QList<int> processesOfChromium(qint64 chromiumPid)
+{
+    const QHash<int, Kin> all = runningProcesses();
+    QMultiHash<int, int> children;
+    QSet<int> found;
+    for (auto it = all.cbegin(); it != all.cend(); ++it) {
+        children.insert(it->parent, it.key());
+        if (it->group == int(chromiumPid))
+            found.insert(it.key());
+    }
+    if (all.contains(int(chromiumPid)))
+        found.insert(int(chromiumPid));
+    QList<int> pending{int(chromiumPid)};
+    QSet<int> visited;
+    while (!pending.isEmpty()) {
+        const int pid = pending.takeLast();
+        for (auto it = children.constFind(pid); it != children.cend() && it.key() == pid; ++it) {
+            found.insert(it.value());
+            if (!visited.contains(it.value())) {
+                visited.insert(it.value());
+                pending.append(it.value());
+            }
+        }
+    }
+    return {found.cbegin(), found.cend()};
 }
 
 QList<int> processesMentioning(const QString &profilePath)

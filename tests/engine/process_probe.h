@@ -7,9 +7,11 @@
 // What /proc says about the Chromium processes of one profile folder.
 namespace probe {
 
-// Every process whose environment has HOME=profilePath: Chromium and all the
-// helpers it spawned inherit it.
-QList<int> processesOfProfile(const QString &profilePath);
+// Chromium and the processes it started, found by kinship: its process group
+// (Chromium leads one of its own) and its descendants that left it. Still
+// finds the group once Chromium itself is gone. Never by environment:
+// Chromium overwrites it when it sets its process titles.
+QList<int> processesOfChromium(qint64 chromiumPid);
 // Every process that names profilePath in its environment or on its command
 // line: also finds helpers that left Chromium's process group and cleared
 // their environment, as crash reporters may.

@@ -1,6 +1,7 @@
 // ChromiumBrowser against real Chromium and a local page server. Runs once
 // per harvest path (VELMORA_TEST_HARVEST).
 #include "engine/chromium_browser.h"
+#include "engine/chromium_locator.h"
 #include "engine/devtools_connection.h"
 #include "core/harvest.h"
 #include "engine_recorder.h"
@@ -8,10 +9,14 @@
 #include "process_probe.h"
 
 #include <QFileInfo>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QSignalSpy>
+#include <QScopeGuard>
 #include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
 
@@ -43,14 +48,48 @@ private:
     QString other(const QString &path) const { return m_other.url(path, QStringLiteral("localhost")); }
 
     // Loads url and waits for its top-level harvest.
-    EngineRecorder::Event harvest(const QString &url)
+    static EngineRecorder::Event harvestOn(ChromiumBrowser &browser, EngineRecorder &rec, const QString &url)
     {
-        m_rec->clear();
-        m_browser->navigate(url);
-        [&] { QTRY_VERIFY_WITH_TIMEOUT(!m_rec->topLevel().isEmpty() || !m_rec->lastReason().isEmpty(), loadTimeout); }();
-        if (m_rec->topLevel().isEmpty())
-            return {EngineRecorder::NavigateError, false, url, {}, m_rec->lastReason()};
-        return m_rec->topLevel().constFirst();
+        rec.clear();
+        browser.navigate(url);
+        [&] { QTRY_VERIFY_WITH_TIMEOUT(!rec.topLevel().isEmpty() || !rec.lastReason().isEmpty(), loadTimeout); }();
+        if (rec.topLevel().isEmpty())
+            return {EngineRecorder::NavigateError, false, url, {}, rec.lastReason()};
+        return rec.topLevel().constFirst();
+    }
+    EngineRecorder::Event harvest(const QString &url) { return harvestOn(*m_browser, *m_rec, url); }
+
+    // A stand-in executable that writes the environment it was started with
+    // to dir/environ, then execs chromium with extra arguments first. exec
+    // keeps process and environment: what it writes is what Chromium gets.
+    // (Chromium's own /proc/PID/environ is overwritten by its process titles.)
+    static QString chromiumWrapper(const QTemporaryDir &dir, const QString &chromium, const QString &extraArgument)
+    {
+        const QString path = dir.filePath(QStringLiteral("chromium"));
+        QFile script(path);
+        if (!script.open(QIODevice::WriteOnly))
+            return {};
+        script.write("#!/bin/sh\ncat /proc/$$/environ > '" + QFile::encodeName(dir.filePath(QStringLiteral("environ")))
+                     + "'\nexec '" + QFile::encodeName(chromium) + "' "
+                     + (extraArgument.isEmpty() ? QByteArray() : "'" + extraArgument.toUtf8() + "' ") + "\"$@\"\n");
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        return path;
+    }
+
+    // Runs a harvest of url on a Chromium of its own, started through the
+    // wrapper; the harvest must complete.
+    static EngineRecorder::Event harvestThrough(const QString &wrapper, const QString &url, QString *profile = nullptr)
+    {
+        ChromiumOptions options;
+        options.executable = wrapper;
+        options.harvestPath = harvestPathUnderTest();
+        ChromiumBrowser browser(options);
+        EngineRecorder rec(&browser);
+        const auto event = harvestOn(browser, rec, url);
+        if (profile)
+            *profile = browser.profilePath();
+        return event;
     }
 
     // Loads a page known to complete: once it has, everything the previous
@@ -113,6 +152,58 @@ private slots:
         };
         QCOMPARE(page.anchors, expected);
         QCOMPARE(harvest::keptAnchors(page.anchors, {}).size(), expected.size() - 1);
+    }
+
+    void anchorsAreTheHtmlAElementsOfAnyDocument_data()
+    {
+        QTest::addColumn<QByteArray>("contentType");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QStringList>("expected"); // paths on the site
+
+        // Element names are case-sensitive in XML: an A there is no anchor,
+        // and a getElementsByTagName('A') found only it.
+        QTest::newRow("XHTML") << QByteArray("application/xhtml+xml")
+                               << QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                                             "<html xmlns=\"http://www.w3.org/1999/xhtml\""
+                                             " xmlns:h=\"http://www.w3.org/1999/xhtml\""
+                                             " xmlns:svg=\"http://www.w3.org/2000/svg\"><head><title>x</title></head><body>\n"
+                                             "<a href=\"/ns/one\">one</a>\n"
+                                             "<A href=\"/ns/upper\">not an anchor</A>\n"
+                                             "<h:a href=\"/ns/prefixed\">prefixed</h:a>\n"
+                                             "<svg:svg><svg:a href=\"/ns/svg\"><svg:text>s</svg:text></svg:a></svg:svg>\n"
+                                             "<script>//<![CDATA[\n"
+                                             "var a = document.createElementNS('http://www.w3.org/1999/xhtml', 'a');"
+                                             " a.href = '/ns/by-script'; document.body.appendChild(a);\n"
+                                             "//]]></script></body></html>\n")
+                               << QStringList{"/ns/one", "/ns/prefixed", "/ns/by-script"};
+        // In HTML, the same call also matched foreign elements named A, whose
+        // href came back as the text "undefined".
+        QTest::newRow("foreign A elements in HTML")
+            << QByteArray("text/html; charset=utf-8")
+            << QByteArray("<a href=\"/ns/one\">one</a><script>"
+                          "document.body.appendChild(document.createElementNS('http://www.w3.org/2000/svg', 'A'));"
+                          "document.body.appendChild(document.createElementNS('http://example.test/ns', 'A'));"
+                          "var b = document.createElement('A'); b.href = '/ns/created-upper'; document.body.appendChild(b);"
+                          "</script><A HREF=\"/ns/upper-tag\">upper</A>")
+            << QStringList{"/ns/one", "/ns/created-upper", "/ns/upper-tag"};
+    }
+
+    void anchorsAreTheHtmlAElementsOfAnyDocument()
+    {
+        QFETCH(QByteArray, contentType);
+        QFETCH(QByteArray, body);
+        QFETCH(QStringList, expected);
+        PageServer::Response page;
+        page.contentType = contentType;
+        page.body = body;
+        const QString path = QStringLiteral("/ns/") + QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-');
+        m_site.route(path, page);
+        const auto harvested = harvest(site(path));
+        QCOMPARE(harvested.kind, EngineRecorder::Complete);
+        QStringList absolute;
+        for (const QString &p : std::as_const(expected))
+            absolute.append(site(p));
+        QCOMPARE(harvested.anchors, absolute);
     }
 
     void filterIsExactAndCaseSensitive()
@@ -414,11 +505,89 @@ private slots:
     void noTcpPortIsOpened()
     {
         harvest(site(QStringLiteral("/sentinel")));
-        const QList<int> pids = probe::processesOfProfile(m_browser->profilePath());
+        const QList<int> pids = probe::processesOfChromium(m_browser->processId());
         QVERIFY(pids.contains(int(m_browser->processId())));
         QVERIFY(pids.size() > 1); // the renderers and helpers are found too
         const QSet<quint64> ours = probe::socketInodesOf(pids);
         QVERIFY(!ours.intersects(probe::listeningTcpInodes()));
+    }
+
+    void chromiumGetsNoneOfTheDesktopSession()
+    {
+        // What a desktop session holds: with it, Chromium started the
+        // accessibility bus and asked UPower on the user's bus.
+        const QList<std::pair<const char *, QByteArray>> desktop{
+            {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/velmora-bus"}, {"DISPLAY", ":97"},
+            {"WAYLAND_DISPLAY", "wayland-97"}, {"XAUTHORITY", "/nonexistent/velmora-xauthority"},
+            {"XDG_RUNTIME_DIR", "/nonexistent/velmora-runtime"}, {"LANG", "C.UTF-8"}, {"LC_MESSAGES", "C"}};
+        QList<std::pair<const char *, QByteArray>> saved;
+        for (const auto &[name, value] : desktop) {
+            saved.append({name, qgetenv(name)});
+            qputenv(name, value);
+        }
+        const auto restore = qScopeGuard([&saved] {
+            for (const auto &[name, value] : std::as_const(saved))
+                value.isNull() ? qunsetenv(name) : qputenv(name, value);
+        });
+
+        QTemporaryDir dir;
+        const QString chromium = locateChromium(LocatorInput::systemInputs()).executable;
+        QVERIFY(!chromium.isEmpty());
+        const QString wrapper = chromiumWrapper(dir, chromium, {});
+        QString profile;
+        const auto page = harvestThrough(wrapper, site(QStringLiteral("/sentinel")), &profile);
+        QCOMPARE(page.anchors, QStringList{site(QStringLiteral("/s"))});
+
+        QFile file(dir.filePath(QStringLiteral("environ")));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QHash<QString, QString> env;
+        for (const QByteArray &entry : file.readAll().split('\0')) {
+            const QString text = QString::fromLocal8Bit(entry);
+            if (!text.isEmpty())
+                env.insert(text.section(QLatin1Char('='), 0, 0), text.section(QLatin1Char('='), 1));
+        }
+        for (auto it = env.cbegin(); it != env.cend(); ++it) {
+            const bool allowed = it.key() == QLatin1String("PATH") || it.key() == QLatin1String("HOME")
+                                 || it.key() == QLatin1String("TMPDIR") || it.key() == QLatin1String("LANG")
+                                 || it.key().startsWith(QLatin1String("LC_"));
+            QVERIFY2(allowed, qPrintable(it.key() + QLatin1Char('=') + it.value()));
+        }
+        QCOMPARE(env.value(QStringLiteral("HOME")), profile);
+        QCOMPARE(env.value(QStringLiteral("PATH")), qEnvironmentVariable("PATH"));
+        QCOMPARE(env.value(QStringLiteral("LANG")), QStringLiteral("C.UTF-8"));
+        QCOMPARE(env.value(QStringLiteral("LC_MESSAGES")), QStringLiteral("C"));
+    }
+
+    void typedHttpAddressesAreNotUpgradedToHttps()
+    {
+        // The full browser tried https:// first and fell back to http:// only
+        // when that failed; localhost and addresses with a port are exempt, so
+        // a name on port 80 is mapped to the page server, and its port 443 to
+        // a listener that only counts who knocks.
+        QTcpServer https;
+        QVERIFY(https.listen(QHostAddress::LocalHost));
+        int knocks = 0;
+        connect(&https, &QTcpServer::newConnection, &https, [&] {
+            while (QTcpSocket *socket = https.nextPendingConnection()) {
+                ++knocks;
+                socket->abort();
+                socket->deleteLater();
+            }
+        });
+        m_site.route(QStringLiteral("/typed"), "<a href=\"/typed/link\">t</a>");
+        const QString rules = QStringLiteral("--host-resolver-rules=MAP www.example.com:80 127.0.0.1:%1,"
+                                             " MAP www.example.com:443 127.0.0.1:%2")
+                                  .arg(m_site.port())
+                                  .arg(https.serverPort());
+        QTemporaryDir dir;
+        const QString fullBrowser = QStringLiteral("/usr/lib/chromium/chromium");
+        QVERIFY2(QFileInfo(fullBrowser).isExecutable(), "the full browser (Debian package chromium) is needed");
+        const auto page = harvestThrough(chromiumWrapper(dir, fullBrowser, rules), QStringLiteral("http://www.example.com/typed"));
+        QCOMPARE(page.kind, EngineRecorder::Complete);
+        QCOMPARE(page.url, QStringLiteral("http://www.example.com/typed"));
+        QCOMPARE(page.anchors, QStringList{QStringLiteral("http://www.example.com/typed/link")});
+        https.waitForNewConnection(0); // one still in the backlog counts too
+        QCOMPARE(knocks, 0);
     }
 
     void leavesNoProcessOrFolderBehind()
@@ -433,13 +602,12 @@ private slots:
         QCOMPARE(::stat(QFile::encodeName(profile).constData(), &st), 0);
         QCOMPARE(st.st_mode & 07777, mode_t(0700));
         QVERIFY(probe::isAlive(pid));
-        const QList<int> pids = probe::processesOfProfile(profile);
-        QVERIFY(!pids.isEmpty());
+        QVERIFY(probe::processesOfChromium(pid).size() > 1);
 
         browser.reset();
         QVERIFY(!probe::isAlive(pid));
         QVERIFY(!QFileInfo::exists(profile));
-        QTRY_VERIFY_WITH_TIMEOUT(probe::processesOfProfile(profile).isEmpty(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(probe::processesOfChromium(pid).isEmpty(), 5000);
     }
 
     void missingChromiumIsReportedWithThePackageToInstall()

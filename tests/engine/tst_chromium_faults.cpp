@@ -96,12 +96,14 @@ private slots:
         browser.navigate(m_site.url(QStringLiteral("/hanging")));
         QVERIFY(requested.wait(loadTimeout));
         const QString profile = browser.profilePath();
-        ::kill(pid_t(browser.processId()), SIGKILL);
+        const qint64 chromium = browser.processId();
+        QVERIFY(probe::processesOfChromium(chromium).size() > 1);
+        ::kill(pid_t(chromium), SIGKILL);
         QTRY_COMPARE_WITH_TIMEOUT(rec.count(EngineRecorder::EngineError), 1, loadTimeout);
         QVERIFY(rec.lastReason().contains(QStringLiteral("Chromium")));
         // The dead run's folder is gone and its helpers with it.
         QVERIFY(!QFileInfo::exists(profile));
-        QTRY_VERIFY_WITH_TIMEOUT(probe::processesOfProfile(profile).isEmpty(), loadTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(probe::processesOfChromium(chromium).isEmpty(), loadTimeout);
         expectWorkingExtraction(browser, rec);
     }
 

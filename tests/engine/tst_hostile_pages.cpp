@@ -316,6 +316,34 @@ private slots:
         CHECKED(expectOnlyOurTabs(QStringLiteral("/leave")));
     }
 
+    void forgedPageshowEventsNeverHarvest()
+    {
+        // Events cross worlds: a page that dispatches pageshow itself reached
+        // our listener, and one doing it on a timer refilled the list for ever.
+        // Early ones reported the page before it had loaded. A listener of the
+        // page's own that stops the real one must not stop the harvest.
+        m_site.route(QStringLiteral("/forge/page"),
+                     "<a href=\"/forge/one\">1</a><script>"
+                     "for (var i = 0; i < 50; ++i) dispatchEvent(new Event('pageshow'));"
+                     "addEventListener('pageshow', function (e) { e.stopImmediatePropagation(); }, true);"
+                     "addEventListener('load', function () {"
+                     "  for (var i = 0; i < 50; ++i) dispatchEvent(new PageTransitionEvent('pageshow'));"
+                     "  var n = 0;"
+                     "  setInterval(function () {"
+                     "    dispatchEvent(new Event('pageshow'));"
+                     "    if (++n == 2) fetch('/forge/ticked');"
+                     "  }, 5);"
+                     "});"
+                     "</script><a href=\"/forge/two\">2</a>");
+        m_browser->navigate(site(QStringLiteral("/forge/page")));
+        QTRY_VERIFY_WITH_TIMEOUT(m_site.requests().contains(QStringLiteral("/forge/ticked")), loadTimeout);
+        QCOMPARE(m_rec->topLevel().size(), 1);
+        QCOMPARE(m_rec->topLevel().constFirst().anchors,
+                 (QStringList{site(QStringLiteral("/forge/one")), site(QStringLiteral("/forge/two"))}));
+        CHECKED(recover(QStringLiteral("pageshow dispatched by the page, early, on load and on a timer | harvested once")));
+        QCOMPARE(m_rec->topLevel().size(), 2);
+    }
+
     void popupsLeaveNoTabBehind()
     {
         const QByteArray open = "function tryOpen(url, mark) {"
@@ -516,7 +544,7 @@ private slots:
             QVERIFY2(seen == requested, qPrintable(seen.left(200)));
         }
         // Nothing of it on any command line, and no shell among Chromium's processes.
-        const QList<int> pids = probe::processesOfProfile(m_browser->profilePath());
+        const QList<int> pids = probe::processesOfChromium(m_browser->processId());
         QVERIFY(!pids.isEmpty());
         for (int pid : pids) {
             QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
