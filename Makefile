@@ -5,7 +5,13 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: run test build bench package deps configure clean
+# The sanitizer and fuzz builds live in folders of their own.
+SANITIZE_BUILD ?= build-sanitize
+FUZZ_BUILD ?= build-fuzz
+# Seconds each fuzz target runs; CI runs them for 30.
+FUZZ_SECONDS ?= 600
+
+.PHONY: run test build bench package deps configure clean test-sanitize fuzz
 
 deps:
 	scripts/install-deps
@@ -32,5 +38,20 @@ bench: build
 package: build
 	cd $(BUILD) && cpack
 
+# Every test again, built with ASan and UBSan (-O1 with Qt's and our
+# assertions on); any sanitizer report fails.
+test-sanitize: deps
+	cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" -DVELMORA_SANITIZE=ON
+	cmake --build $(SANITIZE_BUILD) -j$(JOBS)
+	ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j$(JOBS)
+
+# The libFuzzer targets (clang, ASan and UBSan), each run for FUZZ_SECONDS
+# from the seeds in tests/fuzz/corpus.
+fuzz:
+	scripts/install-deps fuzz
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_FUZZ=ON
+	cmake --build $(FUZZ_BUILD) -j$(JOBS)
+	tests/fuzz/run $(FUZZ_BUILD)/tests/fuzz $(FUZZ_SECONDS)
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD)

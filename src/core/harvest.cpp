@@ -1,15 +1,83 @@
 #include "core/harvest.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace harvest {
 
+namespace {
+
+bool isControl(char16_t c)
+{
+    return c < 0x20 || c == 0x7F;
+}
+
+// True when text holds a C0 control, DEL or half a surrogate pair. Printable
+// ASCII, nearly every address, is passed over four units at a time.
+bool needsMending(QStringView text)
+{
+    const char16_t *units = text.utf16();
+    const auto length = size_t(text.size());
+    size_t i = 0;
+    for (; i + 4 <= length; i += 4) {
+        quint64 word;
+        std::memcpy(&word, units + i, sizeof word);
+        // Below 0x80 in every lane, each lane + 0x60 reaches 0x80 exactly from
+        // 0x20 on, and + 1 reaches it only for DEL; no lane carries over.
+        constexpr quint64 lanes80 = 0x0080008000800080ULL;
+        if ((word & 0xff80ff80ff80ff80ULL) != 0 || ((word + 0x0060006000600060ULL) & lanes80) != lanes80
+            || ((word + 0x0001000100010001ULL) & lanes80) != 0)
+            break;
+    }
+    for (; i < length; ++i) {
+        const char16_t c = units[i];
+        if (isControl(c))
+            return true;
+        if (QChar::isSurrogate(c)) {
+            if (!QChar::isHighSurrogate(c) || i + 1 == length || !QChar::isLowSurrogate(units[i + 1]))
+                return true;
+            ++i;
+        }
+    }
+    return false;
+}
+
+QString mended(QStringView text)
+{
+    static constexpr char hex[] = "0123456789ABCDEF";
+    QString out;
+    out.reserve(text.size() + 16);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text.at(i).unicode();
+        if (isControl(c)) {
+            out += QLatin1Char('%');
+            out += QLatin1Char(hex[c >> 4]);
+            out += QLatin1Char(hex[c & 0xF]);
+        } else if (!QChar::isSurrogate(c)) {
+            out += QChar(c);
+        } else if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            out += QChar(c);
+            out += text.at(++i);
+        } else {
+            out += QChar(QChar::ReplacementCharacter);
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+QString safeItem(const QString &href)
+{
+    return needsMending(href) ? mended(href) : href;
+}
+
 QStringList keptAnchors(const QStringList &anchors, const QString &filter)
 {
-    // The usual case keeps everything: share the list rather than copy it,
-    // which would touch every one of a big page's strings.
+    // The usual case keeps everything as it came: share the list rather than
+    // copy it, which would touch every one of a big page's strings.
     if (filter.isEmpty() && std::none_of(anchors.cbegin(), anchors.cend(), [](const QString &href) {
-            return href.isEmpty();
+            return href.isEmpty() || needsMending(href);
         }))
         return anchors;
     QStringList kept;
@@ -17,8 +85,10 @@ QStringList keptAnchors(const QStringList &anchors, const QString &filter)
     for (const QString &href : anchors) {
         if (href.isEmpty())
             continue;
-        if (filter.isEmpty() || href.contains(filter, Qt::CaseSensitive))
-            kept.append(href);
+        // The filter sees what the list shows and the file holds.
+        QString item = safeItem(href);
+        if (filter.isEmpty() || item.contains(filter, Qt::CaseSensitive))
+            kept.append(std::move(item));
     }
     return kept;
 }

@@ -5,8 +5,16 @@
 
 namespace harvest {
 
-// The anchors a harvest appends, in order: every non-empty href that contains
-// the filter text (exact, case-sensitive); an empty filter keeps them all.
+// An href as the list, the filter and the file all see it. Chromium hands
+// back an address it cannot parse exactly as the page wrote it, so it may
+// hold anything an attribute can: C0 controls and DEL are percent-encoded
+// as a URL parser writes them (%0D, %0A, %00, %7F), and half a surrogate
+// pair becomes U+FFFD. The result is one line of text, whatever the page did.
+QString safeItem(const QString &href);
+
+// The anchors a harvest appends, in order: every non-empty href, made safe,
+// that contains the filter text (exact, case-sensitive); an empty filter
+// keeps them all.
 QStringList keptAnchors(const QStringList &anchors, const QString &filter);
 
 } // namespace harvest

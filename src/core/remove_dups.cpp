@@ -56,7 +56,10 @@ constexpr quint64 foldAsciiWord(quint64 word)
 quint64 loadWord(const char16_t *units, size_t count = 4)
 {
     quint64 word = 0;
-    std::memcpy(&word, units, count * sizeof(char16_t));
+    // A null text has no units at all, and memcpy from null is undefined
+    // even for no bytes.
+    if (count != 0)
+        std::memcpy(&word, units, count * sizeof(char16_t));
     return word;
 }
 
@@ -218,9 +221,11 @@ QList<qsizetype> duplicateIndexes(const QStringList &items, int comptype)
     std::vector<size_t> hashes(size_t(count), 0);
     for (qsizetype i = 0; i < count; ++i) {
         if (i + ahead < count) {
-            const char16_t *next = QStringView(items.at(i + ahead)).utf16();
-            prefetch(next);
-            prefetch(next + 32);
+            const QStringView next(items.at(i + ahead));
+            prefetch(next.utf16());
+            // Only inside the text: a null one has no address to add to.
+            if (next.size() > 32)
+                prefetch(next.utf16() + 32);
         }
         const QStringView text(items.at(i));
         hashes[size_t(i)] = ignoreCase ? foldedHash(text) : exactHash(text);

@@ -177,6 +177,37 @@ bool narrowAscii(QStringView text, char *out)
     return true;
 }
 
+// GB18030 has no bytes for half a surrogate pair: the encoder would write a
+// substitute byte, drop it, or hold it for the next text. U+FFFD is what the
+// harvest puts in its place.
+bool hasLoneSurrogate(QStringView text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (!c.isSurrogate())
+            continue;
+        if (!c.isHighSurrogate() || i + 1 == text.size() || !text.at(i + 1).isLowSurrogate())
+            return true;
+        ++i;
+    }
+    return false;
+}
+
+QString withoutLoneSurrogates(QStringView text)
+{
+    QString whole = text.toString();
+    for (qsizetype i = 0; i < whole.size(); ++i) {
+        const QChar c = whole.at(i);
+        if (!c.isSurrogate())
+            continue;
+        if (c.isHighSurrogate() && i + 1 < whole.size() && whole.at(i + 1).isLowSurrogate())
+            ++i;
+        else
+            whole[i] = QChar::ReplacementCharacter;
+    }
+    return whole;
+}
+
 } // namespace
 
 QString withTxtSuffix(const QString &path)
@@ -197,10 +228,19 @@ QByteArray encodeLines(const QStringList &items)
     // address, so it is narrowed here four units at a time; only other items
     // go through the encoder, which is many times slower.
     QStringEncoder encoder("GB18030");
-    const qsizetype asciiSize = std::accumulate(items.cbegin(), items.cend(), qsizetype(0),
-                                                [](qsizetype sum, const QString &item) { return sum + item.size() + 2; });
-    QByteArray bytes(asciiSize, Qt::Uninitialized);
+    // What the items not yet written take if they are ASCII: the buffer
+    // starts at that size, and grows only for items that need more.
+    qsizetype later = std::accumulate(items.cbegin(), items.cend(), qsizetype(0),
+                                      [](qsizetype sum, const QString &item) { return sum + item.size() + 2; });
+    QByteArray bytes(later, Qt::Uninitialized);
     qsizetype used = 0;
+    // Each item's room is checked against what is left, never against the
+    // whole buffer: an item that takes more bytes than it has units must not
+    // eat into the room of the items after it.
+    const auto makeRoom = [&](qsizetype need) {
+        if (bytes.size() - used < need)
+            bytes.resize(std::max(used + need + later, bytes.size() * 2));
+    };
     for (qsizetype n = 0; n < items.size(); ++n) {
 #if defined(__GNUC__)
         // Every item lives in its own block of memory: fetch ahead.
@@ -208,11 +248,16 @@ QByteArray encodeLines(const QStringList &items)
             __builtin_prefetch(QStringView(items.at(n + 8)).utf16());
 #endif
         const QStringView item(items.at(n));
+        later -= item.size() + 2;
+        makeRoom(item.size() + 2);
         if (!narrowAscii(item, bytes.data() + used)) {
-            const qsizetype need = used + encoder.requiredSpace(item.size()) + 2;
-            if (need > bytes.size())
-                bytes.resize(std::max(need, bytes.size() * 2));
-            used = encoder.appendToBuffer(bytes.data() + used, item) - bytes.constData();
+            // Each item on its own: no half of a surrogate pair may wait in
+            // the encoder for the next item's text.
+            const QString mended = hasLoneSurrogate(item) ? withoutLoneSurrogates(item) : QString();
+            const QStringView whole = mended.isNull() ? item : QStringView(mended);
+            encoder.resetState();
+            makeRoom(encoder.requiredSpace(whole.size()) + 2);
+            used = encoder.appendToBuffer(bytes.data() + used, whole) - bytes.constData();
         } else {
             used += item.size();
         }

@@ -17,7 +17,9 @@ bool regularFileExists(const QString &path);
 
 // The file's bytes: every item verbatim followed by CR LF, in GB18030 (the
 // bytes of code page 936 for every character it has, and lossless for the
-// rest), without a byte-order mark. An empty list gives no bytes.
+// rest), without a byte-order mark. An empty list gives no bytes. Each item
+// is encoded on its own; half a surrogate pair, which no encoding can carry,
+// is written as U+FFFD.
 QByteArray encodeLines(const QStringList &items);
 
 // Writes the items to path, replacing a regular file that is there with one

@@ -92,10 +92,9 @@ void PipeTransport::onReadable()
 {
     qsizetype readThisTime = 0;
     while (readThisTime < maxReadPerWakeup) {
-        const qsizetype old = m_readBuffer.size();
-        m_readBuffer.resize(old + readChunk);
-        const ssize_t n = ::read(m_readFd, m_readBuffer.data() + old, size_t(readChunk));
-        m_readBuffer.resize(old + qMax<ssize_t>(n, 0));
+        char *room = m_incoming.reserve(readChunk);
+        const ssize_t n = ::read(m_readFd, room, size_t(readChunk));
+        m_incoming.commit(qMax<ssize_t>(n, 0));
         if (n > 0) {
             readThisTime += n;
             continue;
@@ -123,7 +122,6 @@ void PipeTransport::deliver()
     if (!isOpen())
         return;
     QPointer<PipeTransport> self(this);
-    qsizetype start = 0;
     qsizetype delivered = 0;
     for (;;) {
         // Whoever handles a big message parses it on this thread: after a
@@ -133,22 +131,13 @@ void PipeTransport::deliver()
             QMetaObject::invokeMethod(this, &PipeTransport::deliver, Qt::QueuedConnection);
             break;
         }
-        const qsizetype nul = m_readBuffer.indexOf('\0', qMax(start, m_scanFrom));
-        if (nul < 0) {
-            m_scanFrom = m_readBuffer.size();
+        std::optional<QByteArray> message = m_incoming.next();
+        if (!message)
             break;
-        }
-        const QByteArray message = m_readBuffer.mid(start, nul - start);
-        start = nul + 1;
-        m_scanFrom = start;
-        delivered += message.size();
-        emit messageReceived(message);
+        delivered += message->size();
+        emit messageReceived(*message);
         if (!self || !isOpen())
             return;
-    }
-    if (start > 0) {
-        m_readBuffer.remove(0, start);
-        m_scanFrom -= start;
     }
     if (m_eof && !m_deliveryQueued)
         fail(QStringLiteral("end of file"));
@@ -177,8 +166,7 @@ void PipeTransport::close()
     m_writeFd = -1;
     m_writeBuffer.clear();
     m_writeOffset = 0;
-    m_readBuffer.clear();
-    m_scanFrom = 0;
+    m_incoming.clear();
 }
 
 } // namespace engine

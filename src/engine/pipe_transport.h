@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/nul_framing.h"
 #include "engine/transport.h"
 
 #include <QByteArray>
@@ -37,8 +38,7 @@ private:
     int m_writeFd = -1;
     QSocketNotifier *m_readNotifier = nullptr;
     QSocketNotifier *m_writeNotifier = nullptr;
-    QByteArray m_readBuffer;
-    qsizetype m_scanFrom = 0; // no NUL before this offset of m_readBuffer
+    NulFraming m_incoming;
     bool m_deliveryQueued = false;
     bool m_eof = false;
     QByteArray m_writeBuffer;

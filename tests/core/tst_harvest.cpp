@@ -1,5 +1,7 @@
 #include "core/harvest.h"
+#include "core/save_file.h"
 
+#include <QStringDecoder>
 #include <QTest>
 
 class HarvestTest final : public QObject
@@ -34,6 +36,25 @@ void HarvestTest::keptAnchors_data()
     QTest::newRow("only empty anchors") << QStringList{"", ""} << "" << QStringList();
     QTest::newRow("Chinese filter") << QStringList{"http://a.cn/中文", "http://a.cn/英文"} << "中"
                                     << QStringList{"http://a.cn/中文"};
+
+    // Addresses Chromium cannot parse come back as the page wrote them.
+    const QString crlf = QStringLiteral("http://bad host/?kw\r\nhttp://elsewhere/");
+    const QStringList controls{crlf, QStringLiteral("http://a.cn/") + QChar(0) + QStringLiteral("x"),
+                               QStringLiteral("\t\x01\x1f\x7f"), QStringLiteral("abcdefg\x7f"),
+                               QStringLiteral("http://a.cn/ ~\u0080\u00a0")};
+    const QStringList encoded{QStringLiteral("http://bad host/?kw%0D%0Ahttp://elsewhere/"),
+                              QStringLiteral("http://a.cn/%00x"), QStringLiteral("%09%01%1F%7F"),
+                              QStringLiteral("abcdefg%7F"), QStringLiteral("http://a.cn/ ~\u0080\u00a0")};
+    QTest::newRow("controls and DEL percent-encoded") << controls << "" << encoded;
+    QTest::newRow("filter sees the encoded item") << controls << "kw%0D" << QStringList{encoded.first()};
+
+    const QChar high(0xD83D);
+    const QChar low(0xDE00);
+    QTest::newRow("half a surrogate pair becomes U+FFFD")
+        << QStringList{QStringLiteral("http://a.cn/") + high, low + QStringLiteral("b"), QString(high) + low,
+                       QString(low) + high}
+        << "" << QStringList{QStringLiteral("http://a.cn/\uFFFD"), QStringLiteral("\uFFFDb"), QStringLiteral("😀"),
+                             QStringLiteral("\uFFFD\uFFFD")};
 }
 
 void HarvestTest::keptAnchors()
@@ -41,7 +62,12 @@ void HarvestTest::keptAnchors()
     QFETCH(QStringList, anchors);
     QFETCH(QString, filter);
     QFETCH(QStringList, kept);
-    QCOMPARE(harvest::keptAnchors(anchors, filter), kept);
+    const QStringList result = harvest::keptAnchors(anchors, filter);
+    QCOMPARE(result, kept);
+    // Saved, every item is one line of the file and reads back as listed.
+    QStringDecoder decoder("GB18030");
+    const QString file = decoder.decode(links::encodeLines(result));
+    QCOMPARE(file.split(QStringLiteral("\r\n")), result + QStringList{QString()});
 }
 
 void HarvestTest::keepingEverythingCopiesNothing()

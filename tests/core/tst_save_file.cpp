@@ -6,7 +6,6 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QStringDecoder>
-#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -122,7 +121,8 @@ private Q_SLOTS:
     void onlyRegularFilesExist();
     void encodesLinesInGb18030WithCrLf();
     void keepsCharactersOutsideCodePage936();
-    void matchesPlainEncoderOnMixedItems();
+    void eachItemIsOneLine_data();
+    void eachItemIsOneLine();
     void writesExactBytesReplacingOldFile();
     void emptyListGivesEmptyFile();
     void overwriteKeepsOwnerModeAndLink();
@@ -220,24 +220,51 @@ void SaveFileTest::keepsCharactersOutsideCodePage936()
     QVERIFY(!decoder.hasError());
 }
 
-// The ASCII shortcut must give exactly what encoding the whole text gives,
-// whatever the mix, length and position of other characters.
-void SaveFileTest::matchesPlainEncoderOnMixedItems()
+// Whatever the mix, length and position of other characters, the bytes
+// decode to the items, one per CR LF line: the ASCII shortcut, the room
+// each item takes and the encoder's state must not leak from one item into
+// another.
+void SaveFileTest::eachItemIsOneLine_data()
 {
+    QTest::addColumn<QStringList>("items");
+    QTest::addColumn<QStringList>("lines");
+
     const QStringList pieces{"a", "Z", "7", "/", "%", "科", "丂", "é", "😀", " "};
     QRandomGenerator rng(7);
-    QStringList items;
+    QStringList mixed;
     for (int i = 0; i < 3000; ++i) {
         QString item;
         const bool asciiOnly = rng.bounded(2) == 0;
         for (int n = rng.bounded(24); n > 0; --n)
             item += pieces.at(rng.bounded(asciiOnly ? 5 : pieces.size()));
-        items << item;
+        mixed << item;
     }
-    QStringEncoder encoder("GB18030");
-    const QByteArray expected = encoder.encode(items.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n"));
-    QVERIFY(!encoder.hasError());
-    QCOMPARE(links::encodeLines(items), expected);
+    QTest::newRow("random mix") << mixed << mixed;
+
+    // Items that take more bytes than units, then many that take one each.
+    QStringList wideFirst{QStringLiteral("http://a:99999/科技"), QStringLiteral("http://[链接]/"),
+                          QStringLiteral("http://a.cn/😀😀😀😀"), QString(3000, QChar(0x4E02))};
+    for (int i = 0; i < 5000; ++i)
+        wideFirst << QStringLiteral("http://www.example.cn/%1").arg(i);
+    QTest::newRow("non-ASCII first, then thousands of ASCII") << wideFirst << wideFirst;
+
+    const QChar high(0xD83D);
+    const QChar low(0xDE00);
+    QTest::newRow("halves of a pair at the ends of items")
+        << QStringList{QStringLiteral("http://a.cn/first") + high, low + QStringLiteral("http://a.cn/second"),
+                       QStringLiteral("科") + high, QStringLiteral("http://a.cn/last") + high}
+        << QStringList{QStringLiteral("http://a.cn/first\uFFFD"), QStringLiteral("\uFFFDhttp://a.cn/second"),
+                       QStringLiteral("科\uFFFD"), QStringLiteral("http://a.cn/last\uFFFD")};
+}
+
+void SaveFileTest::eachItemIsOneLine()
+{
+    QFETCH(QStringList, items);
+    QFETCH(QStringList, lines);
+    QStringDecoder decoder("GB18030");
+    const QString text = decoder.decode(links::encodeLines(items));
+    QVERIFY(!decoder.hasError());
+    QCOMPARE(text, lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n"));
 }
 
 void SaveFileTest::writesExactBytesReplacingOldFile()

@@ -188,10 +188,12 @@ private:
         [&] {
             QVERIFY2(m_platform.messages.isEmpty(), qPrintable(m_platform.messages.value(0).text));
             QVERIFY(!text3->isVisible());
-            QVERIFY2(stalls.longestMs() < stallBoundMs, qPrintable(QString::number(stalls.longestMs())));
             QVERIFY(peak > 0);
+#ifndef VELMORA_SANITIZED // figures of time and memory: the sanitizers inflate both
+            QVERIFY2(stalls.longestMs() < stallBoundMs, qPrintable(QString::number(stalls.longestMs())));
             QVERIFY2(peak - before < growthPerListByte * listKiB + growthSlackKiB && peak < peakRssBoundKiB,
                      qPrintable(QStringLiteral("peak %1 KiB").arg(peak)));
+#endif
         }();
         return list->links()->items();
     }

@@ -1,0 +1,31 @@
+// Any list of hrefs, harvested and saved: every kept item is safe, the file
+// holds exactly one CR LF line per item, and each line reads back as its item.
+#include "core/harvest.h"
+#include "core/save_file.h"
+#include "fuzz_input.h"
+
+#include <QStringDecoder>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QStringList anchors = fuzz::unitItems(data, size);
+    const QStringList kept = harvest::keptAnchors(anchors, {});
+
+    QStringList expected;
+    for (const QString &href : anchors) {
+        if (!href.isEmpty())
+            expected.append(fuzz::referenceSafe(href));
+    }
+    FUZZ_CHECK(kept == expected);
+
+    const QByteArray file = links::encodeLines(kept);
+    // GB18030 uses bytes below 0x30 only for ASCII: these count lines.
+    FUZZ_CHECK(file.count('\n') == kept.size());
+    FUZZ_CHECK(file.count('\r') == kept.size());
+    FUZZ_CHECK(!file.contains('\0'));
+    QStringDecoder decoder("GB18030");
+    const QString text = decoder.decode(file);
+    FUZZ_CHECK(!decoder.hasError());
+    FUZZ_CHECK(text == (kept.isEmpty() ? QString() : kept.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")));
+    return 0;
+}

@@ -1,0 +1,73 @@
+// duplicateIndexes against the pairwise loop it replaces, under both case
+// rules, on lists rich in letters whose case mappings are not plain ASCII.
+#include "core/remove_dups.h"
+#include "fuzz_input.h"
+
+#include <array>
+
+namespace {
+
+// The pairwise loop, step for step: the count re-read at every test, and
+// after a removal the same inner index examined again.
+QStringList pairwiseRemoveDups(QStringList lst, int comptype)
+{
+    const Qt::CaseSensitivity mode = comptype == 0 ? Qt::CaseInsensitive : Qt::CaseSensitive;
+    for (qsizetype outer = 0; outer < lst.size() - 1; ++outer) {
+        const QString reference = lst.at(outer);
+        for (qsizetype inner = outer + 1; inner < lst.size(); ++inner) {
+            if (QString::compare(lst.at(inner), reference, mode) == 0) {
+                lst.removeAt(inner);
+                --inner;
+            }
+        }
+    }
+    return lst;
+}
+
+// Greek sigmas, sharp s, Turkish i, the Kelvin sign, full-width letters, a
+// Deseret pair and both halves of a pair on their own.
+const std::array<const char16_t *, 32> letters{
+    u"a", u"A", u"k", u"K", u"i", u"I", u"s", u"S", u"/", u" ", u"%41", u"ss",
+    u"σ", u"ς", u"Σ", u"ß", u"ẞ", u"İ", u"ı", u"ǅ", u"ǆ", u"Ǆ", u"ａ", u"Ａ",
+    u"\u212A", u"\U00010400", u"\U00010428", u"\xD801", u"\xDC00", u"中", u"ё", u"Ё"};
+
+// The first byte picks the case rule. Then each byte adds a letter; 0xFF
+// ends an item, and 0xFE takes the next two bytes as any code unit.
+QStringList itemsFrom(const uint8_t *data, size_t size)
+{
+    QStringList items;
+    QString item;
+    for (size_t i = 1; i < size; ++i) {
+        if (data[i] == 0xFF) {
+            items.append(item);
+            item.clear();
+        } else if (data[i] == 0xFE && i + 2 < size) {
+            item.append(QChar(char16_t(data[i + 1] | (data[i + 2] << 8))));
+            i += 2;
+        } else {
+            item.append(QString::fromUtf16(letters[data[i] % letters.size()]));
+        }
+    }
+    items.append(item);
+    return items;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (size == 0 || size > 4096)
+        return 0;
+    const int comptype = data[0] % 3 == 0 ? 0 : data[0] % 3 == 1 ? 1 : -int(data[0]);
+    const QStringList items = itemsFrom(data, size);
+
+    const QList<qsizetype> indexes = links::duplicateIndexes(items, comptype);
+    QStringList survivors = items;
+    for (qsizetype i = indexes.size() - 1; i >= 0; --i) {
+        FUZZ_CHECK(indexes.at(i) >= 0 && indexes.at(i) < items.size());
+        FUZZ_CHECK(i == 0 || indexes.at(i - 1) < indexes.at(i));
+        survivors.removeAt(indexes.at(i));
+    }
+    FUZZ_CHECK(survivors == pairwiseRemoveDups(items, comptype));
+    return 0;
+}
