@@ -1,6 +1,7 @@
 // The rows that drive the real engine: harvest times against the bare round
 // trip, the event-loop stall while a big harvest lands, Chromium's memory.
-#include "app_driver.h"
+#include "engine_window.h"
+#include "settle.h"
 #include "bare_client.h"
 #include "bench.h"
 #include "proc_stats.h"
@@ -57,7 +58,7 @@ void Bench::harvestRows()
         return;
 
     QString error;
-    AppDriver app(new ChromiumBrowser);
+    EngineWindow app(new ChromiumBrowser);
     BareChromium bare;
     const bool started = app.show(&error) && bare.start(&error);
 
@@ -137,7 +138,7 @@ void Bench::uiStallRow()
     constexpr int count = 100000;
     const QString url = anchorsPage(QStringLiteral("s100k"), count);
     QString error;
-    AppDriver app(new ChromiumBrowser);
+    EngineWindow app(new ChromiumBrowser);
     std::vector<double> painted;
     if (!app.show(&error))
         row.error = error;
@@ -175,7 +176,7 @@ void Bench::chromiumMemoryRow()
     // that has seen nothing before.
     for (int run = 0; run < m_options.runs && row.error.isEmpty(); ++run) {
         QString error;
-        AppDriver app(new ChromiumBrowser);
+        EngineWindow app(new ChromiumBrowser);
         if (!app.show(&error)) {
             row.error = error;
             break;

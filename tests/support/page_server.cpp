@@ -26,6 +26,7 @@ QByteArray reasonPhrase(int status)
 PageServer::PageServer(QObject *parent) : QObject(parent), m_server(new QTcpServer(this))
 {
     connect(m_server, &QTcpServer::newConnection, this, &PageServer::onConnection);
+    route(QString::fromLatin1(sentinelPath), QByteArray("<a href=\"") + sentinelLink + "\">s</a>");
 }
 
 PageServer::~PageServer() = default;

@@ -28,6 +28,11 @@ public:
         bool neverEnds = false; // send the headers and body, then keep the connection open
     };
 
+    // Every server answers sentinelPath with a page holding one link,
+    // sentinelLink: the page asked for to see that extraction works again.
+    static constexpr const char *sentinelPath = "/sentinel";
+    static constexpr const char *sentinelLink = "/s";
+
     explicit PageServer(QObject *parent = nullptr);
     ~PageServer() override;
 
