@@ -100,20 +100,20 @@ void ChromiumBrowser::startChromium()
     m_process = std::move(process);
     m_state = State::Launching;
 
-    auto *connection = new DevToolsConnection(m_process->transport(), this);
-    m_connection = connection;
-    connection->setDefaultTimeout(m_options.callTimeoutMs);
-    connect(connection, &DevToolsConnection::malformedMessage, this, [](const QString &what) {
+    auto *launch = new DevToolsConnection(m_process->transport(), this);
+    m_connection = launch;
+    launch->setDefaultTimeout(m_options.callTimeoutMs);
+    connect(launch, &DevToolsConnection::malformedMessage, this, [](const QString &what) {
         qCWarning(lcChromium) << "ignored a malformed DevTools message:" << what;
     });
-    connect(connection, &DevToolsConnection::closed, this,
+    connect(launch, &DevToolsConnection::closed, this,
             [this] { onEngineLost(QStringLiteral("与 Chromium 的连接中断")); });
     connect(m_process.get(), &ChromiumProcess::exited, this, &ChromiumBrowser::onEngineLost);
 
     TabPoolSettings settings;
     settings.tab.callTimeoutMs = m_options.callTimeoutMs;
     settings.wantBinding = m_options.harvestPath == HarvestPath::Binding;
-    m_pool = new TabPool(connection, settings, connection);
+    m_pool = new TabPool(launch, settings, launch);
     connect(m_pool, &TabPool::ready, this, &ChromiumBrowser::onPoolReady);
     connect(m_pool, &TabPool::documentComplete, this, &Browser::documentComplete);
     connect(m_pool, &TabPool::navigateError, this, &Browser::navigateError);
@@ -123,16 +123,16 @@ void ChromiumBrowser::startChromium()
     // A Chromium still starting on a busy machine is slow, not hung.
     const int timeout = std::max(m_options.callTimeoutMs, settings.launchTimeoutMs);
     // Downloads are denied: an address that is a file never lands on disk.
-    connection->call(QStringLiteral("Browser.setDownloadBehavior"),
+    launch->call(QStringLiteral("Browser.setDownloadBehavior"),
                      {{QStringLiteral("behavior"), QStringLiteral("deny")}}, {}, {}, timeout);
     // Discovery lets us see popups the pages open, and close them.
-    connection->call(QStringLiteral("Target.setDiscoverTargets"), {{QStringLiteral("discover"), true}}, {}, {},
+    launch->call(QStringLiteral("Target.setDiscoverTargets"), {{QStringLiteral("discover"), true}}, {}, {},
                      timeout);
-    QPointer<DevToolsConnection> launch = connection;
-    connection->call(
+    QPointer<DevToolsConnection> current = launch;
+    launch->call(
         QStringLiteral("Target.getTargets"), {}, {},
-        [this, launch](const QJsonObject &result, const CallError &error) {
-            if (!launch || launch != m_connection || error.kind == CallError::Closed)
+        [this, current](const QJsonObject &result, const CallError &error) {
+            if (!current || current != m_connection || error.kind == CallError::Closed)
                 return; // a lost connection is reported on its own
             if (error.kind == CallError::Timeout)
                 return onHang(error);

@@ -182,20 +182,22 @@ void DevToolsConnection::onEvent(const QString &sessionId, const QString &method
     }
     if (target)
         emit target->event(method, params);
-    if (!self)
-        return;
-    if (method == QLatin1String("Target.detachedFromTarget") && !child.isEmpty()) {
-        abandonSession(child);
-        if (!self)
-            return;
-        if (DevToolsSession *gone = m_sessions.take(child)) {
-            emit gone->detached();
-            gone->deleteLater();
-        }
-        if (!self)
-            return;
+    // Any handler may have closed and deleted the connection.
+    if (self && method == QLatin1String("Target.detachedFromTarget") && !child.isEmpty())
+        dropSession(child);
+    if (self)
+        emit eventReceived(sessionId, method, params);
+}
+
+void DevToolsConnection::dropSession(const QString &sessionId)
+{
+    QPointer<DevToolsConnection> self(this);
+    abandonSession(sessionId);
+    DevToolsSession *gone = self ? m_sessions.take(sessionId) : nullptr;
+    if (gone) {
+        gone->deleteLater();
+        emit gone->detached();
     }
-    emit eventReceived(sessionId, method, params);
 }
 
 void DevToolsConnection::failAll(const QString &message)

@@ -135,6 +135,7 @@ private:
 
     void onMessage(const QByteArray &message);
     void onEvent(const QString &sessionId, const QString &method, const QJsonObject &params);
+    void dropSession(const QString &sessionId);
     void onTransportClosed(const QString &reason);
     void finish(int id, const QJsonObject &result, const CallError &error);
     void timedOut(int id, int timeoutMs);
