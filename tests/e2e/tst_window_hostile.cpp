@@ -156,13 +156,8 @@ private slots:
     void pagesThatReloadForeverLeaveTheWindowFree_data()
     {
         QTest::addColumn<QString>("path");
-        m_server.route(QStringLiteral("/reload/meta"),
-                       "<meta http-equiv=\"refresh\" content=\"0\"><a href=\"/reload/link\">r</a>");
-        m_server.route(QStringLiteral("/reload/script"),
-                       "<a href=\"/reload/link\">r</a>"
-                       "<script>addEventListener('load', function () { location.reload(); });</script>");
-        QTest::newRow("meta refresh 0 to itself") << "/reload/meta";
-        QTest::newRow("location.reload() on load") << "/reload/script";
+        QTest::newRow("meta refresh 0 to itself") << QString::fromLatin1(PageServer::reloadMetaPath);
+        QTest::newRow("location.reload() on load") << QString::fromLatin1(PageServer::reloadScriptPath);
     }
 
     void pagesThatReloadForeverLeaveTheWindowFree()

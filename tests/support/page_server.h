@@ -32,6 +32,10 @@ public:
     // sentinelLink: the page asked for to see that extraction works again.
     static constexpr const char *sentinelPath = "/sentinel";
     static constexpr const char *sentinelLink = "/s";
+    // And two pages that reload themselves for ever, by a meta refresh and
+    // by script on load; each holds the one link /reload/link.
+    static constexpr const char *reloadMetaPath = "/reload/meta";
+    static constexpr const char *reloadScriptPath = "/reload/script";
 
     explicit PageServer(QObject *parent = nullptr);
     ~PageServer() override;
