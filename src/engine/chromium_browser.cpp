@@ -4,6 +4,7 @@
 #include "engine/chromium_process.h"
 #include "engine/devtools_connection.h"
 #include "engine/navigation_error.h"
+#include "engine/renderer_watch.h"
 
 #include <QJsonArray>
 #include <algorithm>
@@ -209,6 +210,9 @@ void ChromiumBrowser::startChromium()
         onEngineLost(QStringLiteral("与 Chromium 的连接中断"));
     });
     connect(m_process.get(), &ChromiumProcess::exited, this, &ChromiumBrowser::onEngineLost);
+    // Chromium leads its own process group, renderers included.
+    m_watch = new RendererWatch(m_process->processId(), m_options.rendererMemoryLimit, this);
+    connect(m_watch, &RendererWatch::exceeded, this, &ChromiumBrowser::stopRunawayPage);
 
     const int timeout = callTimeout();
     // Downloads are denied: an address that is a file never lands on disk.
@@ -251,6 +255,12 @@ void ChromiumBrowser::teardown()
     m_retiring.clear();
     m_closing.clear();
     m_queuedUrl.clear();
+    if (m_watch) {
+        m_watch->disconnect(this);
+        m_watch->stop();
+        m_watch->deleteLater();
+        m_watch = nullptr;
+    }
     if (m_connection) {
         m_connection->disconnect(this);
         m_connection->close();
@@ -573,6 +583,7 @@ void ChromiumBrowser::navigateTab(const std::shared_ptr<Tab> &tab, const QString
 {
     m_current = tab;
     tab->url = url;
+    m_watch->watch();
     const int launch = m_launch;
     call(QStringLiteral("Page.navigate"), {{QStringLiteral("url"), url}}, tab->sessionId,
          [this, launch, tab, url](const QJsonObject &result, const CallError &error) {
@@ -658,18 +669,37 @@ void ChromiumBrowser::onEvent(const QString &sessionId, const QString &method, c
         const QString id = frame.value(QLatin1String("id")).toString();
         if (onPage && !frame.contains(QLatin1String("parentId"))) {
             tab->topFrameId = id;
-            if (!tab->useBinding)
+            tab->loadEnded = false;
+            if (!tab->useBinding) {
                 makeEvaluateWorld(tab);
+            } else {
+                // A world made for the last document is gone with it.
+                ++tab->documents;
+                tab->evaluateContext = 0;
+                tab->worldPending = false;
+                tab->loadWaiting = false;
+            }
         } else
             tab->childFrames.insert(id, frame.value(QLatin1String("url")).toString());
     } else if (method == QLatin1String("Page.frameStartedLoading")) {
         if (onPage && params.value(QLatin1String("frameId")).toString() == tab->topFrameId)
             tab->settled = false; // moving on by itself
     } else if (method == QLatin1String("Page.frameStoppedLoading")) {
+        if (onPage && params.value(QLatin1String("frameId")).toString() == tab->topFrameId) {
+            // A page that stops itself (window.stop()) never fires its load
+            // event: what it holds is read as if it had.
+            // It may stop before Page.navigate has answered; the harvest is
+            // checked against that answer when it comes back.
+            if (!tab->failed && !std::exchange(tab->loadEnded, true))
+                harvestByEvaluate(tab);
+            return;
+        }
         const auto frame = tab->childFrames.constFind(params.value(QLatin1String("frameId")).toString());
         if (frame != tab->childFrames.cend() && tab->committed && !tab->failed)
             emit documentComplete(false, *frame, {});
     } else if (method == QLatin1String("Page.loadEventFired")) {
+        if (onPage)
+            tab->loadEnded = true;
         if (onPage && !tab->useBinding && !tab->failed)
             harvestByEvaluate(tab);
     } else if (method == QLatin1String("Runtime.bindingCalled")) {
@@ -785,6 +815,25 @@ void ChromiumBrowser::reportBusy(const std::shared_ptr<Tab> &tab)
     emit navigateError(tab->url, QStringLiteral("网页 %1 长时间没有响应，未能读取其中的链接。").arg(tab->url));
 }
 
+void ChromiumBrowser::stopRunawayPage(qint64 bytes)
+{
+    const std::shared_ptr<Tab> tab = m_current;
+    if (!tab || tab->failed || tab->settled)
+        return;
+    tab->failed = true;
+    // Closing the tab frees its renderers within a second, even one busy
+    // parsing; leaving for about:blank would wait on that renderer.
+    m_current.reset();
+    const QString session = tab->sessionId;
+    m_childSessions.removeIf([&session](auto it) { return it.value() == session; });
+    closeTarget(tab->targetId);
+    ensureSpare();
+    qCWarning(lcChromium) << "stopped a page holding" << bytes << "bytes";
+    emit navigateError(tab->url, QStringLiteral("网页 %1 占用的内存超过了上限（%2 GB），已停止并关闭该网页，"
+                                                "以免拖慢整台电脑；未能读取其中的链接。")
+                                     .arg(tab->url, QString::number(double(m_watch->limit()) / (1 << 30), 'f', 1)));
+}
+
 void ChromiumBrowser::evaluateHarvest(const std::shared_ptr<Tab> &tab, int contextId)
 {
     const int launch = m_launch;
@@ -819,6 +868,8 @@ void ChromiumBrowser::reportHarvest(const std::shared_ptr<Tab> &tab, const QStri
     if (!tab->committed || tab->failed || url.startsWith(QLatin1String("chrome-error:")))
         return;
     tab->settled = true;
+    if (tab == m_current)
+        m_watch->stop();
     emit documentComplete(true, url, links);
     if (m_parked && tab == m_current)
         retireTab(std::exchange(m_parked, {}));

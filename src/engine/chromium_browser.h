@@ -14,6 +14,7 @@
 namespace engine {
 
 class ChromiumProcess;
+class RendererWatch;
 class DevToolsConnection;
 struct CallError;
 
@@ -36,6 +37,9 @@ struct ChromiumOptions
     // restarted. Page loads themselves have no limit.
     int callTimeoutMs = 15000;
     HarvestPath harvestPath = HarvestPath::Binding;
+    // Bytes Chromium's renderers may hold while a page loads before the page is
+    // stopped; 0: defaultRendererMemoryLimit().
+    qint64 rendererMemoryLimit = 0;
 };
 
 // The real engine: headless Chromium driven over the DevTools pipe. Every
@@ -90,6 +94,7 @@ private:
         bool committed = false; // Page.navigate answered: events now concern our page
         bool failed = false;    // navigation failed: what loads now is an error page
         bool settled = false;   // read, and not loading anything since
+        bool loadEnded = false; // the current document fired its load event, or was read after it stopped
         int generation = 0;    // the navigate() it serves; 0 while spare
         // Evaluate path: the world to read the document in is made when the
         // document commits, so its load costs one round trip, not two.
@@ -124,6 +129,7 @@ private:
     void harvestByEvaluate(const std::shared_ptr<Tab> &tab);
     void evaluateHarvest(const std::shared_ptr<Tab> &tab, int contextId);
     void reportBusy(const std::shared_ptr<Tab> &tab);
+    void stopRunawayPage(qint64 bytes);
     void reportHarvest(const std::shared_ptr<Tab> &tab, const QString &url, const QStringList &links);
     std::shared_ptr<Tab> tabOfSession(const QString &sessionId) const;
 
@@ -134,6 +140,7 @@ private:
     State m_state = State::Stopped;
     std::unique_ptr<ChromiumProcess> m_process;
     DevToolsConnection *m_connection = nullptr;
+    RendererWatch *m_watch = nullptr; // while Chromium runs
     int m_launch = 0;       // bumps at every launch; stale callbacks check it
     int m_generation = 0;   // bumps at every navigate
     QString m_queuedUrl;    // asked for while Chromium was starting
