@@ -119,6 +119,9 @@ void ChromiumBrowser::startChromium()
     connect(m_pool, &TabPool::navigateError, this, &Browser::navigateError);
     connect(m_pool, &TabPool::hung, this, &ChromiumBrowser::onHang);
     connect(m_pool, &TabPool::broken, this, &ChromiumBrowser::failEngine);
+    // Chromium leads its own process group, renderers included.
+    m_watch = new RendererWatch(m_process->processId(), m_options.rendererMemoryLimit, launch);
+    m_pool->setRendererWatch(m_watch);
 
     // A Chromium still starting on a busy machine is slow, not hung.
     const int timeout = std::max(m_options.callTimeoutMs, settings.launchTimeoutMs);
@@ -166,6 +169,8 @@ void ChromiumBrowser::teardown()
     m_queuedUrl.clear();
     if (m_pool)
         m_pool->disconnect(this);
+    if (m_watch)
+        m_watch->stop();
     if (m_connection) {
         m_connection->disconnect(this);
         m_connection->close();

@@ -2,6 +2,7 @@
 
 #include "engine/browser.h"
 #include "engine/devtools_connection.h"
+#include "engine/renderer_watch.h"
 #include "engine/tab_pool.h"
 
 #include <QPointer>
@@ -32,6 +33,9 @@ struct ChromiumOptions
     // restarted. Page loads themselves have no limit.
     int callTimeoutMs = 15000;
     HarvestPath harvestPath = HarvestPath::Binding;
+    // Bytes Chromium's renderers may hold while a page loads before the page is
+    // stopped; 0: defaultRendererMemoryLimit().
+    qint64 rendererMemoryLimit = 0;
 };
 
 // The real engine: headless Chromium driven over the DevTools pipe. Starts
@@ -79,6 +83,7 @@ private:
     std::unique_ptr<ChromiumProcess> m_process;
     QPointer<DevToolsConnection> m_connection;
     QPointer<TabPool> m_pool;
+    QPointer<RendererWatch> m_watch;
     QString m_queuedUrl; // asked for while Chromium was starting
 };
 

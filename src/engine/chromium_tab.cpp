@@ -52,8 +52,7 @@ void ChromiumTab::setUp(int timeoutMs, bool wantBinding)
                     if (--progress->remaining != 0 || !self)
                         return;
                     self->m_useBinding = wantBinding && progress->bindingOk;
-                    if (!self->m_useBinding)
-                        self->readByEvaluate();
+                    self->readByEvaluate();
                     emit self->setUpFinished(progress->error);
                 };
             };
@@ -166,8 +165,9 @@ void ChromiumTab::onCurrentEvent(bool onPage, const QString &method, const QJson
         const QString id = frame.value(QLatin1String("id")).toString();
         if (onPage && !frame.contains(QLatin1String("parentId"))) {
             m_topFrameId = id;
+            m_loadEnded = false;
             if (m_evaluate)
-                m_evaluate->committed(id);
+                m_evaluate->committed(id, !m_useBinding);
         } else {
             m_childFrames.insert(id, frame.value(QLatin1String("url")).toString());
         }
@@ -175,11 +175,21 @@ void ChromiumTab::onCurrentEvent(bool onPage, const QString &method, const QJson
         if (onPage && params.value(QLatin1String("frameId")).toString() == m_topFrameId)
             m_settled = false; // moving on by itself
     } else if (method == QLatin1String("Page.frameStoppedLoading")) {
+        if (onPage && params.value(QLatin1String("frameId")).toString() == m_topFrameId) {
+            // A page that stops itself (window.stop()) never fires its load
+            // event: what it holds is read as if it had. A harvest that comes
+            // before Page.navigate has answered is dropped by reportHarvest.
+            if (m_evaluate && !m_failed && !std::exchange(m_loadEnded, true))
+                m_evaluate->loaded();
+            return;
+        }
         const auto frame = m_childFrames.constFind(params.value(QLatin1String("frameId")).toString());
         if (frame != m_childFrames.cend() && m_committed && !m_failed)
             emit frameComplete(*frame);
     } else if (method == QLatin1String("Page.loadEventFired")) {
-        if (onPage && m_evaluate && !m_failed)
+        if (onPage)
+            m_loadEnded = true;
+        if (onPage && !m_useBinding && m_evaluate && !m_failed)
             m_evaluate->loaded();
     } else if (method == QLatin1String("Runtime.bindingCalled")) {
         if (onPage && m_useBinding && params.value(QLatin1String("name")).toString() == scripts::bindingName) {
@@ -224,10 +234,15 @@ void ChromiumTab::onAttached(const QJsonObject &params)
 
 void ChromiumTab::fail(const QString &reason)
 {
+    abandon();
+    emit failed(reason);
+}
+
+void ChromiumTab::abandon()
+{
     m_failed = true;
     if (m_evaluate)
         m_evaluate->abandon();
-    emit failed(reason);
 }
 
 void ChromiumTab::reportHarvest(const QString &url, const QStringList &links)

@@ -46,12 +46,15 @@ public:
     bool usesBinding() const { return m_useBinding; }
     // Read, and not loading anything since.
     bool isSettled() const { return m_settled; }
+    bool hasFailed() const { return m_failed; }
 
     // Attaches and installs the page scripts (the harvest script too when
     // wantBinding); finishes with setUpFinished.
     void setUp(int timeoutMs, bool wantBinding);
     void navigate(const QString &url);
     void setIdle() { m_role = Role::Idle; }
+    // Gives up on the page without a word: nothing of it is reported.
+    void abandon();
     // Stops its scripts, so timers neither move it on nor use the processor.
     void park();
     // Leaves the page for about:blank (which takes cross-site frames down
@@ -93,6 +96,7 @@ private:
     bool m_committed = false; // Page.navigate answered: events now concern our page
     bool m_failed = false;    // what loads now is an error page
     bool m_settled = false;
+    bool m_loadEnded = false; // the document fired its load event, or was read after it stopped
     bool m_leaving = false;   // Page.navigate to about:blank has been answered
     bool m_left = false;
 };

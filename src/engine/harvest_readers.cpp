@@ -54,10 +54,15 @@ EvaluateHarvest::EvaluateHarvest(DevToolsSession *page, int timeoutMs, QObject *
 {
 }
 
-void EvaluateHarvest::committed(const QString &frameId)
+void EvaluateHarvest::committed(const QString &frameId, bool prepare)
 {
     m_frameId = frameId;
-    makeWorld();
+    if (prepare)
+        return makeWorld();
+    ++m_document;
+    m_context = 0;
+    m_worldPending = false;
+    m_loadWaiting = false;
 }
 
 void EvaluateHarvest::loaded()

@@ -36,16 +36,20 @@ private:
 
 // The evaluate path: the document is read by one Runtime.evaluate in an
 // isolated world after its load event. The world is made when the document
-// commits, so a load costs one round trip, not two.
+// commits, so a load costs one round trip, not two. Both paths read this way
+// a document that stops itself (window.stop()), which fires neither the load
+// event nor pageshow.
 class EvaluateHarvest final : public QObject
 {
     Q_OBJECT
 public:
     EvaluateHarvest(DevToolsSession *page, int timeoutMs, QObject *parent = nullptr);
 
-    // A new top-level document committed in frameId.
-    void committed(const QString &frameId);
-    // The current document fired its load event.
+    // A new top-level document committed in frameId. Its world is made now
+    // when prepare (the evaluate path reads every document); otherwise the
+    // last document's world is forgotten, to be made only if it is needed.
+    void committed(const QString &frameId, bool prepare);
+    // The current document fired its load event, or stopped without one.
     void loaded();
     // Whatever is under way is no longer wanted.
     void abandon() { m_loadWaiting = false; }

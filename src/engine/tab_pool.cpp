@@ -1,5 +1,7 @@
 #include "engine/tab_pool.h"
 
+#include "engine/renderer_watch.h"
+
 #include <QLoggingCategory>
 #include <QTimer>
 
@@ -34,6 +36,30 @@ bool TabPool::engineFailed(const CallError &error)
 void TabPool::adopt(const QString &targetId)
 {
     prepareTab(targetId, 0, {});
+}
+
+void TabPool::setRendererWatch(RendererWatch *watch)
+{
+    m_watch = watch;
+    connect(watch, &RendererWatch::exceeded, this, &TabPool::stopRunawayPage);
+}
+
+void TabPool::stopRunawayPage(qint64 bytes)
+{
+    ChromiumTab *tab = m_current;
+    if (!tab || tab->hasFailed() || tab->isSettled())
+        return;
+    // Closing the tab frees its renderers within a second, even one busy
+    // parsing; leaving for about:blank would wait on that renderer.
+    tab->abandon();
+    tab->setIdle();
+    m_current = nullptr;
+    closeTarget(tab->targetId());
+    ensureSpare();
+    qCInfo(lcTabs) << "stopped a page holding" << bytes << "bytes";
+    emit navigateError(tab->url(), QStringLiteral("网页 %1 占用的内存超过了上限（%2 GB），已停止并关闭该网页，"
+                                                  "以免拖慢整台电脑；未能读取其中的链接。")
+                                       .arg(tab->url(), QString::number(double(m_watch->limit()) / (1 << 30), 'f', 1)));
 }
 
 void TabPool::navigate(const QString &url)
@@ -80,7 +106,9 @@ void TabPool::navigate(const QString &url)
 void TabPool::prepareTab(const QString &targetId, int generation, const QString &url)
 {
     auto *tab = new ChromiumTab(m_connection, targetId, m_settings.tab, this);
-    connect(tab, &ChromiumTab::harvested, this, [this](const QString &page, const QStringList &links) {
+    connect(tab, &ChromiumTab::harvested, this, [this, tab](const QString &page, const QStringList &links) {
+        if (m_watch && tab == m_current)
+            m_watch->stop();
         emit documentComplete(true, page, links);
         if (m_parked)
             retire(std::exchange(m_parked, nullptr));
@@ -120,6 +148,8 @@ void TabPool::prepareTab(const QString &targetId, int generation, const QString 
 void TabPool::startOn(ChromiumTab *tab, const QString &url)
 {
     m_current = tab;
+    if (m_watch)
+        m_watch->watch();
     tab->navigate(url);
 }
 

@@ -9,6 +9,8 @@
 
 namespace engine {
 
+class RendererWatch;
+
 struct TabPoolSettings
 {
     TabSettings tab;
@@ -36,6 +38,8 @@ public:
 
     // The tab Chromium started with becomes the first spare; ready() follows.
     void adopt(const QString &targetId);
+    // Watches the renderers' memory while each page loads (optional).
+    void setRendererWatch(RendererWatch *watch);
     void navigate(const QString &url);
 
     ChromiumTab *current() const { return m_current; }
@@ -61,9 +65,11 @@ private:
     void closeTarget(const QString &targetId);
     void ensureSpare();
     void onBrowserEvent(const QString &method, const QJsonObject &params);
+    void stopRunawayPage(qint64 bytes);
 
     DevToolsConnection *m_connection;
     TabPoolSettings m_settings;
+    QPointer<RendererWatch> m_watch;
     bool m_ready = false;
     int m_generation = 0; // bumps at every navigate
     QPointer<ChromiumTab> m_current;

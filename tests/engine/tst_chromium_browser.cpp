@@ -185,6 +185,11 @@ private slots:
                           "var b = document.createElement('A'); b.href = '/ns/created-upper'; document.body.appendChild(b);"
                           "</script><A HREF=\"/ns/upper-tag\">upper</A>")
             << QStringList{"/ns/one", "/ns/created-upper", "/ns/upper-tag"};
+        // No load event follows a stop: what was parsed is the document.
+        QTest::newRow("stopped by its own script")
+            << QByteArray("text/html; charset=utf-8")
+            << QByteArray("<a href=\"/ns/one\">one</a><script>window.stop();</script><a href=\"/ns/unparsed\">u</a>")
+            << QStringList{"/ns/one"};
     }
 
     void anchorsAreTheHtmlAElementsOfAnyDocument()

@@ -4,6 +4,7 @@
 // restarted, and the next extraction works at once.
 #include "engine/chromium_browser.h"
 #include "engine/devtools_connection.h"
+#include "engine/renderer_watch.h"
 #include "engine_recorder.h"
 #include "page_server.h"
 #include "process_probe.h"
@@ -27,6 +28,9 @@ constexpr int loadTimeout = 30000;
 // healthy recovery takes well under a second; the bound leaves room for a
 // loaded machine, not for waiting on the hostile page.
 constexpr int recoverTimeout = 10000;
+// What the renderers may hold here: far above any page of these tests but
+// the one that grows without end.
+constexpr qint64 memoryBound = qint64(1) << 30;
 
 // Holds what an asynchronous DevTools call answered, for as long as needed.
 // Helpers check with QVERIFY too; a failure there must end the test function.
@@ -65,7 +69,9 @@ private:
     void startBrowser()
     {
         m_rec.reset();
-        m_browser = std::make_unique<ChromiumBrowser>();
+        ChromiumOptions options;
+        options.rendererMemoryLimit = memoryBound;
+        m_browser = std::make_unique<ChromiumBrowser>(options);
         m_rec = std::make_unique<EngineRecorder>(m_browser.get());
         QSignalSpy ready(m_browser.get(), &ChromiumBrowser::ready);
         m_browser->start();
@@ -443,6 +449,12 @@ private slots:
                      "<a href=\"/odd/stayed\">s</a><script>location.href = 'file:///etc/passwd';</script>");
         m_site.route(QStringLiteral("/odd/script-to-data"),
                      "<a href=\"/odd/stayed\">s</a><script>location.href = 'data:text/html,<a href=/x>x</a>';</script>");
+        // Grows by 64 MB buffers while its load never ends.
+        PageServer::Response hog;
+        hog.body = "<a href=\"/odd/lost\">l</a><script>var hog = []; setInterval(function () {"
+                   " if (hog.length < 64) hog.push(new Uint8Array(64 << 20).fill(1)); }, 20);</script>";
+        hog.neverEnds = true;
+        m_site.route(QStringLiteral("/odd/hog"), hog);
         m_site.route(QStringLiteral("/odd/links"),
                      "<a href=\"data:text/html,<b>x</b>\">d</a><a href=\"file:///etc/passwd\">f</a>"
                      "<a href=\"/odd/doc.pdf\">p</a>");
@@ -457,6 +469,7 @@ private slots:
                                                         << QString();
         QTest::newRow("script sends the page to data:") << "/odd/script-to-data" << true << QStringList{"/odd/stayed"}
                                                         << QString();
+        QTest::newRow("memory past the bound") << "/odd/hog" << false << QStringList() << "占用的内存超过了上限（1.0 GB）";
         QTest::newRow("links to data:, file: and a PDF")
             << "/odd/links" << true
             << QStringList{"data:text/html,<b>x</b>", "file:///etc/passwd", "/odd/doc.pdf"} << QString();
@@ -493,6 +506,8 @@ private slots:
             QCOMPARE(report.url, site(path));
             QVERIFY2(report.reason.contains(mustMention), qPrintable(report.reason));
         }
+        // Whatever the page took is given back.
+        QTRY_VERIFY_WITH_TIMEOUT(rendererMemory(m_pid) < memoryBound, recoverTimeout);
     }
 
     void addressesOfAnyContentReachChromiumAsData_data()

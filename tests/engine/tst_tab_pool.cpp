@@ -186,22 +186,31 @@ private slots:
     void theEvaluatePathReadsInAWorldMadeAtCommit_data()
     {
         QTest::addColumn<bool>("wantBinding");
+        QTest::addColumn<bool>("bindingRefused");
         QTest::addColumn<bool>("loadFirst");
-        QTest::newRow("world first") << false << false;
-        QTest::newRow("load before the world") << false << true;
-        QTest::newRow("the binding refused") << true << false;
+        QTest::addColumn<QString>("ends"); // the event that ends the document's load
+        QTest::newRow("world first") << false << false << false << "Page.loadEventFired";
+        QTest::newRow("load before the world") << false << false << true << "Page.loadEventFired";
+        QTest::newRow("the binding refused") << true << true << false << "Page.loadEventFired";
+        QTest::newRow("stopped by the page") << false << false << false << "Page.frameStoppedLoading";
+        // The binding path reads such a page the same way, its world made then.
+        QTest::newRow("stopped by the page, binding path") << true << false << false << "Page.frameStoppedLoading";
     }
 
     void theEvaluatePathReadsInAWorldMadeAtCommit()
     {
         QFETCH(bool, wantBinding);
+        QFETCH(bool, bindingRefused);
         QFETCH(bool, loadFirst);
+        QFETCH(QString, ends);
         Rig rig(wantBinding);
         ScriptedChromium &chromium = rig.chromium;
-        chromium.answer("Runtime.addBinding", [&chromium](const ScriptedChromium::Command &command) {
-            chromium.refuse(command.id, "Binding not supported");
-            return std::nullopt;
-        });
+        if (bindingRefused) {
+            chromium.answer("Runtime.addBinding", [&chromium](const ScriptedChromium::Command &command) {
+                chromium.refuse(command.id, "Binding not supported");
+                return std::nullopt;
+            });
+        }
         chromium.answer("Runtime.evaluate", [](const ScriptedChromium::Command &) {
             const QJsonObject value{{"url", "http://a/"}, {"links", QJsonArray{"http://a/1", "http://a/2"}}};
             return QJsonObject{{"result", QJsonObject{{"type", "object"}, {"value", value}}}};
@@ -212,9 +221,15 @@ private slots:
         rig.pool->navigate("http://a/");
         const QString page = rig.current();
         chromium.commit(page, "http://a/");
-        // Made at commit, before the load event.
-        QTRY_COMPARE_WITH_TIMEOUT(chromium.sentOf("Page.createIsolatedWorld", page).size(), 1, waitMs);
-        chromium.event(page, "Page.loadEventFired");
+        const bool bindingPath = wantBinding && !bindingRefused;
+        if (bindingPath) {
+            QTest::qWait(20);
+            QCOMPARE(chromium.sentOf("Page.createIsolatedWorld", page).size(), 0);
+        } else {
+            // Made at commit, before the load event.
+            QTRY_COMPARE_WITH_TIMEOUT(chromium.sentOf("Page.createIsolatedWorld", page).size(), 1, waitMs);
+        }
+        chromium.event(page, ends, {{"frameId", "F-" + page}});
         if (loadFirst) {
             QTest::qWait(20);
             QCOMPARE(chromium.sentOf("Runtime.evaluate").size(), 0);
