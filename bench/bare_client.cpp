@@ -1,6 +1,5 @@
 #include "bare_client.h"
 
-#include "engine/chromium_locator.h"
 #include "engine/chromium_process.h"
 #include "engine/devtools_connection.h"
 
@@ -24,7 +23,7 @@ const QString hrefsExpression =
 
 } // namespace
 
-BareChromium::BareChromium() = default;
+BareChromium::BareChromium(QString executable) : m_executable(std::move(executable)) {}
 
 BareChromium::~BareChromium()
 {
@@ -42,13 +41,12 @@ qint64 BareChromium::processId() const
 
 bool BareChromium::start(QString *error)
 {
-    const LocatorResult found = locateChromium(LocatorInput::systemInputs());
-    if (found.executable.isEmpty()) {
-        *error = found.problem;
+    if (m_executable.isEmpty()) {
+        *error = QStringLiteral("no such Chromium on this machine");
         return false;
     }
     m_process = std::make_unique<ChromiumProcess>();
-    if (!m_process->start(found.executable, error))
+    if (!m_process->start(m_executable, error))
         return false;
     m_connection = new DevToolsConnection(m_process->transport(), this);
     const auto targets = callAndWait(QStringLiteral("Target.getTargets"), {}, {}, error);

@@ -14,15 +14,16 @@ class DevToolsConnection;
 
 namespace bench {
 
-// The baseline: a bare DevTools client on its own Chromium, launched by the
-// engine's process and connection classes but with none of its logic. One
+// A baseline: a bare DevTools client on its own Chromium (the given
+// executable), launched by the engine's process and connection classes but
+// with none of its logic. One
 // tab at a time; each measurement is Page.navigate -> Page.loadEventFired ->
 // one Runtime.evaluate of every href in the page's own world.
 class BareChromium final : public QObject
 {
     Q_OBJECT
 public:
-    BareChromium();
+    explicit BareChromium(QString executable);
     ~BareChromium() override;
 
     bool start(QString *error);
@@ -40,6 +41,7 @@ private:
     std::optional<QJsonObject> callAndWait(const QString &method, const QJsonObject &params,
                                            const QString &sessionId, QString *error);
 
+    QString m_executable;
     std::unique_ptr<engine::ChromiumProcess> m_process;
     engine::DevToolsConnection *m_connection = nullptr;
     QString m_targetId;

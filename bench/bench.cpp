@@ -1,5 +1,7 @@
 #include "bench.h"
 
+#include "engine/chromium_locator.h"
+
 #include <QMap>
 #include <QTextStream>
 
@@ -10,12 +12,28 @@ namespace bench {
 QStringList rowNames()
 {
     return {QStringLiteral("harvest-100k"),    QStringLiteral("harvest-baseline-100k"),
+            QStringLiteral("harvest-shell-baseline-100k"),
             QStringLiteral("harvest-10k"),     QStringLiteral("harvest-baseline-10k"),
+            QStringLiteral("harvest-shell-baseline-10k"),
+            QStringLiteral("engine-ready"),
             QStringLiteral("append-100k"),     QStringLiteral("dedupe-100k"),
             QStringLiteral("dedupe-reference-32767"), QStringLiteral("save-100k"),
             QStringLiteral("startup"),         QStringLiteral("memory-1m"),
-            QStringLiteral("memory-1m-list"),  QStringLiteral("chromium-memory"),
+            QStringLiteral("memory-1m-list"),  QStringLiteral("chromium-pss-idle"),
+            QStringLiteral("chromium-pss-100k"), QStringLiteral("chromium-memory"),
             QStringLiteral("ui-stall-100k")};
+}
+
+QString engineExecutable(Engine engine)
+{
+    engine::LocatorInput input = engine::LocatorInput::systemInputs();
+    if (engine != Engine::Ours) {
+        input.override.clear();
+        const bool shell = engine == Engine::Shell;
+        input.candidates.removeIf(
+            [shell](const QString &candidate) { return candidate.contains(QLatin1String("headless-shell")) != shell; });
+    }
+    return engine::locateChromium(input).executable;
 }
 
 Bench::Bench(const Options &options) : m_options(options) {}
@@ -41,10 +59,12 @@ int Bench::runRows()
     }
     std::fputs(qPrintable(headerLine() + QLatin1Char('\n')), stdout);
     harvestRows();
+    engineReadyRow();
     listRows();
     startupRow();
     memoryRows();
-    chromiumMemoryRow();
+    chromiumIdleRow();
+    chromiumMemoryRows();
     uiStallRow();
     return m_failed ? 1 : 0;
 }

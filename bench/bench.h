@@ -18,6 +18,11 @@ struct Options
 // Every row, in the order they print.
 QStringList rowNames();
 
+// The Chromium the window runs (as the engine finds it), and the two Debian
+// builds the baselines run, whatever VELMORA_CHROMIUM says; empty when absent.
+enum class Engine { Ours, FullBrowser, Shell };
+QString engineExecutable(Engine engine);
+
 // Runs the selected rows and prints one line for each.
 class Bench
 {
@@ -32,11 +37,13 @@ private:
 
     int harvestRuns() const;
     void harvestRows();
+    void engineReadyRow();
     void uiStallRow();
     void listRows();
     void startupRow();
     void memoryRows();
-    void chromiumMemoryRow();
+    void chromiumIdleRow();
+    void chromiumMemoryRows();
 
     // A page of count anchors, under a folder per consumer so the page's own
     // report of its visibility can be told apart.

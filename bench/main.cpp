@@ -3,8 +3,6 @@
 #include "bench.h"
 #include "proc_stats.h"
 
-#include "engine/chromium_locator.h"
-
 #include <QApplication>
 #include <QDir>
 #include <QProcess>
@@ -13,8 +11,6 @@
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
-
-using namespace engine;
 
 
 namespace {
@@ -32,16 +28,17 @@ void prepareEnvironment()
     }
 }
 
-QString chromiumVersion()
+// "Chromium 156.0... (/usr/lib/chromium/...)", or why there is none.
+QString chromiumVersion(const QString &executable)
 {
-    const LocatorResult found = locateChromium(LocatorInput::systemInputs());
-    if (found.executable.isEmpty())
-        return QStringLiteral("Chromium not found");
+    if (executable.isEmpty())
+        return QStringLiteral("not found");
     QProcess process;
-    process.start(found.executable, {QStringLiteral("--version")});
+    process.start(executable, {QStringLiteral("--version")});
     if (!process.waitForFinished(20000))
-        return found.executable;
-    return QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
+        return executable;
+    return QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed() + QStringLiteral(" (") + executable
+           + QLatin1Char(')');
 }
 
 void usage(FILE *to)
@@ -84,8 +81,11 @@ int main(int argc, char *argv[])
 
     QApplication app(argc, argv);
     options.self = QCoreApplication::applicationFilePath();
-    std::printf("velmora-bench on %s; %s; Qt %s; %s build; median of %d runs, more where a row says so%s\n",
-                qPrintable(bench::proc::machineDescription()), qPrintable(chromiumVersion()), qVersion(),
+    std::printf("velmora-bench on %s; engine %s; full browser %s; Qt %s; %s build; median of %d runs, more where "
+                "a row says so%s\n",
+                qPrintable(bench::proc::machineDescription()),
+                qPrintable(chromiumVersion(bench::engineExecutable(bench::Engine::Ours))),
+                qPrintable(chromiumVersion(bench::engineExecutable(bench::Engine::FullBrowser))), qVersion(),
                 VELMORA_BENCH_BUILD_TYPE, options.runs,
                 options.runs < 5 ? " (fewer than the 5 the targets ask for)" : "");
     std::fflush(stdout);

@@ -19,19 +19,16 @@ std::optional<Summary> summarize(std::vector<double> samples)
 
 QString RowResult::verdict() const
 {
-    if (!error.isEmpty())
-        return target.kind == Target::None ? QString() : QStringLiteral("MISS");
-    switch (target.kind) {
-    case Target::None:
+    if (target.kind == Target::None && ratios.empty())
         return {};
-    case Target::MedianAtMost: {
+    bool met = error.isEmpty();
+    if (target.kind == Target::MedianAtMost) {
         const auto summary = summarize(samples);
-        return summary && summary->median <= target.limit ? QStringLiteral("PASS") : QStringLiteral("MISS");
+        met = met && summary && summary->median <= target.limit;
     }
-    case Target::RatioAtMost:
-        return ratio && *ratio <= target.limit ? QStringLiteral("PASS") : QStringLiteral("MISS");
-    }
-    return {};
+    for (const RatioBound &bound : ratios)
+        met = met && bound.value && *bound.value <= bound.limit;
+    return met ? QStringLiteral("PASS") : QStringLiteral("MISS");
 }
 
 namespace {
@@ -45,15 +42,12 @@ QString number(double value, const QString &unit)
 
 QString targetText(const RowResult &row)
 {
-    switch (row.target.kind) {
-    case Target::None:
-        return QStringLiteral("-");
-    case Target::MedianAtMost:
-        return QStringLiteral("<=") + QString::number(row.target.limit) + QLatin1Char(' ') + row.unit;
-    case Target::RatioAtMost:
-        return QStringLiteral("<=") + QString::number(row.target.limit, 'f', 2) + QLatin1Char('x');
-    }
-    return {};
+    QStringList bounds;
+    if (row.target.kind == Target::MedianAtMost)
+        bounds.append(QStringLiteral("<=") + QString::number(row.target.limit) + QLatin1Char(' ') + row.unit);
+    for (const RatioBound &bound : row.ratios)
+        bounds.append(QStringLiteral("<=") + QString::number(bound.limit, 'f', 2) + QLatin1Char('x'));
+    return bounds.isEmpty() ? QStringLiteral("-") : bounds.join(QLatin1Char(','));
 }
 
 } // namespace
@@ -63,7 +57,7 @@ namespace {
 // Fixed-width columns; negative widths pad on the right.
 QString columns(const QStringList &cells)
 {
-    static const int widths[] = {-24, 9, 9, 9, -4, -34, -10, -6};
+    static const int widths[] = {-28, 9, 9, 9, -4, -66, -16, -6};
     QString line;
     for (qsizetype i = 0; i < cells.size(); ++i) {
         if (i > 0)
@@ -90,9 +84,12 @@ QString headerLine()
 QString formatRow(const RowResult &row)
 {
     const auto summary = summarize(row.samples);
-    QString ratio = QStringLiteral("-");
-    if (row.ratio)
-        ratio = QString::number(*row.ratio, 'f', 3) + QStringLiteral("x ") + row.baseline;
+    QStringList ratioCells;
+    for (const RatioBound &bound : row.ratios)
+        ratioCells.append((bound.value ? QString::number(*bound.value, 'f', 3) + QLatin1Char('x')
+                                       : QStringLiteral("-"))
+                          + QLatin1Char(' ') + bound.baseline);
+    const QString ratio = ratioCells.isEmpty() ? QStringLiteral("-") : ratioCells.join(QStringLiteral(", "));
     const QString tail = QString::number(row.samples.size()) + QStringLiteral("; ")
                          + (row.error.isEmpty() ? row.note : QStringLiteral("FAILED: ") + row.error);
     auto cell = [&](double value) { return summary ? number(value, row.unit) : QStringLiteral("-"); };

@@ -20,12 +20,20 @@ struct Summary
 // for no samples.
 std::optional<Summary> summarize(std::vector<double> samples);
 
-// What a row is held to: its median, or its median divided by a baseline's.
+// What a row's median is held to.
 struct Target
 {
-    enum Kind { None, MedianAtMost, RatioAtMost };
+    enum Kind { None, MedianAtMost };
     Kind kind = None;
     double limit = 0;
+};
+
+// A bound on the row's median divided by a baseline row's median.
+struct RatioBound
+{
+    QString baseline;            // the row the ratio is taken against
+    double limit = 0;
+    std::optional<double> value; // unset until both medians exist
 };
 
 // One printed line of the benchmark.
@@ -36,13 +44,12 @@ struct RowResult
     QString name;
     QString unit;                  // "ms", "MB", "x"
     std::vector<double> samples;
-    std::optional<double> ratio;   // median / the baseline's median
-    QString baseline;              // the row the ratio is taken against
     Target target;
+    std::vector<RatioBound> ratios; // every one must hold
     QString note;                  // what was measured, and checks seen on the way
     QString error;                 // set when the row could not be measured
 
-    // "PASS", "MISS", or empty when the row has no target.
+    // "PASS", "MISS", or empty when the row has no target and no ratio bound.
     QString verdict() const;
 };
 

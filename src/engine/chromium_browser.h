@@ -26,8 +26,8 @@ enum class HarvestPath {
 
 struct ChromiumOptions
 {
-    // Empty: $VELMORA_CHROMIUM, then /usr/lib/chromium/chromium, then the
-    // usual names on PATH.
+    // Empty: $VELMORA_CHROMIUM, then the headless shell, then the full
+    // browser and the usual names on PATH.
     QString executable;
     // A call Chromium leaves unanswered this long means it hangs: it is
     // restarted. Page loads themselves have no limit.

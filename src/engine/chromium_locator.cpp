@@ -13,7 +13,8 @@ bool isRunnable(const QString &path)
     return info.isFile() && info.isExecutable();
 }
 
-const QString installHint = QStringLiteral("请安装 Debian 软件包 chromium（sudo apt install chromium）后重试。");
+const QString installHint = QStringLiteral(
+    "请安装 Debian 软件包 chromium-headless-shell 或 chromium（sudo apt install chromium-headless-shell）后重试。");
 
 } // namespace
 
@@ -21,12 +22,18 @@ LocatorInput LocatorInput::systemInputs()
 {
     LocatorInput input;
     input.override = qEnvironmentVariable("VELMORA_CHROMIUM");
-    // Debian's real binary: /usr/bin/chromium is a wrapper script that adds
-    // flags of its own and prints noise.
-    input.fixedPaths = {QStringLiteral("/usr/lib/chromium/chromium")};
-    input.names = {QStringLiteral("chromium"), QStringLiteral("chromium-browser"),
-                   QStringLiteral("google-chrome"), QStringLiteral("google-chrome-stable"),
-                   QStringLiteral("microsoft-edge")};
+    // The headless shell first: the same engine and security fixes as the
+    // browser, built for automation, it starts in half the time and idles in
+    // half the memory. Debian's real binaries: /usr/bin/chromium is a wrapper
+    // script that adds flags of its own and prints noise.
+    input.candidates = {QStringLiteral("/usr/lib/chromium/chromium-headless-shell"),
+                        QStringLiteral("chromium-headless-shell"),
+                        QStringLiteral("/usr/lib/chromium/chromium"),
+                        QStringLiteral("chromium"),
+                        QStringLiteral("chromium-browser"),
+                        QStringLiteral("google-chrome"),
+                        QStringLiteral("google-chrome-stable"),
+                        QStringLiteral("microsoft-edge")};
     input.pathVariable = qEnvironmentVariable("PATH");
     return input;
 }
@@ -43,16 +50,17 @@ LocatorResult locateChromium(const LocatorInput &input)
                             .arg(input.override, installHint)};
         return {info.absoluteFilePath(), {}};
     }
-    for (const QString &path : input.fixedPaths) {
-        if (isRunnable(path))
-            return {path, {}};
-    }
     const QStringList dirs = input.pathVariable.split(QDir::listSeparator(), Qt::SkipEmptyParts);
-    for (const QString &name : input.names) {
-        for (const QString &dir : dirs) {
-            const QString candidate = QDir(dir).filePath(name);
+    for (const QString &candidate : input.candidates) {
+        if (QDir::isAbsolutePath(candidate)) {
             if (isRunnable(candidate))
                 return {candidate, {}};
+            continue;
+        }
+        for (const QString &dir : dirs) {
+            const QString onPath = QDir(dir).filePath(candidate);
+            if (isRunnable(onPath))
+                return {onPath, {}};
         }
     }
     return {{}, QStringLiteral("找不到 Chromium 浏览器，无法提取网页链接。%1").arg(installHint)};

@@ -10,8 +10,9 @@ namespace engine {
 struct LocatorInput
 {
     QString override;        // $VELMORA_CHROMIUM; used alone when set
-    QStringList fixedPaths;  // absolute paths tried next
-    QStringList names;       // then these names on pathVariable
+    // Tried in order: an absolute path as it is, a bare name along
+    // pathVariable.
+    QStringList candidates;
     QString pathVariable;    // $PATH
 
     static LocatorInput systemInputs();

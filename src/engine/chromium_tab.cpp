@@ -276,8 +276,17 @@ void ChromiumTab::retire()
         return finishLeaving();
     // A page that reloads itself on load would otherwise start again over
     // about:blank, and a page navigating while it is closed stays open.
-    stopScripts();
+    // A renderer that cannot answer this is spinning in a script: the
+    // headless shell never takes such a page to about:blank, so it is
+    // closed as it is.
     QPointer<ChromiumTab> self(this);
+    m_session->call(
+        QStringLiteral("Emulation.setScriptExecutionDisabled"), {{QStringLiteral("value"), true}},
+        [self](const QJsonObject &, const CallError &error) {
+            if (self && error.kind == CallError::Timeout)
+                self->finishLeaving();
+        },
+        m_settings.leaveStartMs);
     m_session->call(
         QStringLiteral("Page.navigate"), {{QStringLiteral("url"), QStringLiteral("about:blank")}},
         [self](const QJsonObject &, const CallError &error) {

@@ -14,6 +14,10 @@ QStringList chromiumArguments(const QString &profileDir, bool runningAsRoot)
         QStringLiteral("--disable-component-update"),
         QStringLiteral("--disable-sync"),
         QStringLiteral("--disable-gpu"),
+        // Every site in its own renderer, as the full browser does by default:
+        // the headless shell would otherwise run a cross-site frame in its
+        // parent's process.
+        QStringLiteral("--site-per-process"),
         // The link-click predictor measures every anchor after each rendering
         // frame and again after the load; nobody clicks in our tabs, and on a
         // page of 100,000 links that work took over a second.

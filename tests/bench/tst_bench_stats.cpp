@@ -32,10 +32,16 @@ private slots:
         QCOMPARE(row.verdict(), QStringLiteral("PASS"));
         row.target.limit = 49.9;
         QCOMPARE(row.verdict(), QStringLiteral("MISS"));
-        row.target = {bench::Target::RatioAtMost, 0.8};
-        QCOMPARE(row.verdict(), QStringLiteral("MISS")); // no ratio measured
-        row.ratio = 0.8;
+        // Every ratio bound must hold, on top of the median's.
+        row.target = {};
+        row.ratios = {{QStringLiteral("full"), 0.65, {}}, {QStringLiteral("shell"), 0.8, 0.7}};
+        QCOMPARE(row.verdict(), QStringLiteral("MISS")); // one ratio not measured
+        row.ratios[0].value = 0.66;
+        QCOMPARE(row.verdict(), QStringLiteral("MISS"));
+        row.ratios[0].value = 0.65;
         QCOMPARE(row.verdict(), QStringLiteral("PASS"));
+        row.target = {bench::Target::MedianAtMost, 49.9};
+        QCOMPARE(row.verdict(), QStringLiteral("MISS"));
         row.error = QStringLiteral("Chromium was not ready");
         QCOMPARE(row.verdict(), QStringLiteral("MISS"));
         QVERIFY(bench::formatRow(row).contains(QStringLiteral("FAILED: Chromium was not ready")));

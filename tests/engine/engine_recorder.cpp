@@ -1,5 +1,7 @@
 #include "engine_recorder.h"
 
+#include "engine/chromium_locator.h"
+
 using namespace engine;
 
 
@@ -54,4 +56,10 @@ HarvestPath harvestPathUnderTest()
 {
     return qEnvironmentVariable("VELMORA_TEST_HARVEST") == QLatin1String("evaluate") ? HarvestPath::Evaluate
                                                                                        : HarvestPath::Binding;
+}
+
+bool engineIsHeadlessShell()
+{
+    return engine::locateChromium(engine::LocatorInput::systemInputs())
+        .executable.endsWith(QLatin1String("headless-shell"));
 }

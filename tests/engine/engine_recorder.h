@@ -37,3 +37,8 @@ public:
 // The harvest path the engine tests run on: VELMORA_TEST_HARVEST=evaluate
 // selects the fallback, anything else the binding.
 engine::HarvestPath harvestPathUnderTest();
+
+// Whether the engine tests run on the headless shell (the default where it is
+// installed) rather than the full browser; the few behaviours that differ
+// are checked per engine.
+bool engineIsHeadlessShell();

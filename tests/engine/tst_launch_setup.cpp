@@ -36,7 +36,7 @@ class LaunchSetupTest final : public QObject
     Q_OBJECT
 
 private slots:
-    void locatorPrefersTheOverrideThenFixedPathsThenPath()
+    void locatorTriesTheOverrideThenEachCandidateInOrder()
     {
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
@@ -48,20 +48,20 @@ private slots:
         const QString secondName = makeFile(dir.filePath(QStringLiteral("bin1/google-chrome")), true);
 
         LocatorInput input;
-        input.fixedPaths = {dir.filePath(QStringLiteral("absent")), fixed};
-        input.names = {QStringLiteral("chromium"), QStringLiteral("google-chrome")};
+        input.candidates = {dir.filePath(QStringLiteral("absent")), fixed, QStringLiteral("chromium")};
         input.pathVariable = dir.filePath(QStringLiteral("bin1")) + QLatin1Char(':') + dir.filePath(QStringLiteral("bin2"));
         QCOMPARE(locateChromium(input).executable, fixed);
 
-        // Names in order, each searched along the whole PATH; a file that is
-        // not executable does not count.
-        input.fixedPaths.clear();
+        // A name is searched along the whole PATH before the next candidate,
+        // even an absolute one (the shell on PATH beats the browser's fixed
+        // path); a file that is not executable does not count.
+        input.candidates = {QStringLiteral("chromium"), fixed};
         QCOMPARE(locateChromium(input).executable, onPathLater);
-        input.names = {QStringLiteral("google-chrome"), QStringLiteral("chromium")};
+        input.candidates = {QStringLiteral("google-chrome"), QStringLiteral("chromium")};
         QCOMPARE(locateChromium(input).executable, secondName);
 
         input.override = onPathLater;
-        input.fixedPaths = {fixed};
+        input.candidates = {fixed};
         QCOMPARE(locateChromium(input).executable, onPathLater);
         QVERIFY(!notExecutable.isEmpty());
     }
@@ -86,7 +86,7 @@ private slots:
         makeFile(dir.filePath(QStringLiteral("chromium")), true);
         LocatorInput input;
         input.override = override.isEmpty() ? QString() : QDir(dir.path()).filePath(override);
-        input.names = {QStringLiteral("chromium")};
+        input.candidates = {QStringLiteral("chromium")};
         input.pathVariable = override.isEmpty() ? dir.filePath(QStringLiteral("nowhere")) : dir.path();
         const LocatorResult result = locateChromium(input);
         QVERIFY(result.executable.isEmpty());
@@ -103,6 +103,7 @@ private slots:
         for (const QStringList &args : {user, root}) {
             QVERIFY(args.contains(QStringLiteral("--remote-debugging-pipe")));
             QVERIFY(args.contains(QStringLiteral("--headless")));
+            QVERIFY(args.contains(QStringLiteral("--site-per-process")));
             QVERIFY(args.contains(QStringLiteral("--user-data-dir=/tmp/p")));
             for (const QString &arg : args)
                 QVERIFY2(!arg.startsWith(QLatin1String("--remote-debugging-port")), qPrintable(arg));
