@@ -1,6 +1,7 @@
 // The rows that drive the real engine: harvest times against the bare round
 // trip, the event-loop stall while a big harvest lands, Chromium's memory.
-#include "app_driver.h"
+#include "engine_window.h"
+#include "settle.h"
 #include "bare_client.h"
 #include "bench.h"
 #include "proc_stats.h"
@@ -80,7 +81,7 @@ void Bench::harvestRows()
         return;
 
     QString error;
-    AppDriver app(new ChromiumBrowser);
+    EngineWindow app(new ChromiumBrowser);
     // What a Puppeteer user gets by default, and the same engine as ours.
     BareChromium full(engineExecutable(Engine::FullBrowser));
     BareChromium shell(engineExecutable(Engine::Shell));
@@ -209,7 +210,7 @@ void Bench::uiStallRow()
     constexpr int count = 100000;
     const QString url = anchorsPage(QStringLiteral("s100k"), count);
     QString error;
-    AppDriver app(new ChromiumBrowser);
+    EngineWindow app(new ChromiumBrowser);
     std::vector<double> painted;
     if (!app.show(&error))
         row.error = error;
@@ -243,7 +244,7 @@ void Bench::chromiumIdleRow()
     int processes = 0;
     for (int run = 0; run < m_options.runs && row.error.isEmpty(); ++run) {
         QString error;
-        AppDriver app(new ChromiumBrowser);
+        EngineWindow app(new ChromiumBrowser);
         if (!app.show(&error) || !app.extract(url, count, itemLink(url, 0), itemLink(url, count - 1), &error)) {
             row.error = error;
             break;
@@ -280,7 +281,7 @@ void Bench::chromiumMemoryRows()
     // that has seen nothing before.
     for (int run = 0; run < m_options.runs && row.error.isEmpty(); ++run) {
         QString error;
-        AppDriver app(new ChromiumBrowser);
+        EngineWindow app(new ChromiumBrowser);
         if (!app.show(&error)) {
             row.error = error;
             break;

@@ -1,6 +1,7 @@
 // The rows on the list alone: appending, duplicate removal (and the pairwise
 // loop it replaced), saving. The window is real; its engine is the fake one.
-#include "app_driver.h"
+#include "engine_window.h"
+#include "settle.h"
 #include "bench.h"
 #include "data.h"
 
@@ -36,7 +37,7 @@ void Bench::listRows()
         return;
 
     QString error;
-    AppDriver app(new FakeBrowser);
+    EngineWindow app(new FakeBrowser);
     app.show(&error); // a failure lands in error, which every row reports
     LinkListModel *links = app.list()->links();
     constexpr int count = 100000;

@@ -1,6 +1,7 @@
 // The rows measured in a child process (this program re-run in a mode of its
 // own): start-up time and the app's peak memory.
-#include "app_driver.h"
+#include "engine_window.h"
+#include "settle.h"
 #include "bench.h"
 #include "data.h"
 #include "proc_stats.h"
@@ -147,7 +148,7 @@ int memoryChild(int argc, char *argv[], const QString &url, int count)
     QApplication app(argc, argv);
     QString error;
     Browser *engine = url.isEmpty() ? static_cast<Browser *>(new FakeBrowser) : new ChromiumBrowser;
-    AppDriver driver(engine);
+    EngineWindow driver(engine);
     if (!driver.show(&error)) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 1;

@@ -55,25 +55,25 @@ private:
 
     Platform &m_platform;
 
-    QLineEdit *Text1 = nullptr;
-    QLabel *Label1 = nullptr;
-    LinkListView *List1 = nullptr;
-    QPushButton *Command1 = nullptr;
-    QLineEdit *Text2 = nullptr;
-    QLineEdit *Text3 = nullptr;
-    QLabel *Label2 = nullptr;
-    engine::Browser *WebBrowser1 = nullptr;
+    QLineEdit *Text1 = nullptr;     // the address box
+    QLabel *Label1 = nullptr;       // "提取地址：" before the address box
+    LinkListView *List1 = nullptr;  // the harvested links
+    QPushButton *Command1 = nullptr; // "提 取": extract
+    QLineEdit *Text2 = nullptr;     // hidden: the file being saved to
+    QLineEdit *Text3 = nullptr;     // "请稍后......" while a page loads
+    QLabel *Label2 = nullptr;       // hidden: the filter text (glsz)
+    engine::Browser *WebBrowser1 = nullptr; // the engine that loads pages
 
-    QMenu *gj = nullptr;
-    QAction *glsz = nullptr;
-    QAction *gg = nullptr;
-    QAction *bc = nullptr;
-    QAction *g0 = nullptr;
-    QAction *glcf = nullptr;
-    QAction *g1 = nullptr;
-    QAction *scxz = nullptr;
-    QAction *scqb = nullptr;
-    QMenu *xx = nullptr;
-    QAction *rjxx = nullptr;
-    QAction *fwgw = nullptr;
+    QMenu *gj = nullptr;        // 工具: the tools menu
+    QAction *glsz = nullptr;    // 过滤设置: filter settings
+    QAction *gg = nullptr;      // separator
+    QAction *bc = nullptr;      // 保存列表: save the list
+    QAction *g0 = nullptr;      // separator
+    QAction *glcf = nullptr;    // 过滤重复: remove duplicates
+    QAction *g1 = nullptr;      // separator
+    QAction *scxz = nullptr;    // 删除选择: delete the selected links
+    QAction *scqb = nullptr;    // 删除全部: delete all links
+    QMenu *xx = nullptr;        // 软件信息: the about menu
+    QAction *rjxx = nullptr;    // 软件信息: about this program
+    QAction *fwgw = nullptr;    // 访问官网: open the website
 };

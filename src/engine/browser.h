@@ -6,8 +6,8 @@
 
 namespace engine {
 
-// The engine seam: the window only ever talks to this. The real engine is
-// ChromiumBrowser; window tests drive a FakeBrowser.
+// The engine seam: the window only ever talks to this, whichever engine is
+// behind it (window tests drive a fake one).
 class Browser : public QObject
 {
     Q_OBJECT

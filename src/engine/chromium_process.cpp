@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QProcessEnvironment>
+#include <QTimer>
 
 #include <array>
 #include <cerrno>
@@ -20,6 +21,8 @@ namespace engine {
 namespace {
 
 constexpr int keptStderrLines = 12;
+// How long a killed Chromium gets to be reaped before we stop waiting.
+constexpr int killWaitMs = 3000;
 
 // Moves fd above the range the child dup2s onto (3 and 4): dup2(fd, fd) would
 // keep close-on-exec and the child would lose its pipe.
@@ -183,11 +186,40 @@ void ChromiumProcess::onError(QProcess::ProcessError error)
     emit exited(exitDescription());
 }
 
-void ChromiumProcess::awaitExit(int ms)
+void ChromiumProcess::whenExited(int ms, QObject *context, std::function<void()> then)
 {
-    if (m_process.state() != QProcess::NotRunning)
-        m_process.waitForFinished(ms);
-    onStderr();
+    auto once = std::make_shared<std::function<void()>>(std::move(then));
+    auto run = [this, once] {
+        if (!*once)
+            return;
+        onStderr();
+        std::exchange(*once, {})();
+    };
+    if (m_process.state() == QProcess::NotRunning) {
+        QTimer::singleShot(0, context, run);
+        return;
+    }
+    connect(&m_process, &QProcess::finished, context, run, Qt::SingleShotConnection);
+    QTimer::singleShot(ms, context, run);
+}
+
+void ChromiumProcess::stopLater()
+{
+    m_stopping = true;
+    if (m_transport)
+        m_transport->close();
+    auto finish = [this] {
+        stop(0);
+        deleteLater();
+    };
+    if (m_process.state() == QProcess::NotRunning)
+        return finish();
+    m_process.kill();
+    // Its helpers go with the group; the folder once the browser is gone.
+    if (m_group > 0)
+        ::kill(-m_group, SIGKILL);
+    connect(&m_process, &QProcess::finished, this, finish, Qt::SingleShotConnection);
+    QTimer::singleShot(killWaitMs, this, finish);
 }
 
 void ChromiumProcess::stop(int graceMs)

@@ -8,6 +8,8 @@
 
 #include <sys/types.h>
 
+#include <functional>
+
 namespace engine {
 
 class Transport;
@@ -33,13 +35,17 @@ public:
     // The last lines Chromium printed on stderr, for failure messages.
     QString stderrTail() const { return m_stderrLines.join(QLatin1Char('\n')); }
 
-    // Waits up to ms for an exiting process to end, collecting its stderr.
-    void awaitExit(int ms);
+    // Runs then, in context, once an exiting process has ended or ms have
+    // passed, with its stderr collected. Never blocks.
+    void whenExited(int ms, QObject *context, std::function<void()> then);
     // How the process ended, or empty while it runs.
     QString exitDescription() const;
     // Waits up to graceMs for the process to leave by itself (after the caller
     // asked it to), then kills it; removes the profile folder. No exited().
     void stop(int graceMs);
+    // Kills the process and deletes this object once it is gone (or after a
+    // few seconds), removing the profile folder. Never blocks. No exited().
+    void stopLater();
 
 signals:
     // The process ended or could not be executed without stop() being asked.

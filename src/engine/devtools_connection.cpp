@@ -13,8 +13,27 @@ Q_LOGGING_CATEGORY(lcDevTools, "velmora.devtools", QtWarningMsg)
 
 namespace engine {
 
+namespace {
+// Enough to recognise the replies of a burst of timed-out calls; a reply
+// older than that is reported as malformed.
+constexpr qsizetype timedOutRemembered = 256;
+} // namespace
+
+DevToolsSession::DevToolsSession(DevToolsConnection *connection, const QString &id, const QJsonObject &targetInfo,
+                                 bool waiting, DevToolsSession *parent)
+    : QObject(connection), m_connection(connection), m_id(id), m_targetInfo(targetInfo), m_waiting(waiting),
+      m_parent(parent)
+{
+}
+
+int DevToolsSession::call(const QString &method, const QJsonObject &params, CallCallback callback, int timeoutMs)
+{
+    return m_connection->call(method, params, m_id, std::move(callback), timeoutMs);
+}
+
 DevToolsConnection::DevToolsConnection(Transport *transport, QObject *parent)
-    : QObject(parent), m_transport(transport)
+    : QObject(parent), m_transport(transport),
+      m_browserSession(new DevToolsSession(this, QString(), QJsonObject(), false, nullptr))
 {
     connect(m_transport, &Transport::messageReceived, this, &DevToolsConnection::onMessage);
     connect(m_transport, &Transport::closed, this, &DevToolsConnection::onTransportClosed);
@@ -51,13 +70,12 @@ int DevToolsConnection::call(const QString &method, const QJsonObject &params,
         message.insert(QStringLiteral("sessionId"), sessionId);
 
     Pending pending{method, sessionId, std::move(callback), nullptr};
+    if (timeoutMs < 0)
+        timeoutMs = m_defaultTimeoutMs;
     if (timeoutMs > 0) {
         pending.timer = new QTimer(this);
         pending.timer->setSingleShot(true);
-        connect(pending.timer, &QTimer::timeout, this, [this, id, method, timeoutMs] {
-            finish(id, {}, {CallError::Timeout,
-                            QStringLiteral("%1: no reply within %2 ms").arg(method).arg(timeoutMs)});
-        });
+        connect(pending.timer, &QTimer::timeout, this, [this, id, timeoutMs] { timedOut(id, timeoutMs); });
         pending.timer->start(timeoutMs);
     }
     m_pending.insert(id, pending);
@@ -80,6 +98,32 @@ void DevToolsConnection::finish(int id, const QJsonObject &result, const CallErr
         pending.callback(result, error);
 }
 
+void DevToolsConnection::timedOut(int id, int timeoutMs)
+{
+    const auto it = m_pending.constFind(id);
+    if (it == m_pending.cend())
+        return;
+    const QString method = it->method;
+    m_timedOut.insert(id, method);
+    if (m_timedOut.size() > timedOutRemembered)
+        m_timedOut.erase(m_timedOut.begin());
+    finish(id, {}, {CallError::Timeout, QStringLiteral("%1: no reply within %2 ms").arg(method).arg(timeoutMs)});
+}
+
+DevToolsSession *DevToolsConnection::session(const QString &sessionId) const
+{
+    return sessionId.isEmpty() ? m_browserSession : m_sessions.value(sessionId);
+}
+
+DevToolsSession *DevToolsConnection::adoptSession(const QString &sessionId)
+{
+    if (DevToolsSession *known = session(sessionId))
+        return known;
+    auto *made = new DevToolsSession(this, sessionId, QJsonObject(), false, m_browserSession);
+    m_sessions.insert(sessionId, made);
+    return made;
+}
+
 void DevToolsConnection::onMessage(const QByteArray &message)
 {
     qCDebug(lcDevTools).noquote() << "<-" << QString::fromUtf8(message.left(300));
@@ -96,6 +140,12 @@ void DevToolsConnection::onMessage(const QByteArray &message)
     if (!idValue.isUndefined()) {
         const int id = idValue.toInt(-1);
         if (!m_pending.contains(id)) {
+            if (const auto late = m_timedOut.constFind(id); late != m_timedOut.cend()) {
+                const QString method = *late;
+                m_timedOut.erase(late);
+                emit lateReply(method);
+                return;
+            }
             emit malformedMessage(QStringLiteral("reply to unknown call %1").arg(idValue.toInteger()));
             return;
         }
@@ -115,8 +165,39 @@ void DevToolsConnection::onMessage(const QByteArray &message)
         emit malformedMessage(QStringLiteral("message with neither id nor method"));
         return;
     }
-    emit eventReceived(object.value(QLatin1String("sessionId")).toString(), method,
-                       object.value(QLatin1String("params")).toObject());
+    onEvent(object.value(QLatin1String("sessionId")).toString(), method,
+            object.value(QLatin1String("params")).toObject());
+}
+
+void DevToolsConnection::onEvent(const QString &sessionId, const QString &method, const QJsonObject &params)
+{
+    QPointer<DevToolsConnection> self(this);
+    QPointer<DevToolsSession> target = session(sessionId);
+    const QString child = params.value(QLatin1String("sessionId")).toString();
+    if (method == QLatin1String("Target.attachedToTarget") && !child.isEmpty() && !m_sessions.contains(child)) {
+        // Before the event is seen, so its handlers find the session.
+        m_sessions.insert(child, new DevToolsSession(this, child, params.value(QLatin1String("targetInfo")).toObject(),
+                                                     params.value(QLatin1String("waitingForDebugger")).toBool(),
+                                                     target ? target.data() : m_browserSession));
+    }
+    if (target)
+        emit target->event(method, params);
+    // Any handler may have closed and deleted the connection.
+    if (self && method == QLatin1String("Target.detachedFromTarget") && !child.isEmpty())
+        dropSession(child);
+    if (self)
+        emit eventReceived(sessionId, method, params);
+}
+
+void DevToolsConnection::dropSession(const QString &sessionId)
+{
+    QPointer<DevToolsConnection> self(this);
+    abandonSession(sessionId);
+    DevToolsSession *gone = self ? m_sessions.take(sessionId) : nullptr;
+    if (gone) {
+        gone->deleteLater();
+        emit gone->detached();
+    }
 }
 
 void DevToolsConnection::failAll(const QString &message)

@@ -5,6 +5,7 @@
 #include "app/main_window.h"
 #include "app/platform.h"
 #include "engine/chromium_browser.h"
+#include "engine_window.h"
 #include "modal_driver.h"
 #include "page_server.h"
 
@@ -33,13 +34,13 @@ private slots:
 private:
     void extract(const QString &url, int expectedCount);
     QStringList items() const { return list()->links()->items(); }
-    LinkListView *list() const { return form->findChild<LinkListView *>(QStringLiteral("List1")); }
-    QLineEdit *edit(const char *name) const { return form->findChild<QLineEdit *>(QLatin1String(name)); }
-    void trigger(const char *name) { form->findChild<QAction *>(QLatin1String(name))->trigger(); }
+    LinkListView *list() const { return window->list(); }
+    QLineEdit *edit(const char *name) const { return window->edit(name); }
+    void trigger(const char *name) { window->form().findChild<QAction *>(QLatin1String(name))->trigger(); }
 
     PageServer server;
     QtPlatform platform;
-    std::unique_ptr<Form1> form;
+    std::unique_ptr<EngineWindow> window;
 };
 
 void EndToEndTest::initTestCase()
@@ -61,15 +62,14 @@ document.body.insertAdjacentHTML('beforeend', '<a href="/scripted">after an aler
 
 void EndToEndTest::init()
 {
-    form = std::make_unique<Form1>(new ChromiumBrowser, platform);
-    form->show();
-    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    window = std::make_unique<EngineWindow>(new ChromiumBrowser, &platform);
+    QString error;
+    QVERIFY2(window->show(&error), qPrintable(error));
 }
 
 void EndToEndTest::cleanup()
 {
-    // Destroyed without a close: closing would open the vendor's page.
-    form.reset();
+    window.reset();
 }
 
 void EndToEndTest::extract(const QString &url, int expectedCount)

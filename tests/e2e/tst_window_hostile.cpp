@@ -4,12 +4,12 @@
 #include "app/link_list.h"
 #include "app/main_window.h"
 #include "engine/chromium_browser.h"
+#include "engine_window.h"
 #include "fake_platform.h"
 #include "page_server.h"
 
 #include <QElapsedTimer>
 #include <QLineEdit>
-#include <QSignalSpy>
 #include <QTest>
 
 #include <algorithm>
@@ -45,17 +45,14 @@ class WindowHostileTest final : public QObject
 private:
     PageServer m_server;
     FakePlatform m_platform;
-    std::unique_ptr<Form1> m_form;
-    ChromiumBrowser *m_engine = nullptr;
+    std::unique_ptr<EngineWindow> m_window;
 
-    QLineEdit *edit(const char *name) const { return m_form->findChild<QLineEdit *>(QLatin1String(name)); }
-    LinkListModel *items() const { return m_form->findChild<LinkListView *>(QStringLiteral("List1"))->links(); }
+    QLineEdit *edit(const char *name) const { return m_window->edit(name); }
+    LinkListModel *items() const { return m_window->list()->links(); }
 
     void extract(const QString &path)
     {
-        QLineEdit *text1 = edit("Text1");
-        text1->setText(m_server.url(path));
-        QTest::keyClick(text1, Qt::Key_Return);
+        m_window->enter(m_server.url(path));
         QVERIFY(edit("Text3")->isVisible());
     }
 
@@ -63,27 +60,22 @@ private:
     // the busy sign goes. Reports how long it took.
     void recover(const QString &what)
     {
-        const qsizetype before = items()->count();
-        QElapsedTimer clock;
-        clock.start();
-        extract(QStringLiteral("/sentinel"));
-        QTRY_VERIFY_WITH_TIMEOUT(items()->count() > before
-                                     && items()->items().constLast() == m_server.url(QStringLiteral("/s")),
-                                 recoverTimeout);
-        QTRY_VERIFY(!edit("Text3")->isVisible());
-        qInfo("%s | next extraction's link in List1 %lld ms after Enter", qPrintable(what), clock.elapsed());
+        const qint64 ms = m_window->recover(m_server.url(QStringLiteral("/sentinel")),
+                                            m_server.url(QStringLiteral("/s")), recoverTimeout);
+        QVERIFY2(ms >= 0, qPrintable(what + QStringLiteral(" | the next extraction never arrived")));
+        qInfo("%s | next extraction's link in List1 %lld ms after Enter", qPrintable(what), ms);
     }
 
     // Closes the window as the user would and reports how long until its
     // Chromium is gone.
     void closeWindow(const QString &what)
     {
-        const qint64 chromium = m_engine->processId();
+        const qint64 chromium = m_window->chromiumPid();
         QVERIFY(running(chromium));
         QElapsedTimer clock;
         clock.start();
-        QVERIFY(m_form->close());
-        m_form.reset();
+        QVERIFY(m_window->form().close());
+        m_window->destroy();
         QTRY_VERIFY_WITH_TIMEOUT(!running(chromium), closeBoundMs);
         qInfo("%s | window closed, Chromium gone in %lld ms", qPrintable(what), clock.elapsed());
         QVERIFY(clock.elapsed() < closeBoundMs);
@@ -94,23 +86,19 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_server.listen());
-        m_server.route(QStringLiteral("/sentinel"), "<a href=\"/s\">s</a>");
     }
 
     void init()
     {
         m_platform = FakePlatform();
-        m_form = std::make_unique<Form1>(new ChromiumBrowser, m_platform);
-        m_form->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
-        m_engine = m_form->findChild<ChromiumBrowser *>(QStringLiteral("WebBrowser1"));
-        QSignalSpy ready(m_engine, &ChromiumBrowser::ready);
-        QVERIFY(m_engine->isReady() || ready.wait(loadTimeout));
+        m_window = std::make_unique<EngineWindow>(new ChromiumBrowser, &m_platform);
+        QString error;
+        QVERIFY2(m_window->show(&error), qPrintable(error));
     }
 
     void cleanup()
     {
-        m_form.reset(); // without a close, which would open the vendor's page again
+        m_window.reset(); // without a close, which would open the vendor's page again
     }
 
     void chromiumKilledDuringALoadIsOneMessageThenTheNextExtractionWorks()
@@ -123,7 +111,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(m_server.requests().contains(QStringLiteral("/killed/hanging")), loadTimeout);
 
         // Chromium and every process it started: its process group.
-        const qint64 chromium = m_engine->processId();
+        const qint64 chromium = m_window->chromiumPid();
         QCOMPARE(::kill(-pid_t(chromium), SIGKILL), 0);
         QTRY_COMPARE_WITH_TIMEOUT(m_platform.messages.size(), 1, loadTimeout);
         const FakePlatform::Message message = m_platform.messages.constFirst();
@@ -134,7 +122,7 @@ private slots:
         QVERIFY(items()->items().isEmpty());
 
         recover(QStringLiteral("Chromium killed during a load | one message, busy sign hidden"));
-        QVERIFY(m_engine->processId() != chromium);
+        QVERIFY(m_window->chromiumPid() != chromium);
         QCOMPARE(m_platform.messages.size(), 1); // and no second one, ever
         QCOMPARE(items()->items(), QStringList{m_server.url(QStringLiteral("/s"))});
     }
@@ -168,13 +156,8 @@ private slots:
     void pagesThatReloadForeverLeaveTheWindowFree_data()
     {
         QTest::addColumn<QString>("path");
-        m_server.route(QStringLiteral("/reload/meta"),
-                       "<meta http-equiv=\"refresh\" content=\"0\"><a href=\"/reload/link\">r</a>");
-        m_server.route(QStringLiteral("/reload/script"),
-                       "<a href=\"/reload/link\">r</a>"
-                       "<script>addEventListener('load', function () { location.reload(); });</script>");
-        QTest::newRow("meta refresh 0 to itself") << "/reload/meta";
-        QTest::newRow("location.reload() on load") << "/reload/script";
+        QTest::newRow("meta refresh 0 to itself") << QString::fromLatin1(PageServer::reloadMetaPath);
+        QTest::newRow("location.reload() on load") << QString::fromLatin1(PageServer::reloadScriptPath);
     }
 
     void pagesThatReloadForeverLeaveTheWindowFree()

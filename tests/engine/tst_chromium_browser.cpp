@@ -108,7 +108,6 @@ private slots:
     {
         QVERIFY(m_site.listen());
         QVERIFY(m_other.listen());
-        m_site.route(QStringLiteral("/sentinel"), "<a href=\"/s\">s</a>");
 
         ChromiumOptions options;
         options.harvestPath = harvestPathUnderTest();

@@ -101,8 +101,9 @@ private slots:
         ::kill(pid_t(chromium), SIGKILL);
         QTRY_COMPARE_WITH_TIMEOUT(rec.count(EngineRecorder::EngineError), 1, loadTimeout);
         QVERIFY(rec.lastReason().contains(QStringLiteral("Chromium")));
-        // The dead run's folder is gone and its helpers with it.
-        QVERIFY(!QFileInfo::exists(profile));
+        // The dead run's folder is gone and its helpers with it (once the
+        // process has been reaped, which the window's thread does not wait for).
+        QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(profile), 3000);
         QTRY_VERIFY_WITH_TIMEOUT(probe::processesOfChromium(chromium).isEmpty(), loadTimeout);
         expectWorkingExtraction(browser, rec);
     }
@@ -120,7 +121,9 @@ private slots:
         browser.navigate(m_site.url(QStringLiteral("/page")));
         QTRY_COMPARE_WITH_TIMEOUT(rec.count(EngineRecorder::EngineError), 1, loadTimeout);
         QVERIFY2(rec.lastReason().contains(QStringLiteral("没有响应")), qPrintable(rec.lastReason()));
-        QVERIFY(!probe::isAlive(frozen));
+        // Killed when the hang was found; the window's thread does not wait
+        // for it to go.
+        QTRY_VERIFY_WITH_TIMEOUT(!probe::isAlive(frozen), 3000);
         // Restarted at once, without waiting for the next extraction.
         QVERIFY(ready.wait(loadTimeout));
         expectWorkingExtraction(browser, rec);
@@ -172,7 +175,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(probe::processesMentioning(profile).isEmpty(), 10000);
         qInfo("%s: %lld processes naming the profile, %lld of them crash reporters; all gone %lld ms later",
               qPrintable(how), qint64(mentioning.size()), qint64(reporters.size()), clock.elapsed());
-        QVERIFY(!QFileInfo::exists(profile));
+        // Removed once the browser process is reaped, without blocking.
+        QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(profile), 3000);
     }
 
     void unusableExecutables_data()

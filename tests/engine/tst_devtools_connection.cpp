@@ -6,6 +6,7 @@
 #include <QDeadlineTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QPointer>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -117,13 +118,82 @@ private slots:
         QTRY_COMPARE(slow.calls, 1);
         QCOMPARE(slow.error.kind, CallError::Timeout);
         QVERIFY(slow.error.message.contains("Target.createTarget"));
-        // A late reply is reported as stray, never delivered twice.
+        // A late reply is reported as late, never delivered twice.
         QSignalSpy malformed(&connection, &DevToolsConnection::malformedMessage);
+        QSignalSpy late(&connection, &DevToolsConnection::lateReply);
         transport.receive({{"id", id}, {"result", QJsonObject{}}});
         QCOMPARE(slow.calls, 1);
+        QCOMPARE(late.size(), 1);
+        QCOMPARE(late[0][0].toString(), QStringLiteral("Target.createTarget"));
+        QCOMPARE(malformed.size(), 0);
+        // Said once: the same reply again is stray.
+        transport.receive({{"id", id}, {"result", QJsonObject{}}});
         QCOMPARE(malformed.size(), 1);
         QCOMPARE(patient.calls, 0);
         QCOMPARE(connection.pendingCalls(), 1);
+
+        // A call that names no timeout gets the connection's.
+        connection.setDefaultTimeout(30);
+        Outcome unnamed;
+        connection.call(QStringLiteral("Browser.getVersion"), {}, {}, recordInto(unnamed));
+        QTRY_COMPARE(unnamed.calls, 1);
+        QCOMPARE(unnamed.error.kind, CallError::Timeout);
+        QCOMPARE(patient.calls, 0);
+    }
+
+    void attachedTargetsGetSessionsUntilDetached()
+    {
+        FakeTransport transport;
+        DevToolsConnection connection(&transport);
+        auto attach = [&](const char *on, const char *id, const char *type) {
+            QJsonObject message{{"method", "Target.attachedToTarget"},
+                                {"params", QJsonObject{{"sessionId", id}, {"waitingForDebugger", true},
+                                                       {"targetInfo", QJsonObject{{"targetId", QString("T-") + id},
+                                                                                  {"type", type}}}}}};
+            if (*on)
+                message.insert("sessionId", on);
+            transport.receive(message);
+        };
+        attach("", "P", "page");
+        DevToolsSession *page = connection.session("P");
+        QVERIFY(page);
+        QCOMPARE(page->parentSession(), connection.browserSession());
+        QCOMPARE(page->targetId(), QStringLiteral("T-P"));
+        QVERIFY(page->isWaiting());
+        // A frame in it announces itself on the page's session, and the page
+        // sees the announcement with the frame's session already there.
+        DevToolsSession *seen = nullptr;
+        connect(page, &DevToolsSession::event, page, [&](const QString &method, const QJsonObject &params) {
+            if (method == QLatin1String("Target.attachedToTarget"))
+                seen = connection.session(params.value("sessionId").toString());
+        });
+        attach("P", "F", "iframe");
+        DevToolsSession *frame = connection.session("F");
+        QVERIFY(frame);
+        QCOMPARE(seen, frame);
+        QCOMPARE(frame->parentSession(), page);
+        QCOMPARE(frame->type(), QStringLiteral("iframe"));
+
+        QSignalSpy frameEvents(frame, &DevToolsSession::event);
+        QSignalSpy pageEvents(page, &DevToolsSession::event);
+        transport.receive({{"method", "Page.loadEventFired"}, {"sessionId", "F"}});
+        QCOMPARE(frameEvents.size(), 1);
+        QCOMPARE(pageEvents.size(), 0);
+
+        Outcome onFrame, onPage;
+        frame->call(QStringLiteral("Runtime.runIfWaitingForDebugger"), {}, recordInto(onFrame));
+        page->call(QStringLiteral("Page.navigate"), {}, recordInto(onPage));
+        QCOMPARE(transport.sent.last().value("sessionId").toString(), QStringLiteral("P"));
+        QSignalSpy detached(frame, &DevToolsSession::detached);
+        QPointer<DevToolsSession> gone(frame);
+        transport.receive({{"method", "Target.detachedFromTarget"}, {"sessionId", "P"},
+                           {"params", QJsonObject{{"sessionId", "F"}}}});
+        QCOMPARE(detached.size(), 1);
+        QCOMPARE(onFrame.calls, 1);
+        QCOMPARE(onFrame.error.kind, CallError::Closed);
+        QCOMPARE(onPage.calls, 0);
+        QVERIFY(!connection.session("F"));
+        QTRY_VERIFY(!gone);
     }
 
     void everyPendingCallFailsWhenThePipeCloses()

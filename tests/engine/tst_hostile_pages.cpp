@@ -203,7 +203,6 @@ private slots:
     {
         QVERIFY(m_site.listen());
         QVERIFY(m_other.listen());
-        m_site.route(QStringLiteral("/sentinel"), "<a href=\"/s\">s</a>");
         startBrowser();
     }
 
@@ -395,13 +394,8 @@ private slots:
     void pagesThatReloadForeverAreHarvestedEachTimeAndLetGo_data()
     {
         QTest::addColumn<QString>("path");
-        m_site.route(QStringLiteral("/reload/meta"),
-                     "<meta http-equiv=\"refresh\" content=\"0\"><a href=\"/reload/link\">r</a>");
-        m_site.route(QStringLiteral("/reload/script"),
-                     "<a href=\"/reload/link\">r</a>"
-                     "<script>addEventListener('load', function () { location.reload(); });</script>");
-        QTest::newRow("meta refresh 0 to itself") << "/reload/meta";
-        QTest::newRow("location.reload() on load") << "/reload/script";
+        QTest::newRow("meta refresh 0 to itself") << QString::fromLatin1(PageServer::reloadMetaPath);
+        QTest::newRow("location.reload() on load") << QString::fromLatin1(PageServer::reloadScriptPath);
     }
 
     void pagesThatReloadForeverAreHarvestedEachTimeAndLetGo()

@@ -1,7 +1,7 @@
 // Chromium's side of the pipe, as any bytes cut at any points: the NUL
 // framing hands on exactly the messages the stream holds, every message has
-// exactly one outcome at the connection (an event, a reply to its call, or
-// a report of what was wrong with it), and when the pipe ends no call is
+// exactly one outcome at the connection (an event, a reply to its call, a
+// late reply, or a report of what was wrong with it), and when the pipe ends no call is
 // left waiting.
 //
 // Input: byte 0 holds the number of calls made first (low four bits) and
@@ -69,6 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     int closedSignals = 0;
     QObject::connect(&connection, &DevToolsConnection::eventReceived, [&] { ++outcomes; });
     QObject::connect(&connection, &DevToolsConnection::malformedMessage, [&] { ++outcomes; });
+    QObject::connect(&connection, &DevToolsConnection::lateReply, [&] { ++outcomes; });
     QObject::connect(&connection, &DevToolsConnection::closed, [&] { ++closedSignals; });
 
     std::vector<int> runs; // how often each call's callback ran

@@ -26,6 +26,12 @@ QByteArray reasonPhrase(int status)
 PageServer::PageServer(QObject *parent) : QObject(parent), m_server(new QTcpServer(this))
 {
     connect(m_server, &QTcpServer::newConnection, this, &PageServer::onConnection);
+    route(QString::fromLatin1(sentinelPath), QByteArray("<a href=\"") + sentinelLink + "\">s</a>");
+    route(QString::fromLatin1(reloadMetaPath),
+          "<meta http-equiv=\"refresh\" content=\"0\"><a href=\"/reload/link\">r</a>");
+    route(QString::fromLatin1(reloadScriptPath),
+          "<a href=\"/reload/link\">r</a>"
+          "<script>addEventListener('load', function () { location.reload(); });</script>");
 }
 
 PageServer::~PageServer() = default;

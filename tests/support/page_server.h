@@ -28,6 +28,15 @@ public:
         bool neverEnds = false; // send the headers and body, then keep the connection open
     };
 
+    // Every server answers sentinelPath with a page holding one link,
+    // sentinelLink: the page asked for to see that extraction works again.
+    static constexpr const char *sentinelPath = "/sentinel";
+    static constexpr const char *sentinelLink = "/s";
+    // And two pages that reload themselves for ever, by a meta refresh and
+    // by script on load; each holds the one link /reload/link.
+    static constexpr const char *reloadMetaPath = "/reload/meta";
+    static constexpr const char *reloadScriptPath = "/reload/script";
+
     explicit PageServer(QObject *parent = nullptr);
     ~PageServer() override;
 

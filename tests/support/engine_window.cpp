@@ -1,6 +1,6 @@
-#include "app_driver.h"
+#include "engine_window.h"
 
-#include "proc_stats.h"
+#include "stall_meter.h"
 
 #include "app/link_list.h"
 #include "app/main_window.h"
@@ -16,8 +16,6 @@
 
 using namespace engine;
 
-
-namespace bench {
 
 namespace {
 
@@ -54,33 +52,70 @@ double millis(const QElapsedTimer &clock)
 
 } // namespace
 
-AppDriver::AppDriver(Browser *engine)
-    : m_chromium(qobject_cast<ChromiumBrowser *>(engine)), m_form(std::make_unique<Form1>(engine, m_platform))
+EngineWindow::EngineWindow(Browser *engine, Platform *platform)
+    : m_fake(platform ? dynamic_cast<FakePlatform *>(platform) : &m_fakePlatform),
+      m_chromium(qobject_cast<ChromiumBrowser *>(engine)),
+      m_form(std::make_unique<Form1>(engine, platform ? *platform : m_fakePlatform))
 {
 }
 
-AppDriver::~AppDriver()
+EngineWindow::~EngineWindow()
 {
-    // Destroyed without a close: closing would open the vendor's page.
+    destroy();
+}
+
+void EngineWindow::destroy()
+{
+    m_chromium = nullptr; // the window owns it
     m_form.reset();
 }
 
-LinkListView *AppDriver::list() const
+LinkListView *EngineWindow::list() const
 {
     return m_form->findChild<LinkListView *>(QStringLiteral("List1"));
 }
 
-QLineEdit *AppDriver::text1() const
+QLineEdit *EngineWindow::edit(const char *name) const
 {
-    return m_form->findChild<QLineEdit *>(QStringLiteral("Text1"));
+    return m_form->findChild<QLineEdit *>(QLatin1String(name));
 }
 
-qint64 AppDriver::chromiumPid() const
+void EngineWindow::hearMessages(const std::function<void(const QString &)> &heard)
+{
+    if (!m_fake)
+        return;
+    m_fake->onMessage = nullptr;
+    if (heard)
+        m_fake->onMessage = [heard](const FakePlatform::Message &message) { heard(message.text); };
+}
+
+void EngineWindow::enter(const QString &url)
+{
+    text1()->setText(url);
+    QTest::keyClick(text1(), Qt::Key_Return);
+}
+
+qint64 EngineWindow::recover(const QString &url, const QString &link, int timeoutMs)
+{
+    LinkListModel *links = list()->links();
+    const qsizetype before = links->count();
+    QElapsedTimer clock;
+    clock.start();
+    enter(url);
+    const bool back = QTest::qWaitFor(
+        [&] {
+            return links->count() > before && links->items().constLast() == link && !edit("Text3")->isVisible();
+        },
+        timeoutMs);
+    return back ? clock.elapsed() : -1;
+}
+
+qint64 EngineWindow::chromiumPid() const
 {
     return m_chromium ? m_chromium->processId() : 0;
 }
 
-bool AppDriver::show(QString *error)
+bool EngineWindow::show(QString *error)
 {
     m_form->show();
     if (!QTest::qWaitForWindowExposed(m_form.get())) {
@@ -91,27 +126,27 @@ bool AppDriver::show(QString *error)
         return true;
     QEventLoop loop;
     QObject::connect(m_chromium, &ChromiumBrowser::ready, &loop, &QEventLoop::quit);
-    m_platform.onMessage = [&](const FakePlatform::Message &message) {
-        *error = message.text;
+    hearMessages([&](const QString &text) {
+        *error = text;
         loop.quit();
-    };
+    });
     QTimer::singleShot(readyTimeoutMs, &loop, [&] {
         *error = QStringLiteral("Chromium was not ready within %1 s").arg(readyTimeoutMs / 1000);
         loop.quit();
     });
     if (!m_chromium->isReady())
         loop.exec();
-    m_platform.onMessage = nullptr;
+    hearMessages({});
     return m_chromium->isReady();
 }
 
-void AppDriver::clearList()
+void EngineWindow::clearList()
 {
     list()->links()->clear();
     waitForListPaint(2000);
 }
 
-bool AppDriver::waitForListPaint(int timeoutMs)
+bool EngineWindow::waitForListPaint(int timeoutMs)
 {
     QEventLoop loop;
     bool painted = false;
@@ -128,7 +163,7 @@ bool AppDriver::waitForListPaint(int timeoutMs)
     return painted;
 }
 
-std::optional<AppDriver::Extraction> AppDriver::extract(const QString &url, int expected, const QString &firstLink,
+std::optional<EngineWindow::Extraction> EngineWindow::extract(const QString &url, int expected, const QString &firstLink,
                                                         const QString &lastLink, QString *error)
 {
     clearList();
@@ -142,17 +177,7 @@ std::optional<AppDriver::Extraction> AppDriver::extract(const QString &url, int 
     bool filled = false;
     bool done = false;
 
-    // A 1 ms timer: any gap between its ticks is time the event loop was busy.
-    QTimer ticker;
-    ticker.setTimerType(Qt::PreciseTimer);
-    ticker.setInterval(1);
-    QElapsedTimer sinceTick;
-    auto tick = [&] {
-        result.longestStallMs = std::max(result.longestStallMs, millis(sinceTick));
-        sinceTick.start();
-    };
-    QObject::connect(&ticker, &QTimer::timeout, &loop, tick);
-
+    std::optional<StallMeter> stalls;
     const auto onRows = QObject::connect(links, &LinkListModel::rowsInserted, &loop, [&] {
         if (!filled && links->count() >= expected) {
             filled = true;
@@ -167,14 +192,14 @@ std::optional<AppDriver::Extraction> AppDriver::extract(const QString &url, int 
                 return;
             done = true;
             result.paintedMs = millis(clock);
-            tick();
+            stalls->stop();
             loop.quit();
         });
     });
-    m_platform.onMessage = [&](const FakePlatform::Message &message) {
-        *error = message.text;
+    hearMessages([&](const QString &text) {
+        *error = text;
         loop.quit();
-    };
+    });
     QTimer::singleShot(extractionTimeoutMs, &loop, [&] {
         *error = QStringLiteral("the list had %1 of %2 links after %3 s")
                      .arg(links->count())
@@ -183,15 +208,16 @@ std::optional<AppDriver::Extraction> AppDriver::extract(const QString &url, int 
         loop.quit();
     });
 
-    ticker.start();
-    sinceTick.start();
+    // Any gap between its 1 ms ticks is time the event loop was busy.
+    stalls.emplace();
     clock.start();
     QTest::keyClick(address, Qt::Key_Return);
     if (!done && error->isEmpty())
         loop.exec();
-    ticker.stop();
+    stalls->stop();
+    result.longestStallMs = stalls->longestMs();
     QObject::disconnect(onRows);
-    m_platform.onMessage = nullptr;
+    hearMessages({});
 
     if (!error->isEmpty())
         return std::nullopt;
@@ -207,36 +233,3 @@ std::optional<AppDriver::Extraction> AppDriver::extract(const QString &url, int 
     return result;
 }
 
-double settle(const QList<qint64> &pids, int maxMs)
-{
-    // Idle: the trees used at most 20 ms of CPU in a 250 ms window.
-    constexpr int windowMs = 250;
-    constexpr qint64 idleTicks = 2;
-    QElapsedTimer clock;
-    clock.start();
-    auto ticks = [&] {
-        qint64 total = 0;
-        for (qint64 pid : pids)
-            if (pid > 0)
-                total += proc::treeCpuTicks(pid);
-        return total;
-    };
-    qint64 before = ticks();
-    while (clock.elapsed() < maxMs) {
-        spin(windowMs);
-        const qint64 now = ticks();
-        if (now - before <= idleTicks)
-            break;
-        before = now;
-    }
-    return millis(clock);
-}
-
-void spin(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-} // namespace bench

@@ -2,9 +2,9 @@
 
 #include "fake_platform.h"
 
-#include <QList>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -14,29 +14,41 @@ class ChromiumBrowser;
 } // namespace engine
 class Form1;
 class LinkListView;
+class Platform;
 class QLineEdit;
 
-namespace bench {
-
-
-// The real window, offscreen, with its dialogs answered by the fake platform.
-class AppDriver
+// The real window on an engine, with its dialogs answered by a platform:
+// one driver for the end-to-end tests and the benchmark.
+class EngineWindow
 {
 public:
     // Takes the engine; a ChromiumBrowser is started as the window starts it.
-    explicit AppDriver(engine::Browser *engine);
-    ~AppDriver();
+    // Without a platform, the window's own FakePlatform answers.
+    explicit EngineWindow(engine::Browser *engine, Platform *platform = nullptr);
+    ~EngineWindow();
 
     // Shows the window and waits for it to be exposed and, with a real engine,
     // for Chromium to be ready.
     bool show(QString *error);
 
     Form1 &form() const { return *m_form; }
-    FakePlatform &platform() { return m_platform; }
+    // The window's own FakePlatform (unused when a platform was given).
+    FakePlatform &platform() { return m_fakePlatform; }
     LinkListView *list() const;
-    QLineEdit *text1() const;
-    // The engine's Chromium, or 0 for a fake engine.
+    QLineEdit *text1() const { return edit("Text1"); }
+    QLineEdit *edit(const char *name) const;
+    // The engine's Chromium, or null and 0 for a fake engine.
+    engine::ChromiumBrowser *chromium() const { return m_chromium; }
     qint64 chromiumPid() const;
+
+    // Puts url in Text1 and presses Enter.
+    void enter(const QString &url);
+    // Enters url, whose page holds the one link link, and waits until that
+    // link ends the list and the busy sign has gone: the engine works again.
+    // Returns the milliseconds it took, or -1 after timeoutMs.
+    qint64 recover(const QString &url, const QString &link, int timeoutMs);
+    // Destroys the window without a close, which would open the vendor's page.
+    void destroy();
 
     // Empties the list and lets the view paint the empty state.
     void clearList();
@@ -56,17 +68,10 @@ public:
                                       const QString &lastLink, QString *error);
 
 private:
-    FakePlatform m_platform;
+    void hearMessages(const std::function<void(const QString &)> &heard);
+
+    FakePlatform m_fakePlatform;
+    FakePlatform *m_fake; // the platform in use, when it is a fake: its messages end the waits
     engine::ChromiumBrowser *m_chromium = nullptr;
     std::unique_ptr<Form1> m_form;
 };
-
-// Runs the event loop until the Chromium trees under pids use almost no CPU
-// (at most maxMs), so one measurement does not pay for the previous one's
-// background work. Returns the milliseconds waited.
-double settle(const QList<qint64> &pids, int maxMs = 15000);
-
-// Runs the event loop for ms.
-void spin(int ms);
-
-} // namespace bench

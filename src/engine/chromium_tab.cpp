@@ -1,0 +1,311 @@
+#include "engine/chromium_tab.h"
+
+#include "engine/navigation_error.h"
+#include "engine/page_scripts.h"
+
+#include <QTimer>
+
+#include <memory>
+
+namespace engine {
+
+ChromiumTab::ChromiumTab(DevToolsConnection *connection, const QString &targetId, const TabSettings &settings,
+                         QObject *parent)
+    : QObject(parent), m_connection(connection), m_targetId(targetId), m_settings(settings)
+{
+}
+
+void ChromiumTab::setUp(int timeoutMs, bool wantBinding)
+{
+    QPointer<ChromiumTab> self(this);
+    m_connection->browserSession()->call(
+        QStringLiteral("Target.attachToTarget"),
+        {{QStringLiteral("targetId"), m_targetId}, {QStringLiteral("flatten"), true}},
+        [self, timeoutMs, wantBinding](const QJsonObject &result, const CallError &error) {
+            if (!self)
+                return;
+            if (error.isError())
+                return emit self->setUpFinished(error);
+            DevToolsSession *session =
+                self->m_connection->adoptSession(result.value(QLatin1String("sessionId")).toString());
+            self->m_session = session;
+            self->watch(session);
+            connect(session, &DevToolsSession::detached, self, &QObject::deleteLater);
+
+            struct Progress
+            {
+                int remaining = 0;
+                bool bindingOk = true;
+                CallError error;
+            };
+            auto progress = std::make_shared<Progress>();
+            auto step = [self, progress, wantBinding](bool forBinding) -> CallCallback {
+                ++progress->remaining;
+                return [self, progress, wantBinding, forBinding](const QJsonObject &, const CallError &error) {
+                    if (error.isError()) {
+                        // Without the binding the evaluate path still works.
+                        if (forBinding && error.kind == CallError::Protocol)
+                            progress->bindingOk = false;
+                        else if (!progress->error.isError())
+                            progress->error = error;
+                    }
+                    if (--progress->remaining != 0 || !self)
+                        return;
+                    self->m_useBinding = wantBinding && progress->bindingOk;
+                    self->readByEvaluate();
+                    emit self->setUpFinished(progress->error);
+                };
+            };
+
+            // Sent together, answered in order; navigation waits for all, so
+            // every script is in place before the page's first byte runs.
+            session->call(QStringLiteral("Page.enable"), {}, step(false), timeoutMs);
+            session->call(QStringLiteral("Page.addScriptToEvaluateOnNewDocument"),
+                          {{QStringLiteral("source"), scripts::dialogScript()}}, step(false), timeoutMs);
+            if (wantBinding) {
+                // Bindings only appear while Runtime is enabled.
+                session->call(QStringLiteral("Runtime.enable"), {}, step(true), timeoutMs);
+                session->call(QStringLiteral("Runtime.addBinding"),
+                              {{QStringLiteral("name"), scripts::bindingName},
+                               {QStringLiteral("executionContextName"), scripts::harvestWorld}},
+                              step(true), timeoutMs);
+                session->call(QStringLiteral("Page.addScriptToEvaluateOnNewDocument"),
+                              {{QStringLiteral("source"), scripts::harvestScript()},
+                               {QStringLiteral("worldName"), scripts::harvestWorld}},
+                              step(true), timeoutMs);
+            }
+            session->call(QStringLiteral("Target.setAutoAttach"), scripts::autoAttachParams(), step(false),
+                          timeoutMs);
+        },
+        timeoutMs);
+}
+
+void ChromiumTab::readByEvaluate()
+{
+    m_evaluate = new EvaluateHarvest(m_session, m_settings.callTimeoutMs, this);
+    connect(m_evaluate, &EvaluateHarvest::harvested, this, &ChromiumTab::reportHarvest);
+    connect(m_evaluate, &EvaluateHarvest::unresponsive, this, [this] {
+        // A page that keeps its renderer busy answers nothing: give up on
+        // this harvest with a message, the engine itself is fine.
+        if (m_role == Role::Current)
+            emit failed(QStringLiteral("网页 %1 长时间没有响应，未能读取其中的链接。").arg(m_url));
+    });
+}
+
+void ChromiumTab::watch(DevToolsSession *session)
+{
+    connect(session, &DevToolsSession::event, this,
+            [this, session](const QString &method, const QJsonObject &params) { onEvent(session, method, params); });
+}
+
+void ChromiumTab::navigate(const QString &url)
+{
+    m_role = Role::Current;
+    m_url = url;
+    if (!m_session)
+        return;
+    QPointer<ChromiumTab> self(this);
+    m_session->call(
+        QStringLiteral("Page.navigate"), {{QStringLiteral("url"), url}},
+        [self, url](const QJsonObject &result, const CallError &error) {
+            if (!self || self->m_role != Role::Current)
+                return;
+            if (error.kind == CallError::Protocol)
+                return self->fail(
+                    QStringLiteral("无法打开网页 %1：Chromium 不接受这个地址（%2）。").arg(url, error.message));
+            if (error.isError())
+                return; // the engine is gone; that is reported on its own
+            const QString errorText = result.value(QLatin1String("errorText")).toString();
+            if (errorText.isEmpty()) {
+                self->m_committed = true;
+                return;
+            }
+            // Whatever loads now is Chromium's error page: never harvest it.
+            self->fail(result.value(QLatin1String("isDownload")).toBool() ? downloadReason(url)
+                                                                           : navigationErrorReason(url, errorText));
+        },
+        DevToolsConnection::noTimeout);
+}
+
+void ChromiumTab::onEvent(DevToolsSession *from, const QString &method, const QJsonObject &params)
+{
+    if (method == QLatin1String("Page.javascriptDialogOpening")) {
+        // An unanswered dialog freezes the renderer and every later call on
+        // it. Leaving a page is allowed, so a beforeunload never holds a tab.
+        const bool accept = params.value(QLatin1String("type")).toString() == QLatin1String("beforeunload");
+        from->call(QStringLiteral("Page.handleJavaScriptDialog"), {{QStringLiteral("accept"), accept}}, {},
+                   m_settings.callTimeoutMs);
+        return;
+    }
+    if (method == QLatin1String("Target.attachedToTarget"))
+        return onAttached(params);
+    const bool onPage = from == m_session;
+    switch (m_role) {
+    case Role::Current:
+        return onCurrentEvent(onPage, method, params);
+    case Role::Parked:
+        if (onPage && method == QLatin1String("Page.frameStartedLoading"))
+            emit movedOn();
+        return;
+    case Role::Retiring:
+        // Load events from now on are about:blank's, not the old page's.
+        if (onPage && m_leaving && method == QLatin1String("Page.loadEventFired"))
+            finishLeaving();
+        return;
+    case Role::Spare:
+    case Role::Idle:
+        return;
+    }
+}
+
+void ChromiumTab::onCurrentEvent(bool onPage, const QString &method, const QJsonObject &params)
+{
+    if (method == QLatin1String("Page.frameNavigated")) {
+        const QJsonObject frame = params.value(QLatin1String("frame")).toObject();
+        const QString id = frame.value(QLatin1String("id")).toString();
+        if (onPage && !frame.contains(QLatin1String("parentId"))) {
+            m_topFrameId = id;
+            m_loadEnded = false;
+            if (m_evaluate)
+                m_evaluate->committed(id, !m_useBinding);
+        } else {
+            m_childFrames.insert(id, frame.value(QLatin1String("url")).toString());
+        }
+    } else if (method == QLatin1String("Page.frameStartedLoading")) {
+        if (onPage && params.value(QLatin1String("frameId")).toString() == m_topFrameId)
+            m_settled = false; // moving on by itself
+    } else if (method == QLatin1String("Page.frameStoppedLoading")) {
+        if (onPage && params.value(QLatin1String("frameId")).toString() == m_topFrameId) {
+            // A page that stops itself (window.stop()) never fires its load
+            // event: what it holds is read as if it had. A harvest that comes
+            // before Page.navigate has answered is dropped by reportHarvest.
+            if (m_evaluate && !m_failed && !std::exchange(m_loadEnded, true))
+                m_evaluate->loaded();
+            return;
+        }
+        const auto frame = m_childFrames.constFind(params.value(QLatin1String("frameId")).toString());
+        if (frame != m_childFrames.cend() && m_committed && !m_failed)
+            emit frameComplete(*frame);
+    } else if (method == QLatin1String("Page.loadEventFired")) {
+        if (onPage)
+            m_loadEnded = true;
+        if (onPage && !m_useBinding && m_evaluate && !m_failed)
+            m_evaluate->loaded();
+    } else if (method == QLatin1String("Runtime.bindingCalled")) {
+        if (onPage && m_useBinding && params.value(QLatin1String("name")).toString() == scripts::bindingName) {
+            if (auto links = m_binding.add(params.value(QLatin1String("payload")).toString()))
+                reportHarvest(links->url, links->links);
+        }
+    } else if (method == QLatin1String("Inspector.targetCrashed")) {
+        if (onPage && !m_failed)
+            fail(QStringLiteral("网页 %1 的渲染进程崩溃了，未能读取其中的链接。").arg(m_url));
+    }
+}
+
+void ChromiumTab::onAttached(const QJsonObject &params)
+{
+    QPointer<DevToolsSession> child = m_connection->session(params.value(QLatin1String("sessionId")).toString());
+    if (!child)
+        return;
+    // Events of nested frames count for this tab too.
+    watch(child);
+    const int timeout = m_settings.callTimeoutMs;
+    auto release = [child, timeout] {
+        // A target left waiting never runs, and a waiting cross-site frame
+        // holds its parent's load event for ever.
+        if (child && child->isWaiting())
+            child->call(QStringLiteral("Runtime.runIfWaitingForDebugger"), {}, {}, timeout);
+    };
+    if (child->type() != QLatin1String("iframe"))
+        return release();
+
+    // A cross-site frame runs in its own process: it needs its own dialog
+    // script and its own auto-attach for frames nested in it.
+    auto remaining = std::make_shared<int>(3);
+    CallCallback done = [remaining, release](const QJsonObject &, const CallError &) {
+        if (--*remaining == 0)
+            release();
+    };
+    child->call(QStringLiteral("Page.enable"), {}, done, timeout);
+    child->call(QStringLiteral("Page.addScriptToEvaluateOnNewDocument"),
+                {{QStringLiteral("source"), scripts::dialogScript()}}, done, timeout);
+    child->call(QStringLiteral("Target.setAutoAttach"), scripts::autoAttachParams(), done, timeout);
+}
+
+void ChromiumTab::fail(const QString &reason)
+{
+    abandon();
+    emit failed(reason);
+}
+
+void ChromiumTab::abandon()
+{
+    m_failed = true;
+    if (m_evaluate)
+        m_evaluate->abandon();
+}
+
+void ChromiumTab::reportHarvest(const QString &url, const QStringList &links)
+{
+    // Chromium's own error page is never a harvest.
+    if (m_role != Role::Current || !m_committed || m_failed || url.startsWith(QLatin1String("chrome-error:")))
+        return;
+    m_settled = true;
+    emit harvested(url, links);
+}
+
+void ChromiumTab::park()
+{
+    m_role = Role::Parked;
+    stopScripts();
+}
+
+void ChromiumTab::stopScripts()
+{
+    if (m_session)
+        m_session->call(QStringLiteral("Emulation.setScriptExecutionDisabled"), {{QStringLiteral("value"), true}},
+                        {}, m_settings.leaveStartMs);
+}
+
+void ChromiumTab::retire()
+{
+    if (m_role == Role::Retiring)
+        return;
+    m_role = Role::Retiring;
+    if (!m_session)
+        return finishLeaving();
+    // A page that reloads itself on load would otherwise start again over
+    // about:blank, and a page navigating while it is closed stays open.
+    // A renderer that cannot answer this is spinning in a script: the
+    // headless shell never takes such a page to about:blank, so it is
+    // closed as it is.
+    QPointer<ChromiumTab> self(this);
+    m_session->call(
+        QStringLiteral("Emulation.setScriptExecutionDisabled"), {{QStringLiteral("value"), true}},
+        [self](const QJsonObject &, const CallError &error) {
+            if (self && error.kind == CallError::Timeout)
+                self->finishLeaving();
+        },
+        m_settings.leaveStartMs);
+    m_session->call(
+        QStringLiteral("Page.navigate"), {{QStringLiteral("url"), QStringLiteral("about:blank")}},
+        [self](const QJsonObject &, const CallError &error) {
+            if (!self)
+                return;
+            // A page that cannot even start leaving is closed as it is.
+            if (error.isError())
+                return self->finishLeaving();
+            self->m_leaving = true;
+            QTimer::singleShot(self->m_settings.leaveLoadMs, self, &ChromiumTab::finishLeaving);
+        },
+        m_settings.leaveStartMs);
+}
+
+void ChromiumTab::finishLeaving()
+{
+    if (std::exchange(m_left, true))
+        return;
+    emit leftPage();
+}
+
+} // namespace engine

@@ -1,0 +1,104 @@
+#pragma once
+
+#include "engine/devtools_connection.h"
+#include "engine/harvest_readers.h"
+
+#include <QHash>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+namespace engine {
+
+class EvaluateHarvest;
+
+struct TabSettings
+{
+    int callTimeoutMs = 15000;
+    // How long a tab being left gets to start for about:blank, and then to
+    // load it, before it is closed as it is.
+    int leaveStartMs = 5000;
+    int leaveLoadMs = 20000;
+};
+
+// One page target of ours: its set-up, one navigation, its frames and their
+// sessions, dialogs, a crash, and leaving its page before it is closed. Only
+// the current tab reports; a tab in any other role answers dialogs and
+// otherwise keeps still. Deletes itself when Chromium detaches it.
+class ChromiumTab final : public QObject
+{
+    Q_OBJECT
+public:
+    enum class Role {
+        Spare,    // set up, not yet navigated
+        Current,  // its page is the one asked for
+        Idle,     // replaced; what becomes of it is not decided yet
+        Parked,   // left, waiting for its successor to be read
+        Retiring, // on its way out
+    };
+
+    ChromiumTab(DevToolsConnection *connection, const QString &targetId, const TabSettings &settings,
+                QObject *parent = nullptr);
+
+    const QString &targetId() const { return m_targetId; }
+    const QString &url() const { return m_url; }
+    Role role() const { return m_role; }
+    bool usesBinding() const { return m_useBinding; }
+    // Read, and not loading anything since.
+    bool isSettled() const { return m_settled; }
+    bool hasFailed() const { return m_failed; }
+
+    // Attaches and installs the page scripts (the harvest script too when
+    // wantBinding); finishes with setUpFinished.
+    void setUp(int timeoutMs, bool wantBinding);
+    void navigate(const QString &url);
+    void setIdle() { m_role = Role::Idle; }
+    // Gives up on the page without a word: nothing of it is reported.
+    void abandon();
+    // Stops its scripts, so timers neither move it on nor use the processor.
+    void park();
+    // Leaves the page for about:blank (which takes cross-site frames down
+    // safely), then emits leftPage: closing a tab while a frame in it waits on
+    // a dialog crashes Chromium.
+    void retire();
+
+signals:
+    void setUpFinished(const CallError &error);
+    void harvested(const QString &url, const QStringList &links);
+    void frameComplete(const QString &url);
+    void failed(const QString &reason);
+    // A parked page started loading again: it is not still any more.
+    void movedOn();
+    void leftPage();
+
+private:
+    void onEvent(DevToolsSession *from, const QString &method, const QJsonObject &params);
+    void onCurrentEvent(bool onPage, const QString &method, const QJsonObject &params);
+    void onAttached(const QJsonObject &params);
+    void watch(DevToolsSession *session);
+    void readByEvaluate();
+    void fail(const QString &reason);
+    void reportHarvest(const QString &url, const QStringList &links);
+    void stopScripts();
+    void finishLeaving();
+
+    DevToolsConnection *m_connection;
+    QPointer<DevToolsSession> m_session;
+    QString m_targetId;
+    TabSettings m_settings;
+    Role m_role = Role::Spare;
+    QString m_url;
+    QString m_topFrameId;
+    QHash<QString, QString> m_childFrames; // frame id -> url
+    BindingHarvest m_binding;
+    EvaluateHarvest *m_evaluate = nullptr;
+    bool m_useBinding = false;
+    bool m_committed = false; // Page.navigate answered: events now concern our page
+    bool m_failed = false;    // what loads now is an error page
+    bool m_settled = false;
+    bool m_loadEnded = false; // the document fired its load event, or was read after it stopped
+    bool m_leaving = false;   // Page.navigate to about:blank has been answered
+    bool m_left = false;
+};
+
+} // namespace engine

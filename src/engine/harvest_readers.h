@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace engine {
+
+class DevToolsSession;
+
+// A page's links as read, with the address of the document they came from.
+struct PageLinks
+{
+    QString url;
+    QStringList links;
+};
+
+// The binding path: the harvest script reports a document's links in parts,
+// in order; this puts them back together.
+class BindingHarvest
+{
+public:
+    // One report as the page sent it. Returns the links once the last part
+    // of a document has come; a part out of turn drops what was gathered.
+    std::optional<PageLinks> add(const QString &payload);
+
+private:
+    int m_parts = 0;
+    int m_next = 0;
+    QString m_url;
+    QStringList m_links;
+};
+
+// The evaluate path: the document is read by one Runtime.evaluate in an
+// isolated world after its load event. The world is made when the document
+// commits, so a load costs one round trip, not two. Both paths read this way
+// a document that stops itself (window.stop()), which fires neither the load
+// event nor pageshow.
+class EvaluateHarvest final : public QObject
+{
+    Q_OBJECT
+public:
+    EvaluateHarvest(DevToolsSession *page, int timeoutMs, QObject *parent = nullptr);
+
+    // A new top-level document committed in frameId. Its world is made now
+    // when prepare (the evaluate path reads every document); otherwise the
+    // last document's world is forgotten, to be made only if it is needed.
+    void committed(const QString &frameId, bool prepare);
+    // The current document fired its load event, or stopped without one.
+    void loaded();
+    // Whatever is under way is no longer wanted.
+    void abandon() { m_loadWaiting = false; }
+
+signals:
+    void harvested(const QString &url, const QStringList &links);
+    // The renderer left a call unanswered: the page keeps it busy.
+    void unresponsive();
+
+private:
+    void makeWorld();
+    void evaluate(int contextId);
+
+    QPointer<DevToolsSession> m_page;
+    int m_timeoutMs;
+    QString m_frameId;
+    int m_document = 0; // bumps per document; tags world replies
+    int m_context = 0;  // 0 until the current document's world exists
+    bool m_worldPending = false;
+    bool m_loadWaiting = false; // loaded before its world was ready
+};
+
+} // namespace engine
