@@ -94,7 +94,7 @@ void ChromiumTab::readByEvaluate()
 
 void ChromiumTab::watch(DevToolsSession *session)
 {
-    connect(session, &DevToolsSession::event, this,
+    connect(session, &DevToolsSession::eventReceived, this,
             [this, session](const QString &method, const QJsonObject &params) { onEvent(session, method, params); });
 }
 

@@ -181,7 +181,7 @@ void DevToolsConnection::onEvent(const QString &sessionId, const QString &method
                                                      target ? target.data() : m_browserSession));
     }
     if (target)
-        emit target->event(method, params);
+        emit target->eventReceived(method, params);
     // Any handler may have closed and deleted the connection.
     if (self && method == QLatin1String("Target.detachedFromTarget") && !child.isEmpty())
         dropSession(child);

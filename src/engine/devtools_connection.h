@@ -58,7 +58,8 @@ public:
              int timeoutMs = -1);
 
 signals:
-    void event(const QString &method, const QJsonObject &params);
+    // A protocol event for this session (not QObject::event).
+    void eventReceived(const QString &method, const QJsonObject &params);
     // Chromium detached the session; its pending calls have failed. Deleted later.
     void detached();
 

@@ -14,7 +14,7 @@ namespace engine {
 TabPool::TabPool(DevToolsConnection *connection, const TabPoolSettings &settings, QObject *parent)
     : QObject(parent), m_connection(connection), m_settings(settings)
 {
-    connect(connection->browserSession(), &DevToolsSession::event, this, &TabPool::onBrowserEvent);
+    connect(connection->browserSession(), &DevToolsSession::eventReceived, this, &TabPool::onBrowserEvent);
 }
 
 int TabPool::timeout() const

@@ -163,7 +163,7 @@ private slots:
         // A frame in it announces itself on the page's session, and the page
         // sees the announcement with the frame's session already there.
         DevToolsSession *seen = nullptr;
-        connect(page, &DevToolsSession::event, page, [&](const QString &method, const QJsonObject &params) {
+        connect(page, &DevToolsSession::eventReceived, page, [&](const QString &method, const QJsonObject &params) {
             if (method == QLatin1String("Target.attachedToTarget"))
                 seen = connection.session(params.value("sessionId").toString());
         });
@@ -174,8 +174,8 @@ private slots:
         QCOMPARE(frame->parentSession(), page);
         QCOMPARE(frame->type(), QStringLiteral("iframe"));
 
-        QSignalSpy frameEvents(frame, &DevToolsSession::event);
-        QSignalSpy pageEvents(page, &DevToolsSession::event);
+        QSignalSpy frameEvents(frame, &DevToolsSession::eventReceived);
+        QSignalSpy pageEvents(page, &DevToolsSession::eventReceived);
         transport.receive({{"method", "Page.loadEventFired"}, {"sessionId", "F"}});
         QCOMPARE(frameEvents.size(), 1);
         QCOMPARE(pageEvents.size(), 0);
