@@ -55,18 +55,20 @@ void closeIfOpen(int &fd)
 // UPower, and a display or runtime folder would open more doors. It gets what
 // it needs to run and to speak the user's language; HOME is the private
 // folder, where it writes crash reports, dconf and downloads despite
-// --user-data-dir, so all of it goes when the folder does.
-QProcessEnvironment childEnvironment(const QString &home)
+// --user-data-dir, so all of it goes when the folder does. Its temporary
+// files go there too: the full browser keeps its single-instance socket in
+// TMPDIR, and a killed or hung Chromium would leave that folder behind.
+QProcessEnvironment childEnvironment(const QString &home, const QString &temp)
 {
     const QProcessEnvironment system = QProcessEnvironment::systemEnvironment();
     QProcessEnvironment env;
     const QStringList keys = system.keys();
     for (const QString &key : keys) {
-        if (key == QLatin1String("PATH") || key == QLatin1String("TMPDIR") || key == QLatin1String("LANG")
-            || key.startsWith(QLatin1String("LC_")))
+        if (key == QLatin1String("PATH") || key == QLatin1String("LANG") || key.startsWith(QLatin1String("LC_")))
             env.insert(key, system.value(key));
     }
     env.insert(QStringLiteral("HOME"), home);
+    env.insert(QStringLiteral("TMPDIR"), temp);
     return env;
 }
 
@@ -106,7 +108,7 @@ bool ChromiumProcess::start(const QString &executable, QString *error)
         return false;
     }
 
-    m_process.setProcessEnvironment(childEnvironment(m_profile.path()));
+    m_process.setProcessEnvironment(childEnvironment(m_profile.path(), m_profile.tempPath()));
     m_process.setStandardOutputFile(QProcess::nullDevice());
     m_process.setStandardInputFile(QProcess::nullDevice());
     m_process.setProgram(executable);

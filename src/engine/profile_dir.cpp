@@ -43,6 +43,11 @@ bool ProfileDir::create(const QString &parentDir, QString *error)
         remove();
         return false;
     }
+    if (::mkdir((templ + '/' + tempName).constData(), 0700) != 0) {
+        *error = QString::fromLocal8Bit(std::strerror(errno));
+        remove();
+        return false;
+    }
     return true;
 }
 

@@ -13,6 +13,8 @@ class ProfileDir final
 public:
     static constexpr const char *prefix = "velmora-chromium-";
     static constexpr const char *lockFileName = "velmora.lock";
+    // Chromium's TMPDIR, inside the folder so that it goes with it.
+    static constexpr const char *tempName = "tmp";
 
     ProfileDir() = default;
     ~ProfileDir();
@@ -24,6 +26,7 @@ public:
     // Deletes the folder and releases the lock. Harmless when there is none.
     void remove();
     QString path() const { return m_path; }
+    QString tempPath() const { return m_path + QLatin1Char('/') + QLatin1String(tempName); }
 
     // Removes folders in parentDir that carry our prefix, belong to this user
     // and are held by no running instance. Returns how many were removed.

@@ -567,6 +567,7 @@ private slots:
             QVERIFY2(allowed, qPrintable(it.key() + QLatin1Char('=') + it.value()));
         }
         QCOMPARE(env.value(QStringLiteral("HOME")), profile);
+        QCOMPARE(env.value(QStringLiteral("TMPDIR")), profile + QLatin1String("/tmp"));
         QCOMPARE(env.value(QStringLiteral("PATH")), qEnvironmentVariable("PATH"));
         QCOMPARE(env.value(QStringLiteral("LANG")), QStringLiteral("C.UTF-8"));
         QCOMPARE(env.value(QStringLiteral("LC_MESSAGES")), QStringLiteral("C"));

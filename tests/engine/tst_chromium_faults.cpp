@@ -248,6 +248,10 @@ private slots:
         QVERIFY(!QFileInfo::exists(profile));
         QVERIFY(QFileInfo::exists(next.profilePath()));
         QVERIFY(next.profilePath().startsWith(tmp.path()));
+        // Nothing of the dead Chromium is left either (the full browser kept
+        // its single-instance socket in a folder of TMPDIR).
+        QCOMPARE(QDir(tmp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System),
+                 QStringList{QFileInfo(next.profilePath()).fileName()});
     }
 };
 
