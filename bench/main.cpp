@@ -1,11 +1,12 @@
 // velmora-bench: times the real window and engine against the targets of the
 // performance issue. Not a test: it prints one line per measurement.
 #include "bench.h"
-#include "proc_stats.h"
+#include "engine/proc_reader.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QProcess>
+#include <QThread>
 
 #include <cstdio>
 #include <cstring>
@@ -29,6 +30,15 @@ void prepareEnvironment()
 }
 
 // "Chromium 156.0... (/usr/lib/chromium/...)", or why there is none.
+// "AMD EPYC, 2 cores"
+QString machineDescription()
+{
+    const QString model = engine::proc::cpuModel();
+    return QStringLiteral("%1, %2 cores")
+        .arg(model.isEmpty() ? QStringLiteral("unknown CPU") : model)
+        .arg(QThread::idealThreadCount());
+}
+
 QString chromiumVersion(const QString &executable)
 {
     if (executable.isEmpty())
@@ -83,7 +93,7 @@ int main(int argc, char *argv[])
     options.self = QCoreApplication::applicationFilePath();
     std::printf("velmora-bench on %s; engine %s; full browser %s; Qt %s; %s build; median of %d runs, more where "
                 "a row says so%s\n",
-                qPrintable(bench::proc::machineDescription()),
+                qPrintable(machineDescription()),
                 qPrintable(chromiumVersion(bench::engineExecutable(bench::Engine::Ours))),
                 qPrintable(chromiumVersion(bench::engineExecutable(bench::Engine::FullBrowser))), qVersion(),
                 VELMORA_BENCH_BUILD_TYPE, options.runs,

@@ -4,7 +4,7 @@
 #include "settle.h"
 #include "bare_client.h"
 #include "bench.h"
-#include "proc_stats.h"
+#include "engine/proc_reader.h"
 
 #include "engine/chromium_browser.h"
 

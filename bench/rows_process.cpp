@@ -4,7 +4,7 @@
 #include "settle.h"
 #include "bench.h"
 #include "data.h"
-#include "proc_stats.h"
+#include "engine/proc_reader.h"
 
 #include "app/link_list.h"
 #include "app/application.h"

@@ -1,12 +1,7 @@
-// The benchmark's arithmetic and its readings of /proc: a wrong median or a
-// misread process tree would make every printed number wrong.
+// The benchmark's arithmetic: a wrong median would make every printed number wrong.
 #include "measure.h"
-#include "proc_stats.h"
 
-#include <QProcess>
 #include <QTest>
-
-#include <unistd.h>
 
 class BenchStatsTest : public QObject
 {
@@ -45,57 +40,6 @@ private slots:
         row.error = QStringLiteral("Chromium was not ready");
         QCOMPARE(row.verdict(), QStringLiteral("MISS"));
         QVERIFY(bench::formatRow(row).contains(QStringLiteral("FAILED: Chromium was not ready")));
-    }
-
-    void statLinesWithAwkwardCommandNames()
-    {
-        // A renderer may rename itself; blanks and ')' in the name must not
-        // shift the fields after it.
-        const auto line = bench::proc::parseStat(
-            "4242 (Web Content) (x)) S 17 4242 4242 0 -1 4194560 100 0 0 0 30 12 0 0 20 0 1 0 5 0 0\n");
-        QVERIFY(line);
-        QCOMPARE(line->pid, 4242);
-        QCOMPARE(line->ppid, 17);
-        QCOMPARE(line->cpuTicks, 42);
-        QVERIFY(!bench::proc::parseStat("garbage"));
-        QVERIFY(!bench::proc::parseStat("12 (cut) S 1 2"));
-    }
-
-    void kilobyteFieldsMatchWholeNamesOnly()
-    {
-        const QByteArray status = "Name:\tx\nVmHWMx:\t1 kB\nVmHWM:\t   2048 kB\nVmRSS:\t1024 kB";
-        QCOMPARE(bench::proc::kbField(status, "VmHWM:"), std::optional<qint64>(2048));
-        QCOMPARE(bench::proc::kbField(status, "VmRSS:"), std::optional<qint64>(1024));
-        QVERIFY(!bench::proc::kbField(status, "Pss:"));
-    }
-
-    void descendantsFollowTheWholeTree()
-    {
-        const QHash<qint64, qint64> parents{{1, 0}, {10, 1}, {11, 10}, {12, 10}, {13, 12}, {20, 1}};
-        QList<qint64> tree = bench::proc::descendants(10, parents);
-        QCOMPARE(tree.first(), 10);
-        std::sort(tree.begin(), tree.end());
-        QCOMPARE(tree, (QList<qint64>{10, 11, 12, 13}));
-        QVERIFY(bench::proc::descendants(99, parents).isEmpty());
-    }
-
-    void liveTreeAndMemoryOfThisProcess()
-    {
-        QProcess child;
-        child.start(QStringLiteral("sleep"), {QStringLiteral("30")});
-        QVERIFY(child.waitForStarted());
-        const QList<qint64> tree = bench::proc::processTree(::getpid());
-        QCOMPARE(tree.first(), qint64(::getpid()));
-        QVERIFY(tree.contains(child.processId()));
-        QVERIFY(bench::proc::treePss(::getpid()).processes >= 2);
-        // Current first: memory may grow between the two readings, and the
-        // peak read after it covers whatever the current one saw.
-        const std::optional<qint64> rss = bench::proc::selfRssKb();
-        const std::optional<qint64> peak = bench::proc::selfPeakRssKb();
-        QVERIFY(rss && peak);
-        QVERIFY2(*peak >= *rss, qPrintable(QStringLiteral("peak %1 kB, current %2 kB").arg(*peak).arg(*rss)));
-        child.kill();
-        child.waitForFinished();
     }
 };
 

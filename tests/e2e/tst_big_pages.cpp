@@ -4,6 +4,7 @@
 #include "app/link_list.h"
 #include "app/main_window.h"
 #include "engine/chromium_browser.h"
+#include "engine/proc_reader.h"
 #include "engine_window.h"
 #include "fake_platform.h"
 #include "page_server.h"
@@ -11,7 +12,6 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QLineEdit>
 #include <QProcess>
 #include <QSocketNotifier>
@@ -89,29 +89,6 @@ int serve(int argc, char **argv)
     return QCoreApplication::exec();
 }
 
-qint64 statusKiB(const char *field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    // /proc files report no size: read them whole, never test atEnd().
-    const QByteArray prefix = QByteArray(field) + ':';
-    const QList<QByteArray> lines = status.readAll().split('\n');
-    for (const QByteArray &line : lines) {
-        if (line.startsWith(prefix))
-            return line.mid(prefix.size()).trimmed().split(' ').constFirst().toLongLong();
-    }
-    return -1;
-}
-
-// Since Linux 4.0 writing 5 here restarts VmHWM from the current RSS.
-void resetPeakRss()
-{
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    if (clear.open(QIODevice::WriteOnly))
-        clear.write("5");
-}
-
 } // namespace
 
 class BigPagesTest final : public QObject
@@ -141,8 +118,8 @@ private:
         QLineEdit *text3 = window.edit("Text3");
         LinkListView *list = window.list();
 
-        resetPeakRss();
-        const qint64 before = statusKiB("VmRSS");
+        proc::resetSelfPeakRss();
+        const qint64 before = proc::selfRssKb().value_or(-1);
         QElapsedTimer clock;
         clock.start();
         StallMeter stalls(5);
@@ -152,7 +129,7 @@ private:
         const qint64 elapsed = clock.elapsed();
         // Let the first paint of the full list happen inside the measure.
         QTest::qWait(200);
-        const qint64 peak = statusKiB("VmHWM");
+        const qint64 peak = proc::selfPeakRssKb().value_or(-1);
         qint64 listKiB = 0;
         for (const QString &item : list->links()->items())
             listKiB += item.size() * 2;
@@ -160,7 +137,7 @@ private:
         qInfo("%s: %lld items (%lld MiB as UTF-16) in %lld ms; longest stall %lld ms; "
               "peak RSS %lld MiB (%lld MiB before, %lld MiB after)",
               path.constData(), qint64(list->links()->count()), listKiB / 1024, elapsed, qint64(stalls.longestMs()),
-              peak / 1024, before / 1024, statusKiB("VmRSS") / 1024);
+              peak / 1024, before / 1024, proc::selfRssKb().value_or(-1) / 1024);
         [&] {
             QVERIFY2(m_platform.messages.isEmpty(), qPrintable(m_platform.messages.value(0).text));
             QVERIFY(!text3->isVisible());

@@ -3,10 +3,10 @@
 #include "engine/chromium_browser.h"
 #include "engine/chromium_locator.h"
 #include "engine/devtools_connection.h"
+#include "engine/proc_reader.h"
 #include "core/harvest.h"
 #include "engine_recorder.h"
 #include "page_server.h"
-#include "process_probe.h"
 
 #include <QFileInfo>
 #include <QHash>
@@ -519,11 +519,11 @@ private slots:
     void noTcpPortIsOpened()
     {
         harvest(site(QStringLiteral("/sentinel")));
-        const QList<int> pids = probe::processesOfChromium(m_browser->processId());
-        QVERIFY(pids.contains(int(m_browser->processId())));
+        const QList<qint64> pids = proc::groupAndDescendants(m_browser->processId());
+        QVERIFY(pids.contains(m_browser->processId()));
         QVERIFY(pids.size() > 1); // the renderers and helpers are found too
-        const QSet<quint64> ours = probe::socketInodesOf(pids);
-        QVERIFY(!ours.intersects(probe::listeningTcpInodes()));
+        const QSet<quint64> ours = proc::socketInodesOf(pids);
+        QVERIFY(!ours.intersects(proc::listeningTcpInodes()));
     }
 
     void chromiumGetsNoneOfTheDesktopSession()
@@ -616,13 +616,13 @@ private slots:
         struct stat st {};
         QCOMPARE(::stat(QFile::encodeName(profile).constData(), &st), 0);
         QCOMPARE(st.st_mode & 07777, mode_t(0700));
-        QVERIFY(probe::isAlive(pid));
-        QVERIFY(probe::processesOfChromium(pid).size() > 1);
+        QVERIFY(proc::isAlive(pid));
+        QVERIFY(proc::groupAndDescendants(pid).size() > 1);
 
         browser.reset();
-        QVERIFY(!probe::isAlive(pid));
+        QVERIFY(!proc::isAlive(pid));
         QVERIFY(!QFileInfo::exists(profile));
-        QTRY_VERIFY_WITH_TIMEOUT(probe::processesOfChromium(pid).isEmpty(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(proc::groupAndDescendants(pid).isEmpty(), 5000);
     }
 
     void missingChromiumIsReportedWithThePackageToInstall()

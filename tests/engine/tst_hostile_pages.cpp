@@ -4,15 +4,13 @@
 // restarted, and the next extraction works at once.
 #include "engine/chromium_browser.h"
 #include "engine/devtools_connection.h"
+#include "engine/proc_reader.h"
 #include "engine/renderer_watch.h"
 #include "engine_recorder.h"
 #include "page_server.h"
-#include "process_probe.h"
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QSignalSpy>
 #include <QTest>
@@ -209,7 +207,7 @@ private slots:
     void init()
     {
         // A case that broke Chromium must not take the others down with it.
-        if (!m_browser->isReady() || !probe::isAlive(m_pid))
+        if (!m_browser->isReady() || !proc::isAlive(m_pid))
             startBrowser();
         m_rec->clear();
         m_dialogs.clear();
@@ -565,15 +563,11 @@ private slots:
             QVERIFY2(seen == requested, qPrintable(seen.left(200)));
         }
         // Nothing of it on any command line, and no shell among Chromium's processes.
-        const QList<int> pids = probe::processesOfChromium(m_browser->processId());
+        const QList<qint64> pids = proc::groupAndDescendants(m_browser->processId());
         QVERIFY(!pids.isEmpty());
-        for (int pid : pids) {
-            QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
-            if (!cmdline.open(QIODevice::ReadOnly))
-                continue; // gone meanwhile
-            const QByteArray args = cmdline.readAll();
-            QVERIFY(!args.contains("/any/"));
-            const QString exe = QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).symLinkTarget();
+        for (qint64 pid : pids) {
+            QVERIFY(!proc::commandLine(pid).contains("/any/")); // empty once gone
+            const QString exe = proc::executable(pid);
             QVERIFY2(!exe.endsWith(QLatin1String("sh")), qPrintable(exe));
         }
         QVERIFY(QDir::temp().entryList({QStringLiteral("velmora-shell-*")}).isEmpty());

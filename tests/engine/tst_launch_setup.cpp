@@ -1,10 +1,12 @@
-// Finding Chromium, its command line and its profile folders.
+// Finding Chromium, its command line, its profile folders and its processes.
 #include "engine/chromium_locator.h"
 #include "engine/command_line.h"
+#include "engine/proc_reader.h"
 #include "engine/profile_dir.h"
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -164,6 +166,68 @@ private slots:
             QCOMPARE(removed, 1);
         }
         QVERIFY(removed >= 1);
+    }
+
+    // What /proc says: a misread tree or field would hide a leftover
+    // Chromium, misjudge its renderers' memory or misprint a benchmark row.
+    void statLinesWithAwkwardCommandNames()
+    {
+        // A renderer may rename itself; blanks and ')' in the name must not
+        // shift the fields after it.
+        const auto line = proc::parseStat(
+            "4242 (Web Content) (x)) S 17 4242 4242 0 -1 4194560 100 0 0 0 30 12 0 0 20 0 1 0 5 0 0\n");
+        QVERIFY(line);
+        QCOMPARE(line->pid, 4242);
+        QCOMPARE(line->ppid, 17);
+        QCOMPARE(line->group, 4242);
+        QCOMPARE(line->cpuTicks, 42);
+        QVERIFY(!line->zombie());
+        QVERIFY(proc::parseStat("7 (z) Z 1 7 7 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 5 0 0")->zombie());
+        QVERIFY(!proc::parseStat("garbage"));
+        QVERIFY(!proc::parseStat("12 (cut) S 1 2"));
+    }
+
+    void kilobyteFieldsMatchWholeNamesOnly()
+    {
+        const QByteArray status = "Name:\tx\nVmHWMx:\t1 kB\nVmHWM:\t   2048 kB\nVmRSS:\t1024 kB";
+        QCOMPARE(proc::kbField(status, "VmHWM:"), std::optional<qint64>(2048));
+        QCOMPARE(proc::kbField(status, "VmRSS:"), std::optional<qint64>(1024));
+        QVERIFY(!proc::kbField(status, "Pss:"));
+    }
+
+    void descendantsFollowTheWholeTree()
+    {
+        const QHash<qint64, qint64> parents{{1, 0}, {10, 1}, {11, 10}, {12, 10}, {13, 12}, {20, 1}};
+        QList<qint64> tree = proc::descendants(10, parents);
+        QCOMPARE(tree.first(), 10);
+        std::sort(tree.begin(), tree.end());
+        QCOMPARE(tree, (QList<qint64>{10, 11, 12, 13}));
+        QVERIFY(proc::descendants(99, parents).isEmpty());
+    }
+
+    void liveTreeAndMemoryOfThisProcess()
+    {
+        QProcess child;
+        child.start(QStringLiteral("sleep"), {QStringLiteral("30")});
+        QVERIFY(child.waitForStarted());
+        const QList<qint64> tree = proc::processTree(::getpid());
+        QCOMPARE(tree.first(), qint64(::getpid()));
+        QVERIFY(tree.contains(child.processId()));
+        // QProcess runs sleep by its full path.
+        QVERIFY(proc::commandLine(child.processId()).endsWith(QByteArray("sleep\0" "30\0", 9)));
+        QVERIFY(proc::isAlive(child.processId()));
+        QVERIFY(proc::treePss(::getpid()).processes >= 2);
+        // Current first: memory may grow between the two readings, and the
+        // peak read after it covers whatever the current one saw.
+        const std::optional<qint64> rss = proc::selfRssKb();
+        const std::optional<qint64> peak = proc::selfPeakRssKb();
+        QVERIFY(rss && peak);
+        QVERIFY2(*peak >= *rss, qPrintable(QStringLiteral("peak %1 kB, current %2 kB").arg(*peak).arg(*rss)));
+        const qint64 pid = child.processId();
+        child.kill();
+        child.waitForFinished();
+        QVERIFY(!proc::isAlive(pid));
+        QVERIFY(proc::commandLine(pid).isEmpty());
     }
 };
 
