@@ -5,6 +5,7 @@
 #include "engine/devtools_connection.h"
 #include "engine/proc_reader.h"
 #include "core/harvest.h"
+#include "devtools_call.h"
 #include "engine_recorder.h"
 #include "page_server.h"
 
@@ -279,18 +280,14 @@ private slots:
         QCOMPARE(page.anchors, absolute);
         // Site isolation: Chromium lists a frame as a target of its own only
         // when it runs in a renderer of its own.
-        int crossSiteFrames = -1;
-        m_browser->connection()->call(QStringLiteral("Target.getTargets"), {}, {},
-                                      [&](const QJsonObject &result, const CallError &) {
-                                          crossSiteFrames = 0;
-                                          for (const auto &info : result.value(QLatin1String("targetInfos")).toArray())
-                                              if (info.toObject().value(QLatin1String("type")).toString()
-                                                      == QLatin1String("iframe")
-                                                  && info.toObject().value(QLatin1String("url")).toString()
-                                                         == other(QStringLiteral("/frames/cross")))
-                                                  ++crossSiteFrames;
-                                      });
-        QTRY_VERIFY_WITH_TIMEOUT(crossSiteFrames >= 0, loadTimeout);
+        const DevToolsReply targets
+            = callAndWait(m_browser->connection(), QStringLiteral("Target.getTargets"), {}, {}, loadTimeout);
+        QVERIFY2(targets.done && !targets.error.isError(), qPrintable(targets.error.message));
+        int crossSiteFrames = 0;
+        for (const auto &info : targets.result.value(QLatin1String("targetInfos")).toArray())
+            if (info.toObject().value(QLatin1String("type")).toString() == QLatin1String("iframe")
+                && info.toObject().value(QLatin1String("url")).toString() == other(QStringLiteral("/frames/cross")))
+                ++crossSiteFrames;
         QCOMPARE(crossSiteFrames, 1);
         settle();
         // One top-level report for the page, then the sentinel's; frames report
@@ -488,15 +485,13 @@ private slots:
         m_site.route(QStringLiteral("/park/next"), slow);
         QCOMPARE(harvest(site(QStringLiteral("/park/read"))).kind, EngineRecorder::Complete);
         // The tab showing it, among the tabs Chromium holds.
+        const DevToolsReply targets
+            = callAndWait(m_browser->connection(), QStringLiteral("Target.getTargets"), {}, {}, loadTimeout);
         QString readTab;
-        m_browser->connection()->call(QStringLiteral("Target.getTargets"), {}, {},
-                                      [&](const QJsonObject &result, const CallError &) {
-                                          for (const auto &info : result.value(QLatin1String("targetInfos")).toArray())
-                                              if (info.toObject().value(QLatin1String("url")).toString().endsWith(
-                                                      QLatin1String("/park/read")))
-                                                  readTab = info.toObject().value(QLatin1String("targetId")).toString();
-                                      });
-        QTRY_VERIFY_WITH_TIMEOUT(!readTab.isEmpty(), loadTimeout);
+        for (const auto &info : targets.result.value(QLatin1String("targetInfos")).toArray())
+            if (info.toObject().value(QLatin1String("url")).toString().endsWith(QLatin1String("/park/read")))
+                readTab = info.toObject().value(QLatin1String("targetId")).toString();
+        QVERIFY2(!readTab.isEmpty(), qPrintable(targets.error.message));
 
         QStringList order;
         QObject context;

@@ -6,6 +6,7 @@
 #include "engine/devtools_connection.h"
 #include "engine/proc_reader.h"
 #include "engine/renderer_watch.h"
+#include "devtools_call.h"
 #include "engine_recorder.h"
 #include "page_server.h"
 
@@ -38,13 +39,6 @@ constexpr qint64 memoryBound = qint64(1) << 30;
         if (QTest::currentTestFailed())                                                                                \
             return;                                                                                                    \
     } while (false)
-
-struct Answer
-{
-    bool done = false;
-    QJsonObject result;
-    CallError error;
-};
 
 } // namespace
 
@@ -88,25 +82,17 @@ private:
     }
 
     // One DevTools call on the engine's own connection, waited for.
-    void ask(const QString &method, const QJsonObject &params, const QString &session, Answer &answer)
+    void ask(const QString &method, const QJsonObject &params, const QString &session, DevToolsReply &answer)
     {
-        QVERIFY2(m_browser->connection(), "Chromium is gone");
-        auto shared = std::make_shared<Answer>();
-        m_browser->connection()->call(
-            method, params, session,
-            [shared](const QJsonObject &result, const CallError &error) {
-                *shared = {true, result, error};
-            },
-            5000);
-        QTRY_VERIFY_WITH_TIMEOUT(shared->done, 6000);
-        answer = *shared;
+        answer = callAndWait(m_browser->connection(), method, params, session);
+        QVERIFY2(answer.done, qPrintable(method + QStringLiteral(": no answer")));
         QVERIFY2(!answer.error.isError(), qPrintable(answer.error.message));
     }
 
     // Chromium's own list of its tabs.
     void pageTargets(QList<QJsonObject> &pages)
     {
-        Answer answer;
+        DevToolsReply answer;
         CHECKED(ask(QStringLiteral("Target.getTargets"), {}, {}, answer));
         pages.clear();
         const QJsonArray infos = answer.result.value(QLatin1String("targetInfos")).toArray();
@@ -156,7 +142,7 @@ private:
                 targetId = page.value(QLatin1String("targetId")).toString();
         }
         QVERIFY2(!targetId.isEmpty(), qPrintable(url));
-        Answer answer;
+        DevToolsReply answer;
         CHECKED(ask(QStringLiteral("Target.attachToTarget"),
                     {{QStringLiteral("targetId"), targetId}, {QStringLiteral("flatten"), true}}, {}, answer));
         session = answer.result.value(QLatin1String("sessionId")).toString();
@@ -166,7 +152,7 @@ private:
     // As a click would: the page gets a user gesture for this one script.
     void runWithGesture(const QString &session, const QString &script)
     {
-        Answer answer;
+        DevToolsReply answer;
         CHECKED(ask(QStringLiteral("Runtime.evaluate"),
                     {{QStringLiteral("expression"), script}, {QStringLiteral("userGesture"), true}}, session, answer));
     }
@@ -315,7 +301,7 @@ private slots:
         QVERIFY(std::any_of(m_dialogs.cbegin(), m_dialogs.cend(), [](const QJsonObject &dialog) {
             return dialog.value(QLatin1String("type")).toString() == QLatin1String("beforeunload");
         }));
-        Answer detached;
+        DevToolsReply detached;
         CHECKED(ask(QStringLiteral("Target.detachFromTarget"), {{QStringLiteral("sessionId"), session}}, {}, detached));
 
         CHECKED(recover(QStringLiteral("confirm() in onbeforeunload | leaving asked, allowed, next page harvested")));
@@ -376,7 +362,7 @@ private slots:
                                                        "a.href = '/popup/target-blank'; a.target = '_blank';"
                                                        "a.rel = 'noopener noreferrer'; document.body.appendChild(a);"
                                                        "a.click(); 1")));
-        Answer detached;
+        DevToolsReply detached;
         CHECKED(ask(QStringLiteral("Target.detachFromTarget"), {{QStringLiteral("sessionId"), session}}, {}, detached));
         QTRY_VERIFY_WITH_TIMEOUT(std::count_if(m_createdPages.cbegin(), m_createdPages.cend(),
                                                [](const QJsonObject &info) {
