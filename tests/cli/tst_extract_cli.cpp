@@ -1,6 +1,6 @@
 // velmora-extract from the build tree, where a pipeline or a signal meets it:
 // arguments, a reader that leaves, interrupts, a page that never finishes.
-// What it extracts is tested on the installed package (tst_package).
+// What it extracts is tested on the installed package (cli_package).
 #include "engine/proc_reader.h"
 #include "page_server.h"
 #include "program_run.h"
