@@ -24,8 +24,11 @@ QStringList chromiumArguments(const QString &profileDir, bool runningAsRoot)
         // HTTPS-Upgrades load https:// for a typed http:// address and fall back
         // only when https fails: the links of a site serving both would come
         // back as https://, which is not the address the user asked for. HSTS,
-        // the site's own demand, still applies. One switch: the last one wins.
-        QStringLiteral("--disable-features=NavigationPredictor,HttpsUpgrades"),
+        // the site's own demand, still applies.
+        // Chromium keeps one renderer process warm for the next new site; our
+        // spare tab already waits with a renderer of its own, so Chromium's
+        // would only hold memory. One switch: the last one wins.
+        QStringLiteral("--disable-features=NavigationPredictor,HttpsUpgrades,SpareRendererForSitePerProcess"),
         QStringLiteral("--user-data-dir=") + profileDir,
     };
     // Chromium refuses to start as root with its sandbox; everyone else keeps it.
