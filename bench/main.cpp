@@ -29,7 +29,6 @@ void prepareEnvironment()
     }
 }
 
-// "Chromium 156.0... (/usr/lib/chromium/...)", or why there is none.
 // "AMD EPYC, 2 cores"
 QString machineDescription()
 {
@@ -39,6 +38,7 @@ QString machineDescription()
         .arg(QThread::idealThreadCount());
 }
 
+// "Chromium 156.0... (/usr/lib/chromium/...)", or why there is none.
 QString chromiumVersion(const QString &executable)
 {
     if (executable.isEmpty())

@@ -53,13 +53,11 @@ QList<qint64> processIds()
     return pids;
 }
 
-QHash<qint64, qint64> parentMap(bool runningOnly)
+QHash<qint64, qint64> parentMap()
 {
     QHash<qint64, qint64> parents;
-    for (const Stat &s : allProcesses()) {
-        if (!runningOnly || !s.zombie())
-            parents.insert(s.pid, s.ppid);
-    }
+    for (const Stat &s : allProcesses())
+        parents.insert(s.pid, s.ppid);
     return parents;
 }
 
@@ -159,7 +157,7 @@ bool isAlive(qint64 pid)
 
 QList<qint64> processTree(qint64 root)
 {
-    return descendants(root, parentMap(false));
+    return descendants(root, parentMap());
 }
 
 QList<qint64> groupAndDescendants(qint64 leader)

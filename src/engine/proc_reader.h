@@ -37,7 +37,8 @@ QList<Stat> allProcesses();
 std::optional<Stat> stat(qint64 pid);
 // Running, as opposed to gone or a zombie.
 bool isAlive(qint64 pid);
-// The live process tree under root (root included; empty if root is gone).
+// The process tree under root as it is now, zombies included (root first;
+// empty if root is gone).
 QList<qint64> processTree(qint64 root);
 // A process group leader and the processes it started, found by kinship: its
 // group and its running descendants that left it. Still finds the group once
