@@ -112,6 +112,7 @@ void ChromiumBrowser::startChromium()
 
     TabPoolSettings settings;
     settings.tab.callTimeoutMs = m_options.callTimeoutMs;
+    settings.tab.settleMs = m_options.settleMs;
     settings.wantBinding = m_options.harvestPath == HarvestPath::Binding;
     m_pool = new TabPool(launch, settings, launch);
     connect(m_pool, &TabPool::ready, this, &ChromiumBrowser::onPoolReady);

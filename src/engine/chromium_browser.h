@@ -33,6 +33,9 @@ struct ChromiumOptions
     // restarted. Page loads themselves have no limit.
     int callTimeoutMs = 15000;
     HarvestPath harvestPath = HarvestPath::Binding;
+    // The longest a loaded page whose own requests are still coming waits to
+    // be read; 0 reads it at its load event.
+    int settleMs = 2000;
     // Bytes Chromium's renderers may hold while a page loads before the page is
     // stopped; 0: defaultRendererMemoryLimit().
     qint64 rendererMemoryLimit = 0;

@@ -2,6 +2,7 @@
 
 #include "engine/navigation_error.h"
 #include "engine/page_scripts.h"
+#include "engine/settle_watch.h"
 
 #include <QTimer>
 
@@ -11,8 +12,13 @@ namespace engine {
 
 ChromiumTab::ChromiumTab(DevToolsConnection *connection, const QString &targetId, const TabSettings &settings,
                          QObject *parent)
-    : QObject(parent), m_connection(connection), m_targetId(targetId), m_settings(settings)
+    : QObject(parent), m_connection(connection), m_targetId(targetId), m_settings(settings),
+      m_settleWatch(new SettleWatch(settings.settleMs, this))
 {
+    connect(m_settleWatch, &SettleWatch::readDue, this, [this](bool final) {
+        if (m_evaluate && !m_failed)
+            m_evaluate->readSettled(final ? 0 : SettleWatch::quietMs);
+    });
 }
 
 void ChromiumTab::setUp(int timeoutMs, bool wantBinding)
@@ -62,6 +68,8 @@ void ChromiumTab::setUp(int timeoutMs, bool wantBinding)
             session->call(QStringLiteral("Page.enable"), {}, step(false), timeoutMs);
             session->call(QStringLiteral("Page.addScriptToEvaluateOnNewDocument"),
                           {{QStringLiteral("source"), scripts::dialogScript()}}, step(false), timeoutMs);
+            if (self->m_settleWatch->isOn())
+                session->call(QStringLiteral("Network.enable"), scripts::networkParams(), step(false), timeoutMs);
             if (wantBinding) {
                 // Bindings only appear while Runtime is enabled.
                 session->call(QStringLiteral("Runtime.enable"), {}, step(true), timeoutMs);
@@ -84,12 +92,23 @@ void ChromiumTab::readByEvaluate()
 {
     m_evaluate = new EvaluateHarvest(m_session, m_settings.callTimeoutMs, this);
     connect(m_evaluate, &EvaluateHarvest::harvested, this, &ChromiumTab::reportHarvest);
+    connect(m_evaluate, &EvaluateHarvest::tooEarly, m_settleWatch, &SettleWatch::readTooEarly);
     connect(m_evaluate, &EvaluateHarvest::unresponsive, this, [this] {
         // A page that keeps its renderer busy answers nothing: give up on
         // this harvest with a message, the engine itself is fine.
-        if (m_role == Role::Current)
-            emit failed(QStringLiteral("网页 %1 长时间没有响应，未能读取其中的链接。").arg(m_url));
+        if (m_role == Role::Current && !m_failed)
+            fail(QStringLiteral("网页 %1 长时间没有响应，未能读取其中的链接。").arg(m_url));
     });
+}
+
+void ChromiumTab::documentLoaded(const std::function<void()> &readNow)
+{
+    if (m_settleWatch->loaded())
+        return readNow();
+    // Its own requests are still coming: read it once they have been
+    // answered and its anchors are still.
+    if (m_evaluate)
+        m_evaluate->watchAnchors(m_settleWatch->boundMs());
 }
 
 void ChromiumTab::watch(DevToolsSession *session)
@@ -139,6 +158,8 @@ void ChromiumTab::onEvent(DevToolsSession *from, const QString &method, const QJ
     }
     if (method == QLatin1String("Target.attachedToTarget"))
         return onAttached(params);
+    if (method.startsWith(QLatin1String("Network.")))
+        return m_settleWatch->networkEvent(from, method, params);
     const bool onPage = from == m_session;
     switch (m_role) {
     case Role::Current:
@@ -166,6 +187,7 @@ void ChromiumTab::onCurrentEvent(bool onPage, const QString &method, const QJson
         if (onPage && !frame.contains(QLatin1String("parentId"))) {
             m_topFrameId = id;
             m_loadEnded = false;
+            m_settleWatch->newDocument(id);
             if (m_evaluate)
                 m_evaluate->committed(id, !m_useBinding);
         } else {
@@ -180,7 +202,7 @@ void ChromiumTab::onCurrentEvent(bool onPage, const QString &method, const QJson
             // event: what it holds is read as if it had. A harvest that comes
             // before Page.navigate has answered is dropped by reportHarvest.
             if (m_evaluate && !m_failed && !std::exchange(m_loadEnded, true))
-                m_evaluate->loaded();
+                documentLoaded([this] { m_evaluate->loaded(); });
             return;
         }
         const auto frame = m_childFrames.constFind(params.value(QLatin1String("frameId")).toString());
@@ -190,11 +212,11 @@ void ChromiumTab::onCurrentEvent(bool onPage, const QString &method, const QJson
         if (onPage)
             m_loadEnded = true;
         if (onPage && !m_useBinding && m_evaluate && !m_failed)
-            m_evaluate->loaded();
+            documentLoaded([this] { m_evaluate->loaded(); });
     } else if (method == QLatin1String("Runtime.bindingCalled")) {
         if (onPage && m_useBinding && params.value(QLatin1String("name")).toString() == scripts::bindingName) {
             if (auto links = m_binding.add(params.value(QLatin1String("payload")).toString()))
-                reportHarvest(links->url, links->links);
+                documentLoaded([this, &links] { reportHarvest(links->url, links->links); });
         }
     } else if (method == QLatin1String("Inspector.targetCrashed")) {
         if (onPage && !m_failed)
@@ -209,6 +231,8 @@ void ChromiumTab::onAttached(const QJsonObject &params)
         return;
     // Events of nested frames count for this tab too.
     watch(child);
+    connect(child, &DevToolsSession::detached, m_settleWatch,
+            [watch = m_settleWatch, gone = child.data()] { watch->sessionGone(gone); });
     const int timeout = m_settings.callTimeoutMs;
     auto release = [child, timeout] {
         // A target left waiting never runs, and a waiting cross-site frame
@@ -221,12 +245,16 @@ void ChromiumTab::onAttached(const QJsonObject &params)
 
     // A cross-site frame runs in its own process: it needs its own dialog
     // script and its own auto-attach for frames nested in it.
-    auto remaining = std::make_shared<int>(3);
+    const bool network = m_settleWatch->isOn();
+    auto remaining = std::make_shared<int>(network ? 4 : 3);
     CallCallback done = [remaining, release](const QJsonObject &, const CallError &) {
         if (--*remaining == 0)
             release();
     };
     child->call(QStringLiteral("Page.enable"), {}, done, timeout);
+    // Its requests hold the page's read like the page's own.
+    if (network)
+        child->call(QStringLiteral("Network.enable"), scripts::networkParams(), done, timeout);
     child->call(QStringLiteral("Page.addScriptToEvaluateOnNewDocument"),
                 {{QStringLiteral("source"), scripts::dialogScript()}}, done, timeout);
     child->call(QStringLiteral("Target.setAutoAttach"), scripts::autoAttachParams(), done, timeout);
@@ -241,6 +269,7 @@ void ChromiumTab::fail(const QString &reason)
 void ChromiumTab::abandon()
 {
     m_failed = true;
+    m_settleWatch->stop();
     if (m_evaluate)
         m_evaluate->abandon();
 }
@@ -250,6 +279,7 @@ void ChromiumTab::reportHarvest(const QString &url, const QStringList &links)
     // Chromium's own error page is never a harvest.
     if (m_role != Role::Current || !m_committed || m_failed || url.startsWith(QLatin1String("chrome-error:")))
         return;
+    m_settleWatch->stop();
     m_settled = true;
     emit harvested(url, links);
 }
@@ -257,6 +287,7 @@ void ChromiumTab::reportHarvest(const QString &url, const QStringList &links)
 void ChromiumTab::park()
 {
     m_role = Role::Parked;
+    m_settleWatch->stop();
     stopScripts();
 }
 
@@ -272,6 +303,7 @@ void ChromiumTab::retire()
     if (m_role == Role::Retiring)
         return;
     m_role = Role::Retiring;
+    m_settleWatch->stop();
     if (!m_session)
         return finishLeaving();
     // A page that reloads itself on load would otherwise start again over

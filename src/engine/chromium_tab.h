@@ -8,9 +8,12 @@
 #include <QPointer>
 #include <QString>
 
+#include <functional>
+
 namespace engine {
 
 class EvaluateHarvest;
+class SettleWatch;
 
 struct TabSettings
 {
@@ -19,6 +22,9 @@ struct TabSettings
     // load it, before it is closed as it is.
     int leaveStartMs = 5000;
     int leaveLoadMs = 20000;
+    // How long after its load event a page whose own requests are still
+    // coming is read at the latest; 0 reads every page at its load event.
+    int settleMs = 2000;
 };
 
 // One page target of ours: its set-up, one navigation, its frames and their
@@ -77,6 +83,7 @@ private:
     void onAttached(const QJsonObject &params);
     void watch(DevToolsSession *session);
     void readByEvaluate();
+    void documentLoaded(const std::function<void()> &readNow);
     void fail(const QString &reason);
     void reportHarvest(const QString &url, const QStringList &links);
     void stopScripts();
@@ -92,6 +99,7 @@ private:
     QHash<QString, QString> m_childFrames; // frame id -> url
     BindingHarvest m_binding;
     EvaluateHarvest *m_evaluate = nullptr;
+    SettleWatch *m_settleWatch;
     bool m_useBinding = false;
     bool m_committed = false; // Page.navigate answered: events now concern our page
     bool m_failed = false;    // what loads now is an error page

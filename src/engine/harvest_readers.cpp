@@ -62,17 +62,33 @@ void EvaluateHarvest::committed(const QString &frameId, bool prepare)
     ++m_document;
     m_context = 0;
     m_worldPending = false;
-    m_loadWaiting = false;
+    m_queued.clear();
 }
 
 void EvaluateHarvest::loaded()
 {
+    run({scripts::harvestExpression(), true});
+}
+
+void EvaluateHarvest::watchAnchors(int boundMs)
+{
+    run({scripts::anchorsWatchScript(boundMs), false});
+}
+
+void EvaluateHarvest::readSettled(int quietMs)
+{
+    run({scripts::settledHarvestExpression(quietMs), true});
+}
+
+void EvaluateHarvest::run(const Evaluation &evaluation)
+{
     if (m_context != 0)
-        return evaluate(m_context);
-    // The document's commit went unseen: make its world now.
+        return evaluate(m_context, evaluation);
+    // The document's commit went unseen, or its world was not needed yet:
+    // make it now.
     if (!m_worldPending)
         makeWorld();
-    m_loadWaiting = true;
+    m_queued.append(evaluation);
 }
 
 void EvaluateHarvest::makeWorld()
@@ -82,7 +98,7 @@ void EvaluateHarvest::makeWorld()
     const int document = ++m_document;
     m_context = 0;
     m_worldPending = true;
-    m_loadWaiting = false;
+    m_queued.clear();
     QPointer<EvaluateHarvest> self(this);
     m_page->call(QStringLiteral("Page.createIsolatedWorld"),
                  {{QStringLiteral("frameId"), m_frameId}, {QStringLiteral("worldName"), scripts::evaluateWorld}},
@@ -92,30 +108,34 @@ void EvaluateHarvest::makeWorld()
                      self->m_worldPending = false;
                      if (!error.isError())
                          self->m_context = result.value(QLatin1String("executionContextId")).toInt();
-                     if (!std::exchange(self->m_loadWaiting, false))
+                     const QList<Evaluation> queued = std::exchange(self->m_queued, {});
+                     if (queued.isEmpty())
                          return;
                      if (error.kind == CallError::Timeout)
                          return emit self->unresponsive();
-                     if (self->m_context != 0)
-                         self->evaluate(self->m_context);
-                     // Otherwise the document went away; its successor reports.
+                     // Without a world the document went away; its successor reports.
+                     for (const Evaluation &evaluation : queued) {
+                         if (self && self->m_context != 0)
+                             self->evaluate(self->m_context, evaluation);
+                     }
                  },
                  m_timeoutMs);
 }
 
-void EvaluateHarvest::evaluate(int contextId)
+void EvaluateHarvest::evaluate(int contextId, const Evaluation &evaluation)
 {
     if (!m_page)
         return;
     const QJsonObject params{
-        {QStringLiteral("expression"), scripts::harvestExpression()},
+        {QStringLiteral("expression"), evaluation.expression},
         {QStringLiteral("contextId"), contextId},
         {QStringLiteral("returnByValue"), true},
     };
     QPointer<EvaluateHarvest> self(this);
+    const bool read = evaluation.read;
     m_page->call(QStringLiteral("Runtime.evaluate"), params,
-                 [self](const QJsonObject &result, const CallError &error) {
-                     if (!self)
+                 [self, read](const QJsonObject &result, const CallError &error) {
+                     if (!self || !read)
                          return;
                      if (error.kind == CallError::Timeout)
                          return emit self->unresponsive();
@@ -123,6 +143,8 @@ void EvaluateHarvest::evaluate(int contextId)
                          return; // the document went away; its successor reports
                      const QJsonObject value =
                          result.value(QLatin1String("result")).toObject().value(QLatin1String("value")).toObject();
+                     if (value.contains(QLatin1String("wait")))
+                         return emit self->tooEarly(value.value(QLatin1String("wait")).toInt());
                      emit self->harvested(value.value(QLatin1String("url")).toString(),
                                           toStrings(value.value(QLatin1String("links")).toArray()));
                  },

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -38,7 +39,7 @@ private:
 // isolated world after its load event. The world is made when the document
 // commits, so a load costs one round trip, not two. Both paths read this way
 // a document that stops itself (window.stop()), which fires neither the load
-// event nor pageshow.
+// event nor pageshow, and a document read once it has settled.
 class EvaluateHarvest final : public QObject
 {
     Q_OBJECT
@@ -49,19 +50,34 @@ public:
     // when prepare (the evaluate path reads every document); otherwise the
     // last document's world is forgotten, to be made only if it is needed.
     void committed(const QString &frameId, bool prepare);
-    // The current document fired its load event, or stopped without one.
+    // Reads the current document now: it fired its load event, or stopped
+    // without one.
     void loaded();
+    // Starts noting when the current document's anchors change, for boundMs.
+    void watchAnchors(int boundMs);
+    // Reads the current document if its anchors have been still for quietMs
+    // (0: whatever they do); otherwise tooEarly follows.
+    void readSettled(int quietMs);
     // Whatever is under way is no longer wanted.
-    void abandon() { m_loadWaiting = false; }
+    void abandon() { m_queued.clear(); }
 
 signals:
     void harvested(const QString &url, const QStringList &links);
+    // The anchors changed less than the quiet interval ago: ask again in waitMs.
+    void tooEarly(int waitMs);
     // The renderer left a call unanswered: the page keeps it busy.
     void unresponsive();
 
 private:
+    struct Evaluation
+    {
+        QString expression;
+        bool read; // a harvest, whose failures count
+    };
+
+    void run(const Evaluation &evaluation);
     void makeWorld();
-    void evaluate(int contextId);
+    void evaluate(int contextId, const Evaluation &evaluation);
 
     QPointer<DevToolsSession> m_page;
     int m_timeoutMs;
@@ -69,7 +85,7 @@ private:
     int m_document = 0; // bumps per document; tags world replies
     int m_context = 0;  // 0 until the current document's world exists
     bool m_worldPending = false;
-    bool m_loadWaiting = false; // loaded before its world was ready
+    QList<Evaluation> m_queued; // asked for before the world was ready
 };
 
 } // namespace engine

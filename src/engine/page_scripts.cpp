@@ -88,6 +88,57 @@ const QString &harvestScript()
     return script;
 }
 
+// Only changes that add, remove or re-aim an anchor count: a page whose
+// clock or ticker keeps redrawing has still settled. The observer lives in an
+// isolated world, where the page can neither see nor stop it, and ends at the
+// bound, after which nobody asks.
+QString anchorsWatchScript(int boundMs)
+{
+    return QStringLiteral("(function () {"
+                          "if (window.__velmoraAnchors) return;"
+                          "var state = window.__velmoraAnchors = {changed: -Infinity};"
+                          "var ns = 'http://www.w3.org/1999/xhtml';"
+                          "function holdsAnchor(node) {"
+                          "return node.nodeType === 1 && ((node.localName === 'a' && node.namespaceURI === ns)"
+                          " || node.getElementsByTagNameNS(ns, 'a').length > 0);"
+                          "}"
+                          "function touched(nodes) {"
+                          "for (var i = 0; i < nodes.length; ++i) if (holdsAnchor(nodes[i])) return true;"
+                          "return false;"
+                          "}"
+                          "var observer = new MutationObserver(function (records) {"
+                          "for (var i = 0; i < records.length; ++i) {"
+                          "var r = records[i];"
+                          "if (r.type === 'attributes' || touched(r.addedNodes) || touched(r.removedNodes)) {"
+                          "state.changed = performance.now(); return;"
+                          "}"
+                          "}"
+                          "});"
+                          "observer.observe(document, {childList: true, subtree: true, attributes: true,"
+                          " attributeFilter: ['href']});"
+                          "setTimeout(function () { observer.disconnect(); }, %1);"
+                          "})();")
+        .arg(boundMs);
+}
+
+QString settledHarvestExpression(int quietMs)
+{
+    return QStringLiteral("(function () {"
+                          "var state = window.__velmoraAnchors;"
+                          "var since = state ? performance.now() - state.changed : Infinity;"
+                          "if (since < %1) return {wait: Math.ceil(%1 - since)};"
+                          "return %2;"
+                          "})()")
+        .arg(QString::number(quietMs), harvestExpression());
+}
+
+QJsonObject networkParams()
+{
+    // Chromium keeps bodies for Network.getResponseBody, by default up to
+    // 100 MB a page; we never ask for one.
+    return {{QStringLiteral("maxTotalBufferSize"), 0}, {QStringLiteral("maxResourceBufferSize"), 0}};
+}
+
 QJsonObject autoAttachParams()
 {
     // Frames and workers start paused, so their set-up happens before any of

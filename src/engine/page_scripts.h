@@ -20,6 +20,15 @@ const QString &dialogScript();
 const QString &harvestScript();
 // Evaluates to {url, links} for the current document.
 const QString &harvestExpression();
+// Notes, in the world it runs in, when the document's anchors last changed,
+// for boundMs; to be evaluated once per document.
+QString anchorsWatchScript(int boundMs);
+// In the world of anchorsWatchScript: {wait: ms} while the anchors changed
+// less than quietMs ago, else what harvestExpression gives.
+QString settledHarvestExpression(int quietMs);
+
+// Network.enable parameters: events only, no response bodies kept.
+QJsonObject networkParams();
 
 // Target.setAutoAttach parameters that hold every new frame and worker until
 // it is set up.

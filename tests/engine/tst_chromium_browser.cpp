@@ -9,6 +9,7 @@
 #include "engine_recorder.h"
 #include "page_server.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHash>
 #include <QJsonArray>
@@ -154,11 +155,20 @@ private slots:
         QCOMPARE(harvest::keptAnchors(page.anchors, {}).size(), expected.size() - 1);
     }
 
-    void anchorsAreTheHtmlAElementsOfAnyDocument_data()
+    void readsTheAnchorsOfTheDocumentItsUserSees_data()
     {
         QTest::addColumn<QByteArray>("contentType");
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QStringList>("expected"); // paths on the site
+        // When the read may come, in milliseconds after the navigation (0: any time).
+        QTest::addColumn<int>("readAfter");
+        QTest::addColumn<int>("readBefore");
+        QTest::addColumn<QString>("document"); // the path of the document read; empty: the page's own
+
+        // Well before the settle bound of 2 s: a page with nothing of its own
+        // in flight at its load event is read at once.
+        const int atLoad = 1500;
+        const QByteArray html("text/html; charset=utf-8");
 
         // Element names are case-sensitive in XML: an A there is no anchor,
         // and a getElementsByTagName('A') found only it.
@@ -175,7 +185,7 @@ private slots:
                                              "var a = document.createElementNS('http://www.w3.org/1999/xhtml', 'a');"
                                              " a.href = '/ns/by-script'; document.body.appendChild(a);\n"
                                              "//]]></script></body></html>\n")
-                               << QStringList{"/ns/one", "/ns/prefixed", "/ns/by-script"};
+                               << QStringList{"/ns/one", "/ns/prefixed", "/ns/by-script"} << 0 << atLoad << QString();
         // In HTML, the same call also matched foreign elements named A, whose
         // href came back as the text "undefined".
         QTest::newRow("foreign A elements in HTML")
@@ -185,30 +195,83 @@ private slots:
                           "document.body.appendChild(document.createElementNS('http://example.test/ns', 'A'));"
                           "var b = document.createElement('A'); b.href = '/ns/created-upper'; document.body.appendChild(b);"
                           "</script><A HREF=\"/ns/upper-tag\">upper</A>")
-            << QStringList{"/ns/one", "/ns/created-upper", "/ns/upper-tag"};
+            << QStringList{"/ns/one", "/ns/created-upper", "/ns/upper-tag"} << 0 << atLoad << QString();
         // No load event follows a stop: what was parsed is the document.
         QTest::newRow("stopped by its own script")
             << QByteArray("text/html; charset=utf-8")
             << QByteArray("<a href=\"/ns/one\">one</a><script>window.stop();</script><a href=\"/ns/unparsed\">u</a>")
-            << QStringList{"/ns/one"};
+            << QStringList{"/ns/one"} << 0 << atLoad << QString();
+
+        // Links that the page's own requests bring after its load event.
+        const QByteArray addLink("<a href=\"/ns/one\">one</a><script>"
+                                 "function add(path) {"
+                                 " var a = document.createElement('a'); a.href = path; document.body.appendChild(a); }");
+        PageServer::Response slow;
+        slow.contentType = "text/plain";
+        slow.delayMs = 800;
+        slow.body = "/ns/from-xhr";
+        m_site.route(QStringLiteral("/ns/xhr-800"), slow);
+        slow.delayMs = 300;
+        slow.body = "/ns/from-fetch";
+        m_site.route(QStringLiteral("/ns/fetch-300"), slow);
+        QTest::newRow("an XHR answered late, then a fetch it starts")
+            << html
+            << addLink + "var x = new XMLHttpRequest(); x.open('GET', '/ns/xhr-800');"
+                         "x.onload = function () { add(x.responseText);"
+                         " fetch('/ns/fetch-300').then(function (r) { return r.text(); }).then(add); };"
+                         "x.send();</script>"
+            << QStringList{"/ns/one", "/ns/from-xhr", "/ns/from-fetch"} << 1100 << 0 << QString();
+        PageServer::Response endless;
+        endless.contentType = "text/plain";
+        endless.neverEnds = true;
+        m_site.route(QStringLiteral("/ns/never"), endless);
+        QTest::newRow("a request that never ends: read at the bound")
+            << html << addLink + "fetch('/ns/never').then(function () { add('/ns/headers-only'); });</script>"
+            << QStringList{"/ns/one", "/ns/headers-only"} << 2000 << 0 << QString();
+        endless.contentType = "text/event-stream";
+        endless.body = "retry: 60000\n\n";
+        m_site.route(QStringLiteral("/ns/events"), endless);
+        QTest::newRow("an EventSource never holds the read")
+            << html << addLink + "new EventSource('/ns/events');</script>" << QStringList{"/ns/one"} << 0 << atLoad
+            << QString();
+        m_site.route(QStringLiteral("/ns/next-document"), "<a href=\"/ns/next-link\">n</a>");
+        QTest::newRow("a page that moves on while it settles: the next document, once")
+            << html
+            << addLink + "fetch('/ns/never');"
+                         "addEventListener('load', function () {"
+                         " setTimeout(function () { location.href = '/ns/next-document'; }, 300); });</script>"
+            << QStringList{"/ns/next-link"} << 0 << 0 << QStringLiteral("/ns/next-document");
     }
 
-    void anchorsAreTheHtmlAElementsOfAnyDocument()
+    void readsTheAnchorsOfTheDocumentItsUserSees()
     {
         QFETCH(QByteArray, contentType);
         QFETCH(QByteArray, body);
         QFETCH(QStringList, expected);
+        QFETCH(int, readAfter);
+        QFETCH(int, readBefore);
+        QFETCH(QString, document);
         PageServer::Response page;
         page.contentType = contentType;
         page.body = body;
         const QString path = QStringLiteral("/ns/") + QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-');
         m_site.route(path, page);
+        QElapsedTimer clock;
+        clock.start();
         const auto harvested = harvest(site(path));
+        const qint64 readAt = clock.elapsed();
         QCOMPARE(harvested.kind, EngineRecorder::Complete);
+        QCOMPARE(harvested.url, site(document.isEmpty() ? path : document));
+        if (readAfter > 0)
+            QVERIFY2(readAt >= readAfter, qPrintable(QString::number(readAt)));
+        if (readBefore > 0)
+            QVERIFY2(readAt < readBefore, qPrintable(QString::number(readAt)));
         QStringList absolute;
         for (const QString &p : std::as_const(expected))
             absolute.append(site(p));
         QCOMPARE(harvested.anchors, absolute);
+        settle();
+        QCOMPARE(m_rec->count(EngineRecorder::Complete), 2); // the page once, then the sentinel
     }
 
     void filterIsExactAndCaseSensitive()
