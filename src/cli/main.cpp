@@ -125,7 +125,9 @@ int main(int argc, char *argv[])
     if (!options.output.isEmpty())
         sink = &fileOutput;
 
-    auto browser = std::make_unique<engine::ChromiumBrowser>(engine::ChromiumOptions{});
+    engine::ChromiumOptions engineOptions;
+    engineOptions.settleMs = options.settleMs;
+    auto browser = std::make_unique<engine::ChromiumBrowser>(engineOptions);
     cli::Extractor extractor(*browser, options, *sink);
     QObject::connect(browser.get(), &engine::ChromiumBrowser::ready, &extractor, &cli::Extractor::engineReady);
     auto outcome = cli::Extractor::Outcome::AllRead;

@@ -12,7 +12,8 @@ const QString exitStatusText = QStringLiteral(
     "\n"
     "Each address is trimmed and checked as in the window's address box,\n"
     "loaded by headless Chromium, and its links are printed as UTF-8, one a\n"
-    "line, once the page has loaded. With --output they are saved instead, as\n"
+    "line, once the page has loaded and what it requested while loading has\n"
+    "come (at most --settle milliseconds after its load). With --output they are saved instead, as\n"
     "the window saves them (GB18030, CR LF; \".txt\" is added unless the name\n"
     "ends in it). Each failure is one line on standard error.\n"
     "\n"
@@ -52,7 +53,13 @@ ParsedArguments parseArguments(const QStringList &arguments)
                                      QStringLiteral("Give up on a page not loaded after SECONDS "
                                                     "(default 60; 0 waits for ever)."),
                                      QStringLiteral("SECONDS"), QStringLiteral("60"));
-    parser.addOptions({help, version, filter, dedupe, output, timeout});
+    const QCommandLineOption settle(QStringLiteral("settle"),
+                                    QStringLiteral("Wait at most MILLISECONDS after a page's load event for the "
+                                                   "requests it made to be answered and its links to stop "
+                                                   "changing (default 2000; 0 reads it at its load event). "
+                                                   "--timeout includes this wait."),
+                                    QStringLiteral("MILLISECONDS"), QStringLiteral("2000"));
+    parser.addOptions({help, version, filter, dedupe, output, timeout, settle});
     parser.addPositionalArgument(QStringLiteral("URL"), QStringLiteral("Addresses to read, in turn."),
                                  QStringLiteral("URL..."));
 
@@ -88,6 +95,9 @@ ParsedArguments parseArguments(const QStringList &arguments)
     if (!ok || options.timeoutSeconds < 0 || options.timeoutSeconds > maxTimeoutSeconds)
         return error(QStringLiteral("--timeout wants a whole number of seconds from 0 to %1")
                          .arg(maxTimeoutSeconds));
+    options.settleMs = parser.value(settle).toInt(&ok);
+    if (!ok || options.settleMs < 0 || options.settleMs > maxSettleMs)
+        return error(QStringLiteral("--settle wants a whole number of milliseconds from 0 to %1").arg(maxSettleMs));
     parsed.kind = ParsedArguments::Kind::Run;
     return parsed;
 }

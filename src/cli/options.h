@@ -13,6 +13,7 @@ struct Options
     bool dedupe = false;
     QString output;            // empty: standard output
     int timeoutSeconds = 60;   // per address; 0 waits for ever
+    int settleMs = 2000;       // the longest a loaded page is waited for; 0 reads it at its load event
 };
 
 struct ParsedArguments
@@ -28,5 +29,6 @@ struct ParsedArguments
 ParsedArguments parseArguments(const QStringList &arguments);
 
 inline constexpr int maxTimeoutSeconds = 2'000'000; // still fits a timer's milliseconds
+inline constexpr int maxSettleMs = 600'000;
 
 } // namespace cli

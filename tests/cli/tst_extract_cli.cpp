@@ -82,6 +82,8 @@ private slots:
                                           << tryHelp;
         QTest::newRow("timeout beyond a timer")
             << QStringList{"-t", "2147484", "http://example.com/"} << "" << 2 << "" << tryHelp;
+        QTest::newRow("settle not a number") << QStringList{"--settle", "2s", "http://example.com/"} << "" << 2
+                                             << "" << tryHelp;
         // The window's messages, without the blanks that pad its message box.
         QTest::newRow("refused addresses alone")
             << QStringList{"https://example.com/", "http://a.bcd", "http://a/\n2"} << "" << 1 << ""

@@ -33,6 +33,11 @@ const QByteArray morePage = "<!DOCTYPE html><html><body>\n"
                             "<a href=\"/A\">A</a><a href=\"/c\">c</a><a href=\"/C\">C</a>"
                             "<a href=\"/WRITTEN\">W</a>\n"
                             "</body></html>\n";
+// A link the page adds from a request answered after its load event.
+const QByteArray latePage = "<a href=\"/static\">s</a><script>"
+                            "fetch('/late/answer').then(function (r) { return r.text(); }).then(function (path) {"
+                            " var a = document.createElement('a'); a.href = path; document.body.appendChild(a); });"
+                            "</script>";
 } // namespace
 
 class PackageTest final : public QObject
@@ -80,6 +85,12 @@ private slots:
         QVERIFY(m_site.listen());
         m_site.route(QStringLiteral("/links"), linksPage);
         m_site.route(QStringLiteral("/more"), morePage);
+        m_site.route(QStringLiteral("/late"), latePage);
+        PageServer::Response answer;
+        answer.contentType = "text/plain";
+        answer.body = "/from-request";
+        answer.delayMs = 300;
+        m_site.route(QStringLiteral("/late/answer"), answer);
     }
 
     void contents()
@@ -190,6 +201,10 @@ private slots:
         QTest::newRow("dedupe across addresses, case ignored, first kept")
             << QStringList{"--dedupe", "/links", "/more"} << QStringList{"/a", "/B", "/written", bad, "/c"} << 0
             << QStringList{};
+        QTest::newRow("links a page's requests bring after its load")
+            << QStringList{"/late"} << QStringList{"/static", "/from-request"} << 0 << QStringList{};
+        QTest::newRow("--settle 0 reads at the load event")
+            << QStringList{"--settle", "0", "/late"} << QStringList{"/static"} << 0 << QStringList{};
         // The address box's trimming: blanks and ideographic spaces at the ends.
         QTest::newRow("failures are reported and the rest still read")
             << QStringList{"REFUSED", "https://example.com/", QStringLiteral(u"\u3000 /links ")}
