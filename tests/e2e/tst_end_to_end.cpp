@@ -57,7 +57,15 @@ void EndToEndTest::initTestCase()
 <script>
 alert('hello');
 document.body.insertAdjacentHTML('beforeend', '<a href="/scripted">after an alert</a>');
+fetch('/dir/late').then(function (r) { return r.text(); }).then(function (html) {
+  document.body.insertAdjacentHTML('beforeend', html);
+});
 </script>)"));
+    // Answered well after the page's load event: its link is listed all the same.
+    PageServer::Response late;
+    late.body = R"(<a href="/late">from a request</a>)";
+    late.delayMs = 500;
+    server.route(QStringLiteral("/dir/late"), late);
 }
 
 void EndToEndTest::init()
@@ -87,11 +95,12 @@ void EndToEndTest::extract(const QString &url, int expectedCount)
 void EndToEndTest::typedAddressAndEnterFillTheList()
 {
     const QString url = server.url(QStringLiteral("/dir/links.html"));
-    extract(url, 6);
+    extract(url, 7);
     const QString base = server.url(QString());
     QCOMPARE(items(), QStringList({base + QStringLiteral("/dir/page?x=1"), base + QStringLiteral("/Upper/"),
                                    base + QStringLiteral("/upper/"), QStringLiteral("mailto:someone@example.com"),
-                                   base + QStringLiteral("/dir/page?x=1"), base + QStringLiteral("/scripted")}));
+                                   base + QStringLiteral("/dir/page?x=1"), base + QStringLiteral("/scripted"),
+                                   base + QStringLiteral("/late")}));
     QCOMPARE(edit("Text1")->text(), url);
 }
 
@@ -107,18 +116,18 @@ void EndToEndTest::filterDedupeDeleteAndSaveThroughTheMenus()
         dialog->accept();
     });
     trigger("glsz");
-    extract(url, 5); // the mailto: address does not contain the filter
+    extract(url, 6); // the mailto: address does not contain the filter
     QVERIFY(!items().contains(QStringLiteral("mailto:someone@example.com")));
 
     trigger("glcf"); // /upper/ and the second page?x=1 go
     QCOMPARE(items(), QStringList({base + QStringLiteral("/dir/page?x=1"), base + QStringLiteral("/Upper/"),
-                                   base + QStringLiteral("/scripted")}));
+                                   base + QStringLiteral("/scripted"), base + QStringLiteral("/late")}));
 
     LinkListView *view = list();
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(view->model()->index(1, 0)).center());
     QCOMPARE(edit("Text1")->text(), base + QStringLiteral("/Upper/"));
     trigger("scxz");
-    QCOMPARE(items().size(), 2);
+    QCOMPARE(items().size(), 3);
 
     QTemporaryDir dir;
     const QString path = dir.filePath(QString::fromUtf16(u"链接"));
@@ -139,7 +148,9 @@ void EndToEndTest::filterDedupeDeleteAndSaveThroughTheMenus()
     trigger("bc");
     QFile saved(path + QStringLiteral(".txt"));
     QVERIFY(saved.open(QIODevice::ReadOnly));
-    QCOMPARE(saved.readAll(), (base + QStringLiteral("/dir/page?x=1\r\n") + base + QStringLiteral("/scripted\r\n")).toLatin1());
+    QCOMPARE(saved.readAll(), (base + QStringLiteral("/dir/page?x=1\r\n") + base + QStringLiteral("/scripted\r\n")
+                               + base + QStringLiteral("/late\r\n"))
+                                  .toLatin1());
     QCOMPARE(edit("Text2")->text(), QString());
 }
 
