@@ -96,19 +96,23 @@ void ChromiumTab::readByEvaluate()
     connect(m_evaluate, &EvaluateHarvest::unresponsive, this, [this] {
         // A page that keeps its renderer busy answers nothing: give up on
         // this harvest with a message, the engine itself is fine.
-        if (m_role == Role::Current && !m_failed)
-            fail(QStringLiteral("网页 %1 长时间没有响应，未能读取其中的链接。").arg(m_url));
+        if (m_role != Role::Current || m_failed)
+            return;
+        if (auto read = std::exchange(m_loadTimeRead, std::nullopt))
+            return reportHarvest(read->url, read->links);
+        fail(QStringLiteral("网页 %1 长时间没有响应，未能读取其中的链接。").arg(m_url));
     });
 }
 
-void ChromiumTab::documentLoaded(const std::function<void()> &readNow)
+bool ChromiumTab::readsAtLoad()
 {
     if (m_settleWatch->loaded())
-        return readNow();
+        return true;
     // Its own requests are still coming: read it once they have been
     // answered and its anchors are still.
     if (m_evaluate)
         m_evaluate->watchAnchors(m_settleWatch->boundMs());
+    return false;
 }
 
 void ChromiumTab::watch(DevToolsSession *session)
@@ -188,6 +192,7 @@ void ChromiumTab::onCurrentEvent(bool onPage, const QString &method, const QJson
             m_topFrameId = id;
             m_loadEnded = false;
             m_settleWatch->newDocument(id);
+            m_loadTimeRead.reset();
             if (m_evaluate)
                 m_evaluate->committed(id, !m_useBinding);
         } else {
@@ -202,7 +207,8 @@ void ChromiumTab::onCurrentEvent(bool onPage, const QString &method, const QJson
             // event: what it holds is read as if it had. A harvest that comes
             // before Page.navigate has answered is dropped by reportHarvest.
             if (m_evaluate && !m_failed && !std::exchange(m_loadEnded, true))
-                documentLoaded([this] { m_evaluate->loaded(); });
+                if (readsAtLoad())
+                    m_evaluate->loaded();
             return;
         }
         const auto frame = m_childFrames.constFind(params.value(QLatin1String("frameId")).toString());
@@ -211,12 +217,16 @@ void ChromiumTab::onCurrentEvent(bool onPage, const QString &method, const QJson
     } else if (method == QLatin1String("Page.loadEventFired")) {
         if (onPage)
             m_loadEnded = true;
-        if (onPage && !m_useBinding && m_evaluate && !m_failed)
-            documentLoaded([this] { m_evaluate->loaded(); });
+        if (onPage && !m_useBinding && m_evaluate && !m_failed && readsAtLoad())
+            m_evaluate->loaded();
     } else if (method == QLatin1String("Runtime.bindingCalled")) {
         if (onPage && m_useBinding && params.value(QLatin1String("name")).toString() == scripts::bindingName) {
-            if (auto links = m_binding.add(params.value(QLatin1String("payload")).toString()))
-                documentLoaded([this, &links] { reportHarvest(links->url, links->links); });
+            if (auto links = m_binding.add(params.value(QLatin1String("payload")).toString())) {
+                if (readsAtLoad())
+                    return reportHarvest(links->url, links->links);
+                // Kept for a renderer too busy to be read again.
+                m_loadTimeRead = std::move(links);
+            }
         }
     } else if (method == QLatin1String("Inspector.targetCrashed")) {
         if (onPage && !m_failed)
@@ -280,6 +290,7 @@ void ChromiumTab::reportHarvest(const QString &url, const QStringList &links)
     if (m_role != Role::Current || !m_committed || m_failed || url.startsWith(QLatin1String("chrome-error:")))
         return;
     m_settleWatch->stop();
+    m_loadTimeRead.reset();
     m_settled = true;
     emit harvested(url, links);
 }

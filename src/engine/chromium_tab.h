@@ -8,7 +8,7 @@
 #include <QPointer>
 #include <QString>
 
-#include <functional>
+#include <optional>
 
 namespace engine {
 
@@ -83,7 +83,9 @@ private:
     void onAttached(const QJsonObject &params);
     void watch(DevToolsSession *session);
     void readByEvaluate();
-    void documentLoaded(const std::function<void()> &readNow);
+    // The document loaded (or stopped): true to read it now, else it is
+    // read once it has settled.
+    bool readsAtLoad();
     void fail(const QString &reason);
     void reportHarvest(const QString &url, const QStringList &links);
     void stopScripts();
@@ -100,6 +102,7 @@ private:
     BindingHarvest m_binding;
     EvaluateHarvest *m_evaluate = nullptr;
     SettleWatch *m_settleWatch;
+    std::optional<PageLinks> m_loadTimeRead; // the binding's read of a page left to settle
     bool m_useBinding = false;
     bool m_committed = false; // Page.navigate answered: events now concern our page
     bool m_failed = false;    // what loads now is an error page

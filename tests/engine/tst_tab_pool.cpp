@@ -30,6 +30,7 @@ struct Rig
         settings.tab.callTimeoutMs = 1000;
         settings.tab.leaveStartMs = 200;
         settings.tab.leaveLoadMs = 200;
+        settings.tab.settleMs = 100;
         settings.parkMs = 100;
         settings.closeCheckMs = 20;
         settings.closeAttempts = 5;
@@ -239,6 +240,24 @@ private slots:
         const auto evaluations = chromium.sentOf("Runtime.evaluate", page);
         QCOMPARE(evaluations.size(), 1);
         QCOMPARE(evaluations[0].params.value("contextId").toInt(), 7);
+    }
+
+    // A page left to settle whose renderer then answers nothing more: what
+    // the binding read at its load event is reported, not lost.
+    void aPageTooBusyToBeReadAgainKeepsWhatItsLoadGave()
+    {
+        Rig rig;
+        QVERIFY(rig.start());
+        rig.chromium.hold(QStringLiteral("Runtime.evaluate"));
+        rig.pool->navigate("http://a/");
+        QVERIFY(QTest::qWaitFor([&] { return !rig.current().isEmpty(); }, waitMs));
+        const QString session = rig.current();
+        rig.chromium.commit(session, "http://a/");
+        rig.chromium.event(session, "Network.requestWillBeSent", {{"requestId", "R1"}, {"type", "XHR"}});
+        rig.chromium.report(session, "http://a/", {"http://x/"});
+        QTRY_COMPARE_WITH_TIMEOUT(rig.log, QStringList{"complete http://a/ 1"}, waitMs);
+        // Reported only once the anchors' watch and the read after the bound went unanswered.
+        QCOMPARE(rig.sentCount(QStringLiteral("Runtime.evaluate"), session), 2);
     }
 
     void harvestPartsOutOfTurnAreDropped_data()
