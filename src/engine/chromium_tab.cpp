@@ -193,6 +193,7 @@ void ChromiumTab::onCurrentEvent(bool onPage, const QString &method, const QJson
             m_loadEnded = false;
             m_settleWatch->newDocument(id);
             m_loadTimeRead.reset();
+            m_documentRead = false;
             if (m_evaluate)
                 m_evaluate->committed(id, !m_useBinding);
         } else {
@@ -288,6 +289,9 @@ void ChromiumTab::reportHarvest(const QString &url, const QStringList &links)
 {
     // Chromium's own error page is never a harvest.
     if (m_role != Role::Current || !m_committed || m_failed || url.startsWith(QLatin1String("chrome-error:")))
+        return;
+    // A settled read still under way when the bound came answers too.
+    if (std::exchange(m_documentRead, true))
         return;
     m_settleWatch->stop();
     m_loadTimeRead.reset();

@@ -107,6 +107,7 @@ private:
     bool m_committed = false; // Page.navigate answered: events now concern our page
     bool m_failed = false;    // what loads now is an error page
     bool m_settled = false;
+    bool m_documentRead = false; // the current document has been reported: once is all
     bool m_loadEnded = false; // the document fired its load event, or was read after it stopped
     bool m_leaving = false;   // Page.navigate to about:blank has been answered
     bool m_left = false;
