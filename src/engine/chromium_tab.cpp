@@ -16,7 +16,7 @@ ChromiumTab::ChromiumTab(DevToolsConnection *connection, const QString &targetId
       m_settleWatch(new SettleWatch(settings.settleMs, this))
 {
     connect(m_settleWatch, &SettleWatch::readDue, this, [this](bool final) {
-        if (m_evaluate && !m_failed)
+        if (m_evaluate && !m_page.failed)
             m_evaluate->readSettled(final ? 0 : SettleWatch::quietMs);
     });
 }
@@ -38,52 +38,37 @@ void ChromiumTab::setUp(int timeoutMs, bool wantBinding)
             self->watch(session);
             connect(session, &DevToolsSession::detached, self, &QObject::deleteLater);
 
-            struct Progress
-            {
-                int remaining = 0;
-                bool bindingOk = true;
-                CallError error;
-            };
-            auto progress = std::make_shared<Progress>();
-            auto step = [self, progress, wantBinding](bool forBinding) -> CallCallback {
-                ++progress->remaining;
-                return [self, progress, wantBinding, forBinding](const QJsonObject &, const CallError &error) {
-                    if (error.isError()) {
-                        // Without the binding the evaluate path still works.
-                        if (forBinding && error.kind == CallError::Protocol)
-                            progress->bindingOk = false;
-                        else if (!progress->error.isError())
-                            progress->error = error;
-                    }
-                    if (--progress->remaining != 0 || !self)
-                        return;
-                    self->m_useBinding = wantBinding && progress->bindingOk;
-                    self->readByEvaluate();
-                    emit self->setUpFinished(progress->error);
-                };
-            };
+            // Without the binding the evaluate path still works.
+            auto bindingOk = std::make_shared<bool>(true);
+            CallBatch batch(session, timeoutMs, [self, bindingOk, wantBinding](const CallError &error) {
+                if (!self)
+                    return;
+                self->m_page.useBinding = wantBinding && *bindingOk;
+                self->readByEvaluate();
+                emit self->setUpFinished(error);
+            });
+            const auto noBinding = [bindingOk] { *bindingOk = false; };
 
             // Sent together, answered in order; navigation waits for all, so
             // every script is in place before the page's first byte runs.
-            session->call(QStringLiteral("Page.enable"), {}, step(false), timeoutMs);
-            session->call(QStringLiteral("Page.addScriptToEvaluateOnNewDocument"),
-                          {{QStringLiteral("source"), scripts::dialogScript()}}, step(false), timeoutMs);
+            batch.call(QStringLiteral("Page.enable"));
+            batch.call(QStringLiteral("Page.addScriptToEvaluateOnNewDocument"),
+                       {{QStringLiteral("source"), scripts::dialogScript()}});
             if (self->m_settleWatch->isOn())
-                session->call(QStringLiteral("Network.enable"), scripts::networkParams(), step(false), timeoutMs);
+                batch.call(QStringLiteral("Network.enable"), scripts::networkParams());
             if (wantBinding) {
                 // Bindings only appear while Runtime is enabled.
-                session->call(QStringLiteral("Runtime.enable"), {}, step(true), timeoutMs);
-                session->call(QStringLiteral("Runtime.addBinding"),
+                batch.tryCall(QStringLiteral("Runtime.enable"), {}, noBinding);
+                batch.tryCall(QStringLiteral("Runtime.addBinding"),
                               {{QStringLiteral("name"), scripts::bindingName},
                                {QStringLiteral("executionContextName"), scripts::harvestWorld}},
-                              step(true), timeoutMs);
-                session->call(QStringLiteral("Page.addScriptToEvaluateOnNewDocument"),
+                              noBinding);
+                batch.tryCall(QStringLiteral("Page.addScriptToEvaluateOnNewDocument"),
                               {{QStringLiteral("source"), scripts::harvestScript()},
                                {QStringLiteral("worldName"), scripts::harvestWorld}},
-                              step(true), timeoutMs);
+                              noBinding);
             }
-            session->call(QStringLiteral("Target.setAutoAttach"), scripts::autoAttachParams(), step(false),
-                          timeoutMs);
+            batch.call(QStringLiteral("Target.setAutoAttach"), scripts::autoAttachParams());
         },
         timeoutMs);
 }
@@ -96,7 +81,7 @@ void ChromiumTab::readByEvaluate()
     connect(m_evaluate, &EvaluateHarvest::unresponsive, this, [this] {
         // A page that keeps its renderer busy answers nothing: give up on
         // this harvest with a message, the engine itself is fine.
-        if (m_role != Role::Current || m_failed)
+        if (m_role != Role::Current || m_page.failed)
             return;
         if (auto read = std::exchange(m_loadTimeRead, std::nullopt))
             return reportHarvest(read->url, read->links);
@@ -140,7 +125,7 @@ void ChromiumTab::navigate(const QString &url)
                 return; // the engine is gone; that is reported on its own
             const QString errorText = result.value(QLatin1String("errorText")).toString();
             if (errorText.isEmpty()) {
-                self->m_committed = true;
+                self->m_page.committed = true;
                 return;
             }
             // Whatever loads now is Chromium's error page: never harvest it.
@@ -174,7 +159,7 @@ void ChromiumTab::onEvent(DevToolsSession *from, const QString &method, const QJ
         return;
     case Role::Retiring:
         // Load events from now on are about:blank's, not the old page's.
-        if (onPage && m_leaving && method == QLatin1String("Page.loadEventFired"))
+        if (onPage && m_page.leaving && method == QLatin1String("Page.loadEventFired"))
             finishLeaving();
         return;
     case Role::Spare:
@@ -190,38 +175,38 @@ void ChromiumTab::onCurrentEvent(bool onPage, const QString &method, const QJson
         const QString id = frame.value(QLatin1String("id")).toString();
         if (onPage && !frame.contains(QLatin1String("parentId"))) {
             m_topFrameId = id;
-            m_loadEnded = false;
+            m_page.loadEnded = false;
             m_settleWatch->newDocument(id);
             m_loadTimeRead.reset();
-            m_documentRead = false;
+            m_page.documentRead = false;
             if (m_evaluate)
-                m_evaluate->committed(id, !m_useBinding);
+                m_evaluate->committed(id, !m_page.useBinding);
         } else {
             m_childFrames.insert(id, frame.value(QLatin1String("url")).toString());
         }
     } else if (method == QLatin1String("Page.frameStartedLoading")) {
         if (onPage && params.value(QLatin1String("frameId")).toString() == m_topFrameId)
-            m_settled = false; // moving on by itself
+            m_page.settled = false; // moving on by itself
     } else if (method == QLatin1String("Page.frameStoppedLoading")) {
         if (onPage && params.value(QLatin1String("frameId")).toString() == m_topFrameId) {
             // A page that stops itself (window.stop()) never fires its load
             // event: what it holds is read as if it had. A harvest that comes
             // before Page.navigate has answered is dropped by reportHarvest.
-            if (m_evaluate && !m_failed && !std::exchange(m_loadEnded, true))
+            if (m_evaluate && !m_page.failed && !std::exchange(m_page.loadEnded, true))
                 if (readsAtLoad())
                     m_evaluate->loaded();
             return;
         }
         const auto frame = m_childFrames.constFind(params.value(QLatin1String("frameId")).toString());
-        if (frame != m_childFrames.cend() && m_committed && !m_failed)
+        if (frame != m_childFrames.cend() && m_page.committed && !m_page.failed)
             emit frameComplete(*frame);
     } else if (method == QLatin1String("Page.loadEventFired")) {
         if (onPage)
-            m_loadEnded = true;
-        if (onPage && !m_useBinding && m_evaluate && !m_failed && readsAtLoad())
+            m_page.loadEnded = true;
+        if (onPage && !m_page.useBinding && m_evaluate && !m_page.failed && readsAtLoad())
             m_evaluate->loaded();
     } else if (method == QLatin1String("Runtime.bindingCalled")) {
-        if (onPage && m_useBinding && params.value(QLatin1String("name")).toString() == scripts::bindingName) {
+        if (onPage && m_page.useBinding && params.value(QLatin1String("name")).toString() == scripts::bindingName) {
             if (auto links = m_binding.add(params.value(QLatin1String("payload")).toString())) {
                 if (readsAtLoad())
                     return reportHarvest(links->url, links->links);
@@ -230,7 +215,7 @@ void ChromiumTab::onCurrentEvent(bool onPage, const QString &method, const QJson
             }
         }
     } else if (method == QLatin1String("Inspector.targetCrashed")) {
-        if (onPage && !m_failed)
+        if (onPage && !m_page.failed)
             fail(QStringLiteral("网页 %1 的渲染进程崩溃了，未能读取其中的链接。").arg(m_url));
     }
 }
@@ -256,19 +241,14 @@ void ChromiumTab::onAttached(const QJsonObject &params)
 
     // A cross-site frame runs in its own process: it needs its own dialog
     // script and its own auto-attach for frames nested in it.
-    const bool network = m_settleWatch->isOn();
-    auto remaining = std::make_shared<int>(network ? 4 : 3);
-    CallCallback done = [remaining, release](const QJsonObject &, const CallError &) {
-        if (--*remaining == 0)
-            release();
-    };
-    child->call(QStringLiteral("Page.enable"), {}, done, timeout);
+    CallBatch batch(child, timeout, [release](const CallError &) { release(); });
+    batch.call(QStringLiteral("Page.enable"));
+    batch.call(QStringLiteral("Page.addScriptToEvaluateOnNewDocument"),
+               {{QStringLiteral("source"), scripts::dialogScript()}});
     // Its requests hold the page's read like the page's own.
-    if (network)
-        child->call(QStringLiteral("Network.enable"), scripts::networkParams(), done, timeout);
-    child->call(QStringLiteral("Page.addScriptToEvaluateOnNewDocument"),
-                {{QStringLiteral("source"), scripts::dialogScript()}}, done, timeout);
-    child->call(QStringLiteral("Target.setAutoAttach"), scripts::autoAttachParams(), done, timeout);
+    if (m_settleWatch->isOn())
+        batch.call(QStringLiteral("Network.enable"), scripts::networkParams());
+    batch.call(QStringLiteral("Target.setAutoAttach"), scripts::autoAttachParams());
 }
 
 void ChromiumTab::fail(const QString &reason)
@@ -279,7 +259,7 @@ void ChromiumTab::fail(const QString &reason)
 
 void ChromiumTab::abandon()
 {
-    m_failed = true;
+    m_page.failed = true;
     m_settleWatch->stop();
     if (m_evaluate)
         m_evaluate->abandon();
@@ -288,14 +268,14 @@ void ChromiumTab::abandon()
 void ChromiumTab::reportHarvest(const QString &url, const QStringList &links)
 {
     // Chromium's own error page is never a harvest.
-    if (m_role != Role::Current || !m_committed || m_failed || url.startsWith(QLatin1String("chrome-error:")))
+    if (m_role != Role::Current || !m_page.committed || m_page.failed || url.startsWith(QLatin1String("chrome-error:")))
         return;
     // A settled read still under way when the bound came answers too.
-    if (std::exchange(m_documentRead, true))
+    if (std::exchange(m_page.documentRead, true))
         return;
     m_settleWatch->stop();
     m_loadTimeRead.reset();
-    m_settled = true;
+    m_page.settled = true;
     emit harvested(url, links);
 }
 
@@ -342,7 +322,7 @@ void ChromiumTab::retire()
             // A page that cannot even start leaving is closed as it is.
             if (error.isError())
                 return self->finishLeaving();
-            self->m_leaving = true;
+            self->m_page.leaving = true;
             QTimer::singleShot(self->m_settings.leaveLoadMs, self, &ChromiumTab::finishLeaving);
         },
         m_settings.leaveStartMs);
@@ -350,7 +330,7 @@ void ChromiumTab::retire()
 
 void ChromiumTab::finishLeaving()
 {
-    if (std::exchange(m_left, true))
+    if (std::exchange(m_page.left, true))
         return;
     emit leftPage();
 }

@@ -49,10 +49,10 @@ public:
     const QString &targetId() const { return m_targetId; }
     const QString &url() const { return m_url; }
     Role role() const { return m_role; }
-    bool usesBinding() const { return m_useBinding; }
+    bool usesBinding() const { return m_page.useBinding; }
     // Read, and not loading anything since.
-    bool isSettled() const { return m_settled; }
-    bool hasFailed() const { return m_failed; }
+    bool isSettled() const { return m_page.settled; }
+    bool hasFailed() const { return m_page.failed; }
 
     // Attaches and installs the page scripts (the harvest script too when
     // wantBinding); finishes with setUpFinished.
@@ -103,14 +103,19 @@ private:
     EvaluateHarvest *m_evaluate = nullptr;
     SettleWatch *m_settleWatch;
     std::optional<PageLinks> m_loadTimeRead; // the binding's read of a page left to settle
-    bool m_useBinding = false;
-    bool m_committed = false; // Page.navigate answered: events now concern our page
-    bool m_failed = false;    // what loads now is an error page
-    bool m_settled = false;
-    bool m_documentRead = false; // the current document has been reported: once is all
-    bool m_loadEnded = false; // the document fired its load event, or was read after it stopped
-    bool m_leaving = false;   // Page.navigate to about:blank has been answered
-    bool m_left = false;
+    // Where the tab and its page stand.
+    struct PageState
+    {
+        bool useBinding = false;   // the harvest script and its binding are in place
+        bool committed = false;    // Page.navigate answered: events now concern our page
+        bool failed = false;       // what loads now is an error page, or we gave up on it
+        bool loadEnded = false;    // the document fired its load event, or stopped (per document)
+        bool documentRead = false; // the document has been reported: once is all (per document)
+        bool settled = false;      // read, and not loading anything since
+        bool leaving = false;      // Page.navigate to about:blank has been answered
+        bool left = false;         // leftPage has been emitted
+    };
+    PageState m_page;
 };
 
 } // namespace engine

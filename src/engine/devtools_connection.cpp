@@ -31,6 +31,35 @@ int DevToolsSession::call(const QString &method, const QJsonObject &params, Call
     return m_connection->call(method, params, m_id, std::move(callback), timeoutMs);
 }
 
+CallBatch::CallBatch(DevToolsSession *session, int timeoutMs, Done done)
+    : m_session(session), m_timeoutMs(timeoutMs), m_state(std::make_shared<State>())
+{
+    m_state->done = std::move(done);
+}
+
+void CallBatch::call(const QString &method, const QJsonObject &params)
+{
+    m_session->call(method, params, answered({}), m_timeoutMs);
+}
+
+void CallBatch::tryCall(const QString &method, const QJsonObject &params, const std::function<void()> &refused)
+{
+    m_session->call(method, params, answered(refused), m_timeoutMs);
+}
+
+CallCallback CallBatch::answered(const std::function<void()> &refused)
+{
+    ++m_state->remaining;
+    return [state = m_state, refused](const QJsonObject &, const CallError &error) {
+        if (error.kind == CallError::Protocol && refused)
+            refused();
+        else if (error.isError() && !state->firstError.isError())
+            state->firstError = error;
+        if (--state->remaining == 0 && state->done)
+            std::exchange(state->done, {})(state->firstError);
+    };
+}
+
 DevToolsConnection::DevToolsConnection(Transport *transport, QObject *parent)
     : QObject(parent), m_transport(transport),
       m_browserSession(new DevToolsSession(this, QString(), QJsonObject(), false, nullptr))

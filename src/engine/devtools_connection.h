@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 class QTimer;
 
@@ -73,6 +74,35 @@ private:
     QJsonObject m_targetInfo;
     bool m_waiting = false;
     QPointer<DevToolsSession> m_parent;
+};
+
+// Calls sent together and awaited together: done runs once, after the last
+// of them has answered, with the first error among them. Answers never come
+// inside call(), so the calls are all sent before any can finish the batch.
+class CallBatch
+{
+public:
+    using Done = std::function<void(const CallError &firstError)>;
+
+    CallBatch(DevToolsSession *session, int timeoutMs, Done done);
+
+    void call(const QString &method, const QJsonObject &params = {});
+    // A call Chromium may refuse: a protocol error is handed to refused and
+    // does not count as the batch's error; a timeout or a lost session does.
+    void tryCall(const QString &method, const QJsonObject &params, const std::function<void()> &refused);
+
+private:
+    struct State
+    {
+        int remaining = 0;
+        CallError firstError;
+        Done done;
+    };
+    CallCallback answered(const std::function<void()> &refused);
+
+    DevToolsSession *m_session;
+    int m_timeoutMs;
+    std::shared_ptr<State> m_state;
 };
 
 // One DevTools protocol connection: commands with ids matched to their replies,
