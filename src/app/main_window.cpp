@@ -114,7 +114,7 @@ void Form1::buildControls()
     addressBox->setMaxLength(std::numeric_limits<int>::max());
     addressBox->installEventFilter(this);
 
-    addressLabel = new QLabel(texts::label1(), client);
+    addressLabel = new QLabel(texts::addressLabel(), client);
     addressLabel->setObjectName(QStringLiteral("Label1"));
     addressLabel->setGeometry(twips(120, 240, 1095, 255));
     addressLabel->setFont(song);
@@ -127,7 +127,7 @@ void Form1::buildControls()
             [this](Qt::MouseButton button, const QPoint &) { onListPress(button); });
     connect(linkList, &LinkListView::mouseUp, this, &Form1::onListRelease);
 
-    extractButton = new QPushButton(texts::command1(), client);
+    extractButton = new QPushButton(texts::extractButton(), client);
     extractButton->setObjectName(QStringLiteral("Command1"));
     extractButton->setGeometry(twips(5280, 120, 735, 375));
     extractButton->setAutoDefault(false);
@@ -167,21 +167,21 @@ void Form1::buildMenus()
 {
     QMenuBar *bar = menuBar();
 
-    toolsMenu = bar->addMenu(texts::gj());
+    toolsMenu = bar->addMenu(texts::toolsMenu());
     toolsMenu->setObjectName(QStringLiteral("gj"));
-    filterAction = addItem(toolsMenu, "glsz", texts::glsz());
+    filterAction = addItem(toolsMenu, "glsz", texts::filterSettings());
     toolsSeparator1 = addSeparator(toolsMenu, "gg");
-    saveAction = addItem(toolsMenu, "bc", texts::bc());
+    saveAction = addItem(toolsMenu, "bc", texts::saveList());
     toolsSeparator2 = addSeparator(toolsMenu, "g0");
-    removeRepeatsAction = addItem(toolsMenu, "glcf", texts::glcf());
+    removeRepeatsAction = addItem(toolsMenu, "glcf", texts::removeRepeats());
     toolsSeparator3 = addSeparator(toolsMenu, "g1");
-    deleteSelectedAction = addItem(toolsMenu, "scxz", texts::scxz());
-    deleteAllAction = addItem(toolsMenu, "scqb", texts::scqb());
+    deleteSelectedAction = addItem(toolsMenu, "scxz", texts::deleteSelected());
+    deleteAllAction = addItem(toolsMenu, "scqb", texts::deleteAll());
 
-    aboutMenu = bar->addMenu(texts::xx());
+    aboutMenu = bar->addMenu(texts::aboutMenu());
     aboutMenu->setObjectName(QStringLiteral("xx"));
-    aboutAction = addItem(aboutMenu, "rjxx", texts::rjxx());
-    websiteAction = addItem(aboutMenu, "fwgw", texts::fwgw());
+    aboutAction = addItem(aboutMenu, "rjxx", texts::aboutProgram());
+    websiteAction = addItem(aboutMenu, "fwgw", texts::visitWebsite());
 
     connect(filterAction, &QAction::triggered, this, &Form1::setFilter);
     connect(saveAction, &QAction::triggered, this, &Form1::saveLinks);
