@@ -76,7 +76,7 @@ void Bench::listRows()
             app.waitForListPaint();
             QElapsedTimer clock;
             clock.start();
-            app.form().RemoveDups(*links, 0);
+            app.form().removeRepeatsFrom(*links, 0);
             const double ms = millis(clock);
             app.waitForListPaint();
             const double paintMs = millis(clock);
@@ -88,7 +88,7 @@ void Bench::listRows()
             }
         }
         const auto summary = summarize(painted);
-        row.note = QStringLiteral("RemoveDups(List1, 0) on %1 links, half of them repeats in other letter case; "
+        row.note = QStringLiteral("removeRepeatsFrom(List1, 0) on %1 links, half of them repeats in other letter case; "
                                   "with the repaint after it: %2 ms")
                        .arg(count)
                        .arg(summary ? summary->median : 0, 0, 'f', 1);
@@ -117,9 +117,9 @@ void Bench::listRows()
         model.append(items);
         QElapsedTimer clock;
         clock.start();
-        app.form().RemoveDups(model, 0);
+        app.form().removeRepeatsFrom(model, 0);
         row.note = QStringLiteral("the pairwise loop on %1 such links in a list model with no view, for comparison; "
-                                  "RemoveDups on the same: %2 ms")
+                                  "removeRepeatsFrom on the same: %2 ms")
                        .arg(small)
                        .arg(millis(clock), 0, 'f', 1);
         print(row);

@@ -33,8 +33,8 @@ private:
     QStringList m_items;
 };
 
-// List1: a single-selection list whose press and release reach the window
-// only after the view has applied them to its selection.
+// The link list: a single-selection list whose press and release reach the
+// window only after the view has applied them to its selection.
 class LinkListView final : public QListView
 {
     Q_OBJECT

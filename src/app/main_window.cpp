@@ -70,30 +70,30 @@ QAction *addSeparator(QMenu *menu, const char *name)
 
 } // namespace
 
-Form1::Form1(engine::Browser *browser, Platform &platform, QWidget *parent)
-    : QMainWindow(parent), m_platform(platform), WebBrowser1(browser)
+Form1::Form1(engine::Browser *pageEngine, Platform &platform, QWidget *parent)
+    : QMainWindow(parent), m_platform(platform), browser(pageEngine)
 {
     setObjectName(QStringLiteral("Form1"));
     buildControls();
     buildMenus();
 
-    WebBrowser1->setParent(this);
-    WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
+    browser->setParent(this);
+    browser->setObjectName(QStringLiteral("WebBrowser1"));
     // Queued: the handlers open modal boxes, which must not run inside the
     // engine's own processing of its messages.
-    connect(WebBrowser1, &engine::Browser::documentComplete, this, &Form1::WebBrowser1_DocumentComplete,
+    connect(browser, &engine::Browser::documentComplete, this, &Form1::onDocumentComplete,
             Qt::QueuedConnection);
-    connect(WebBrowser1, &engine::Browser::navigateError, this,
-            [this](const QString &, const QString &reason) { WebBrowser1_Failed(reason); },
+    connect(browser, &engine::Browser::navigateError, this,
+            [this](const QString &, const QString &reason) { onBrowserFailed(reason); },
             Qt::QueuedConnection);
-    connect(WebBrowser1, &engine::Browser::engineError, this, &Form1::WebBrowser1_Failed, Qt::QueuedConnection);
+    connect(browser, &engine::Browser::engineError, this, &Form1::onBrowserFailed, Qt::QueuedConnection);
 
-    Form_Load();
+    onLoad();
     placeCentred();
-    Text1->setFocus();
+    addressBox->setFocus();
 
     // The engine starts once the event loop runs, so the window shows first.
-    QTimer::singleShot(0, WebBrowser1, &engine::Browser::start);
+    QTimer::singleShot(0, browser, &engine::Browser::start);
 }
 
 Form1::~Form1() = default;
@@ -107,89 +107,89 @@ void Form1::buildControls()
 
     // Created in tab order; every control keeps its place whatever the
     // window's size.
-    Text1 = new QLineEdit(texts::initialAddress(), client);
-    Text1->setObjectName(QStringLiteral("Text1"));
-    Text1->setGeometry(twips(1200, 120, 3975, 350));
-    Text1->setFont(song);
-    Text1->setMaxLength(std::numeric_limits<int>::max());
-    Text1->installEventFilter(this);
+    addressBox = new QLineEdit(texts::initialAddress(), client);
+    addressBox->setObjectName(QStringLiteral("Text1"));
+    addressBox->setGeometry(twips(1200, 120, 3975, 350));
+    addressBox->setFont(song);
+    addressBox->setMaxLength(std::numeric_limits<int>::max());
+    addressBox->installEventFilter(this);
 
-    Label1 = new QLabel(texts::label1(), client);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setGeometry(twips(120, 240, 1095, 255));
-    Label1->setFont(song);
-    Label1->setTextFormat(Qt::PlainText);
+    addressLabel = new QLabel(texts::addressLabel(), client);
+    addressLabel->setObjectName(QStringLiteral("Label1"));
+    addressLabel->setGeometry(twips(120, 240, 1095, 255));
+    addressLabel->setFont(song);
+    addressLabel->setTextFormat(Qt::PlainText);
 
-    List1 = new LinkListView(client);
-    List1->setObjectName(QStringLiteral("List1"));
-    List1->setGeometry(twips(0, 600, 6015, 2400));
-    connect(List1, &LinkListView::mouseDown, this,
-            [this](Qt::MouseButton button, const QPoint &) { List1_MouseDown(button); });
-    connect(List1, &LinkListView::mouseUp, this, &Form1::List1_MouseUp);
+    linkList = new LinkListView(client);
+    linkList->setObjectName(QStringLiteral("List1"));
+    linkList->setGeometry(twips(0, 600, 6015, 2400));
+    connect(linkList, &LinkListView::mouseDown, this,
+            [this](Qt::MouseButton button, const QPoint &) { onListPress(button); });
+    connect(linkList, &LinkListView::mouseUp, this, &Form1::onListRelease);
 
-    Command1 = new QPushButton(texts::command1(), client);
-    Command1->setObjectName(QStringLiteral("Command1"));
-    Command1->setGeometry(twips(5280, 120, 735, 375));
-    Command1->setAutoDefault(false);
-    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    extractButton = new QPushButton(texts::extractButton(), client);
+    extractButton->setObjectName(QStringLiteral("Command1"));
+    extractButton->setGeometry(twips(5280, 120, 735, 375));
+    extractButton->setAutoDefault(false);
+    connect(extractButton, &QPushButton::clicked, this, &Form1::extract);
 
     // Holds the path of a save while it runs.
-    Text2 = new QLineEdit(client);
-    Text2->setObjectName(QStringLiteral("Text2"));
-    Text2->setGeometry(twips(5400, 240, 105, 270));
-    Text2->setMaxLength(std::numeric_limits<int>::max());
-    Text2->hide();
+    savePath = new QLineEdit(client);
+    savePath->setObjectName(QStringLiteral("Text2"));
+    savePath->setGeometry(twips(5400, 240, 105, 270));
+    savePath->setMaxLength(std::numeric_limits<int>::max());
+    savePath->hide();
 
     // The busy indicator: a borderless box drawn over the middle of the list.
-    Text3 = new QLineEdit(texts::busy(), client);
-    Text3->setObjectName(QStringLiteral("Text3"));
-    Text3->setGeometry(twips(2400, 1560, 1335, 255));
-    Text3->setFont(song);
-    Text3->setFrame(false);
-    Text3->setReadOnly(true);
-    Text3->setFocusPolicy(Qt::NoFocus);
-    Text3->hide();
-    Text3->raise();
+    busyIndicator = new QLineEdit(texts::busy(), client);
+    busyIndicator->setObjectName(QStringLiteral("Text3"));
+    busyIndicator->setGeometry(twips(2400, 1560, 1335, 255));
+    busyIndicator->setFont(song);
+    busyIndicator->setFrame(false);
+    busyIndicator->setReadOnly(true);
+    busyIndicator->setFocusPolicy(Qt::NoFocus);
+    busyIndicator->hide();
+    busyIndicator->raise();
 
     // Holds the filter text; never shown.
-    Label2 = new QLabel(client);
-    Label2->setObjectName(QStringLiteral("Label2"));
-    Label2->setGeometry(twips(0, 3120, 2175, 255));
-    Label2->setTextFormat(Qt::PlainText);
-    Label2->hide();
+    filterText = new QLabel(client);
+    filterText->setObjectName(QStringLiteral("Label2"));
+    filterText->setGeometry(twips(0, 3120, 2175, 255));
+    filterText->setTextFormat(Qt::PlainText);
+    filterText->hide();
 
-    setTabOrder(Text1, List1);
-    setTabOrder(List1, Command1);
-    setTabOrder(Command1, Text2);
+    setTabOrder(addressBox, linkList);
+    setTabOrder(linkList, extractButton);
+    setTabOrder(extractButton, savePath);
 }
 
 void Form1::buildMenus()
 {
     QMenuBar *bar = menuBar();
 
-    gj = bar->addMenu(texts::gj());
-    gj->setObjectName(QStringLiteral("gj"));
-    glsz = addItem(gj, "glsz", texts::glsz());
-    gg = addSeparator(gj, "gg");
-    bc = addItem(gj, "bc", texts::bc());
-    g0 = addSeparator(gj, "g0");
-    glcf = addItem(gj, "glcf", texts::glcf());
-    g1 = addSeparator(gj, "g1");
-    scxz = addItem(gj, "scxz", texts::scxz());
-    scqb = addItem(gj, "scqb", texts::scqb());
+    toolsMenu = bar->addMenu(texts::toolsMenu());
+    toolsMenu->setObjectName(QStringLiteral("gj"));
+    filterAction = addItem(toolsMenu, "glsz", texts::filterSettings());
+    toolsSeparator1 = addSeparator(toolsMenu, "gg");
+    saveAction = addItem(toolsMenu, "bc", texts::saveList());
+    toolsSeparator2 = addSeparator(toolsMenu, "g0");
+    removeRepeatsAction = addItem(toolsMenu, "glcf", texts::removeRepeats());
+    toolsSeparator3 = addSeparator(toolsMenu, "g1");
+    deleteSelectedAction = addItem(toolsMenu, "scxz", texts::deleteSelected());
+    deleteAllAction = addItem(toolsMenu, "scqb", texts::deleteAll());
 
-    xx = bar->addMenu(texts::xx());
-    xx->setObjectName(QStringLiteral("xx"));
-    rjxx = addItem(xx, "rjxx", texts::rjxx());
-    fwgw = addItem(xx, "fwgw", texts::fwgw());
+    aboutMenu = bar->addMenu(texts::aboutMenu());
+    aboutMenu->setObjectName(QStringLiteral("xx"));
+    aboutAction = addItem(aboutMenu, "rjxx", texts::aboutProgram());
+    websiteAction = addItem(aboutMenu, "fwgw", texts::visitWebsite());
 
-    connect(glsz, &QAction::triggered, this, &Form1::glsz_Click);
-    connect(bc, &QAction::triggered, this, &Form1::bc_Click);
-    connect(glcf, &QAction::triggered, this, &Form1::glcf_Click);
-    connect(scxz, &QAction::triggered, this, &Form1::scxz_Click);
-    connect(scqb, &QAction::triggered, this, &Form1::scqb_Click);
-    connect(rjxx, &QAction::triggered, this, &Form1::rjxx_Click);
-    connect(fwgw, &QAction::triggered, this, &Form1::fwgw_Click);
+    connect(filterAction, &QAction::triggered, this, &Form1::setFilter);
+    connect(saveAction, &QAction::triggered, this, &Form1::saveLinks);
+    connect(removeRepeatsAction, &QAction::triggered, this, &Form1::removeRepeats);
+    connect(deleteSelectedAction, &QAction::triggered, this, &Form1::deleteSelected);
+    connect(deleteAllAction, &QAction::triggered, this, &Form1::deleteAll);
+    connect(aboutAction, &QAction::triggered, this, &Form1::showAbout);
+    connect(websiteAction, &QAction::triggered, this, &Form1::openWebsite);
 }
 
 void Form1::placeCentred()
@@ -200,42 +200,42 @@ void Form1::placeCentred()
                                         screen->availableGeometry()));
 }
 
-void Form1::Form_Load()
+void Form1::onLoad()
 {
     setWindowTitle(about::composeCaption());
 }
 
 void Form1::closeEvent(QCloseEvent *event)
 {
-    Form_Unload();
+    onClose();
     event->accept();
 }
 
-void Form1::Form_Unload()
+void Form1::onClose()
 {
     m_platform.openUrl(about::homePageUrl(false));
 }
 
 bool Form1::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == Text1 && event->type() == QEvent::KeyPress) {
+    if (watched == addressBox && event->type() == QEvent::KeyPress) {
         const auto *key = static_cast<QKeyEvent *>(event);
-        Text1_KeyDown(key->key(), key->modifiers());
+        onAddressKey(key->key(), key->modifiers());
     }
     return QMainWindow::eventFilter(watched, event);
 }
 
-void Form1::Text1_KeyDown(int key, Qt::KeyboardModifiers shift)
+void Form1::onAddressKey(int key, Qt::KeyboardModifiers modifiers)
 {
-    Q_UNUSED(shift); // Enter with any modifiers extracts.
+    Q_UNUSED(modifiers); // Enter with any modifiers extracts.
     if (key == Qt::Key_Return || key == Qt::Key_Enter)
-        Command1_Click();
+        extract();
 }
 
-void Form1::Command1_Click()
+void Form1::extract()
 {
-    const QString trimmed = address::trimBlanks(Text1->text());
-    Text1->setText(trimmed);
+    const QString trimmed = address::trimBlanks(addressBox->text());
+    addressBox->setText(trimmed);
     const address::Verdict verdict = address::check(trimmed);
     if (verdict != address::Verdict::Ok) {
         m_platform.messageBox(this, address::message(verdict), texts::styleWarningOk, texts::noticeBlank());
@@ -243,121 +243,121 @@ void Form1::Command1_Click()
     }
     // Shown before the request so that an engine that fails at once can hide
     // it again; nothing is painted in between.
-    Text3->show();
-    WebBrowser1->navigate(trimmed);
+    busyIndicator->show();
+    browser->navigate(trimmed);
 }
 
-void Form1::WebBrowser1_DocumentComplete(bool topLevel, const QString &url, const QStringList &anchors)
+void Form1::onDocumentComplete(bool topLevel, const QString &url, const QStringList &links)
 {
     Q_UNUSED(url);
     if (!topLevel)
         return;
-    Text3->hide();
-    List1->links()->append(harvest::keptAnchors(anchors, Label2->text()));
+    busyIndicator->hide();
+    linkList->links()->append(harvest::keptAnchors(links, filterText->text()));
 }
 
-void Form1::WebBrowser1_Failed(const QString &reason)
+void Form1::onBrowserFailed(const QString &reason)
 {
-    Text3->hide();
+    busyIndicator->hide();
     m_platform.messageBox(this, reason, texts::styleWarningOk, texts::noticeBlank());
 }
 
-void Form1::List1_MouseDown(Qt::MouseButton button)
+void Form1::onListPress(Qt::MouseButton button)
 {
     Q_UNUSED(button); // Every button copies; the view has already selected.
-    const LinkListModel *links = List1->links();
-    if (links->count() > 0)
-        Text1->setText(links->item(List1->selectedRow()));
+    const LinkListModel *model = linkList->links();
+    if (model->count() > 0)
+        addressBox->setText(model->item(linkList->selectedRow()));
 }
 
-void Form1::List1_MouseUp(Qt::MouseButton button, const QPoint &globalPos)
+void Form1::onListRelease(Qt::MouseButton button, const QPoint &globalPos)
 {
-    if (button != Qt::RightButton || List1->links()->count() == 0)
+    if (button != Qt::RightButton || linkList->links()->count() == 0)
         return;
-    gj->exec(globalPos);
+    toolsMenu->exec(globalPos);
 }
 
-void Form1::glsz_Click()
+void Form1::setFilter()
 {
-    const QString current = Label2->text();
-    Label2->setText(m_platform.inputBox(this, texts::filterPrompt(), texts::filterTitle(), current));
+    const QString current = filterText->text();
+    filterText->setText(m_platform.inputBox(this, texts::filterPrompt(), texts::filterTitle(), current));
 }
 
-void Form1::bc_Click()
+void Form1::saveLinks()
 {
     const QString chosen = m_platform.saveFileName(this, texts::saveTitle(), texts::saveFilter(),
                                                    QCoreApplication::applicationDirPath());
     if (chosen.isEmpty()) {
-        Text2->clear();
+        savePath->clear();
         return;
     }
     const QString path = links::withTxtSuffix(chosen);
-    Text2->setText(path);
+    savePath->setText(path);
     if (links::regularFileExists(path)
         && m_platform.messageBox(this, texts::overwrite(), texts::styleInfoYesNo, texts::notice())
                != Platform::Yes)
         return;
     // The list is read only now, after the last dialog: pages may have added
     // links while the dialogs were open.
-    const QString error = links::writeLinkFile(path, List1->links()->items());
+    const QString error = links::writeLinkFile(path, linkList->links()->items());
     if (!error.isEmpty()) {
         m_platform.messageBox(this, error + texts::saveErrorSuffix(), texts::styleInfoOk,
                               texts::noticeBlank());
         return;
     }
-    Text2->clear();
+    savePath->clear();
 }
 
-void Form1::glcf_Click()
+void Form1::removeRepeats()
 {
-    RemoveDups(*List1->links(), 0);
+    removeRepeatsFrom(*linkList->links(), 0);
 }
 
-void Form1::RemoveDups(LinkListModel &lst, int comptype)
+void Form1::removeRepeatsFrom(LinkListModel &list, int comptype)
 {
-    const int selected = &lst == List1->links() ? List1->selectedRow() : -1;
-    const QList<qsizetype> removed = links::duplicateIndexes(lst.items(), comptype);
+    const int selected = &list == linkList->links() ? linkList->selectedRow() : -1;
+    const QList<qsizetype> removed = links::duplicateIndexes(list.items(), comptype);
     if (removed.isEmpty())
         return;
-    lst.removeRows(removed);
+    list.removeRows(removed);
     if (selected < 0)
         return;
     // A removed selected item leaves nothing selected: the view would move the
     // selection to the next row, which 删除选择 would then delete.
     if (std::binary_search(removed.begin(), removed.end(), qsizetype(selected))) {
-        List1->clearSelectionAndCurrent();
+        linkList->clearSelectionAndCurrent();
     } else {
         // A surviving selected item stays selected at its new row.
         const auto before = std::lower_bound(removed.begin(), removed.end(), qsizetype(selected));
         const auto row = int(selected - (before - removed.begin()));
-        List1->selectionModel()->setCurrentIndex(lst.index(row), QItemSelectionModel::ClearAndSelect);
+        linkList->selectionModel()->setCurrentIndex(list.index(row), QItemSelectionModel::ClearAndSelect);
     }
 }
 
-void Form1::scxz_Click()
+void Form1::deleteSelected()
 {
-    const int row = List1->selectedRow();
+    const int row = linkList->selectedRow();
     if (row < 0)
         return;
-    List1->links()->removeAt(row);
-    List1->clearSelectionAndCurrent();
+    linkList->links()->removeAt(row);
+    linkList->clearSelectionAndCurrent();
 }
 
-void Form1::scqb_Click()
+void Form1::deleteAll()
 {
     if (m_platform.messageBox(this, texts::confirmDeleteAll(), texts::styleInfoYesNo, texts::notice())
         != Platform::Yes)
         return;
-    List1->links()->clear();
-    List1->clearSelectionAndCurrent();
+    linkList->links()->clear();
+    linkList->clearSelectionAndCurrent();
 }
 
-void Form1::rjxx_Click()
+void Form1::showAbout()
 {
     m_platform.messageBox(this, about::aboutText(), about::aboutStyle, about::aboutTitle());
 }
 
-void Form1::fwgw_Click()
+void Form1::openWebsite()
 {
     m_platform.openUrl(about::homePageUrl(true));
 }

@@ -14,19 +14,44 @@ class QLineEdit;
 class QMenu;
 class QPushButton;
 
-// The one window. Controls and menu items carry the names the handlers use,
-// as members and as objectName; every handler is named after its event.
+// The one window.
+//
+// Glossary. Each control keeps its original name as its objectName, which
+// accessibility and the tests find it by; the code uses the member:
+//   Form1        this class          gj    toolsMenu
+//   Text1        addressBox          glsz  filterAction
+//   Label1       addressLabel        gg    toolsSeparator1
+//   List1        linkList            bc    saveAction
+//   Command1     extractButton       g0    toolsSeparator2
+//   Text2        savePath            glcf  removeRepeatsAction
+//   Text3        busyIndicator       g1    toolsSeparator3
+//   Label2       filterText          scxz  deleteSelectedAction
+//   WebBrowser1  browser             scqb  deleteAllAction
+//                                    xx    aboutMenu
+//                                    rjxx  aboutAction
+//                                    fwgw  websiteAction
+// and the handlers:
+//   Form_Load        onLoad()             glsz_Click  setFilter()
+//   Form_Unload      onClose()            bc_Click    saveLinks()
+//   Command1_Click   extract()            glcf_Click  removeRepeats()
+//   Text1_KeyDown    onAddressKey()       scxz_Click  deleteSelected()
+//   List1_MouseDown  onListPress()        scqb_Click  deleteAll()
+//   List1_MouseUp    onListRelease()      rjxx_Click  showAbout()
+//   RemoveDups       removeRepeatsFrom()  fwgw_Click  openWebsite()
+//   WebBrowser1_DocumentComplete  onDocumentComplete()
+//   WebBrowser1_Failed            onBrowserFailed()
+// An address harvested from a page is a "link" in every layer.
 class Form1 final : public QMainWindow
 {
     Q_OBJECT
 public:
-    // Takes ownership of browser; platform must outlive the window.
-    Form1(engine::Browser *browser, Platform &platform, QWidget *parent = nullptr);
+    // Takes ownership of pageEngine; platform must outlive the window.
+    Form1(engine::Browser *pageEngine, Platform &platform, QWidget *parent = nullptr);
     ~Form1() override;
 
     // Removes every later copy of an item: comptype 0 ignores letter case,
     // any other value compares exactly.
-    void RemoveDups(LinkListModel &lst, int comptype);
+    void removeRepeatsFrom(LinkListModel &list, int comptype);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -37,43 +62,43 @@ private:
     void buildMenus();
     void placeCentred();
 
-    void Form_Load();
-    void Form_Unload();
-    void Command1_Click();
-    void Text1_KeyDown(int key, Qt::KeyboardModifiers shift);
-    void List1_MouseDown(Qt::MouseButton button);
-    void List1_MouseUp(Qt::MouseButton button, const QPoint &globalPos);
-    void glsz_Click();
-    void bc_Click();
-    void glcf_Click();
-    void scxz_Click();
-    void scqb_Click();
-    void rjxx_Click();
-    void fwgw_Click();
-    void WebBrowser1_DocumentComplete(bool topLevel, const QString &url, const QStringList &anchors);
-    void WebBrowser1_Failed(const QString &reason);
+    void onLoad();
+    void onClose();
+    void extract();
+    void onAddressKey(int key, Qt::KeyboardModifiers modifiers);
+    void onListPress(Qt::MouseButton button);
+    void onListRelease(Qt::MouseButton button, const QPoint &globalPos);
+    void setFilter();
+    void saveLinks();
+    void removeRepeats();
+    void deleteSelected();
+    void deleteAll();
+    void showAbout();
+    void openWebsite();
+    void onDocumentComplete(bool topLevel, const QString &url, const QStringList &links);
+    void onBrowserFailed(const QString &reason);
 
     Platform &m_platform;
 
-    QLineEdit *Text1 = nullptr;     // the address box
-    QLabel *Label1 = nullptr;       // "提取地址：" before the address box
-    LinkListView *List1 = nullptr;  // the harvested links
-    QPushButton *Command1 = nullptr; // "提 取": extract
-    QLineEdit *Text2 = nullptr;     // hidden: the file being saved to
-    QLineEdit *Text3 = nullptr;     // "请稍后......" while a page loads
-    QLabel *Label2 = nullptr;       // hidden: the filter text (glsz)
-    engine::Browser *WebBrowser1 = nullptr; // the engine that loads pages
+    QLineEdit *addressBox = nullptr;
+    QLabel *addressLabel = nullptr;     // "提取地址：" before the address box
+    LinkListView *linkList = nullptr;   // the harvested links
+    QPushButton *extractButton = nullptr; // "提 取"
+    QLineEdit *savePath = nullptr;      // hidden: the file being saved to
+    QLineEdit *busyIndicator = nullptr; // "请稍后......" while a page loads
+    QLabel *filterText = nullptr;       // hidden: what a kept link must contain
+    engine::Browser *browser = nullptr; // the engine that loads pages
 
-    QMenu *gj = nullptr;        // 工具: the tools menu
-    QAction *glsz = nullptr;    // 过滤设置: filter settings
-    QAction *gg = nullptr;      // separator
-    QAction *bc = nullptr;      // 保存列表: save the list
-    QAction *g0 = nullptr;      // separator
-    QAction *glcf = nullptr;    // 过滤重复: remove duplicates
-    QAction *g1 = nullptr;      // separator
-    QAction *scxz = nullptr;    // 删除选择: delete the selected links
-    QAction *scqb = nullptr;    // 删除全部: delete all links
-    QMenu *xx = nullptr;        // 软件信息: the about menu
-    QAction *rjxx = nullptr;    // 软件信息: about this program
-    QAction *fwgw = nullptr;    // 访问官网: open the website
+    QMenu *toolsMenu = nullptr;            // 工具
+    QAction *filterAction = nullptr;       // 过滤设置
+    QAction *toolsSeparator1 = nullptr;
+    QAction *saveAction = nullptr;         // 保存列表
+    QAction *toolsSeparator2 = nullptr;
+    QAction *removeRepeatsAction = nullptr; // 过滤重复
+    QAction *toolsSeparator3 = nullptr;
+    QAction *deleteSelectedAction = nullptr; // 删除选择
+    QAction *deleteAllAction = nullptr;    // 删除全部
+    QMenu *aboutMenu = nullptr;            // 软件信息
+    QAction *aboutAction = nullptr;        // 软件信息: about this program
+    QAction *websiteAction = nullptr;      // 访问官网: the vendor's home page
 };

@@ -10,20 +10,20 @@ inline QString s(const char16_t *text) { return QString::fromUtf16(text); }
 
 // Controls
 inline QString initialAddress() { return s(u"http://"); }
-inline QString label1() { return s(u"提取地址："); }
-inline QString command1() { return s(u"提 取"); }
+inline QString addressLabel() { return s(u"提取地址："); }
+inline QString extractButton() { return s(u"提 取"); }
 inline QString busy() { return s(u"请稍后......"); }
 
 // Menus
-inline QString gj() { return s(u"工 具(&T)"); }
-inline QString glsz() { return s(u"过滤设置"); }
-inline QString bc() { return s(u"保存列表"); }
-inline QString glcf() { return s(u"过滤重复"); }
-inline QString scxz() { return s(u"删除选择"); }
-inline QString scqb() { return s(u"删除全部"); }
-inline QString xx() { return s(u"软件信息(&V)"); }
-inline QString rjxx() { return s(u"软件信息"); }
-inline QString fwgw() { return s(u"访问官网"); }
+inline QString toolsMenu() { return s(u"工 具(&T)"); }
+inline QString filterSettings() { return s(u"过滤设置"); }
+inline QString saveList() { return s(u"保存列表"); }
+inline QString removeRepeats() { return s(u"过滤重复"); }
+inline QString deleteSelected() { return s(u"删除选择"); }
+inline QString deleteAll() { return s(u"删除全部"); }
+inline QString aboutMenu() { return s(u"软件信息(&V)"); }
+inline QString aboutProgram() { return s(u"软件信息"); }
+inline QString visitWebsite() { return s(u"访问官网"); }
 
 // Message titles
 inline QString notice() { return s(u"提示"); }

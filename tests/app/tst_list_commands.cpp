@@ -41,7 +41,7 @@ private slots:
     void duplicatesKeepFirstOfEachIgnoringCase();
     void duplicatesKeepSelectionOnlyOnASurvivor_data();
     void duplicatesKeepSelectionOnlyOnASurvivor();
-    void removeDupsExactComparisonKeepsCaseVariants();
+    void removeRepeatsExactComparisonKeepsCaseVariants();
     void deleteSelectedRemovesOneAndLeavesNoSelection();
     void deleteAllAlwaysAsksAndClearsOnYes();
     void saveDialogIsAskedWithTitleFilterAndAppFolder();
@@ -134,14 +134,14 @@ void ListCommandsTest::duplicatesKeepSelectionOnlyOnASurvivor()
     QCOMPARE(w.items().size(), kept.size() - (selectedAfter >= 0 ? 1 : 0));
 }
 
-void ListCommandsTest::removeDupsExactComparisonKeepsCaseVariants()
+void ListCommandsTest::removeRepeatsExactComparisonKeepsCaseVariants()
 {
     WindowFixture w;
     LinkListModel *links = w.list1()->links();
     links->append(strings({u"a", u"A", u"a"}));
-    w.form->RemoveDups(*links, 1);
+    w.form->removeRepeatsFrom(*links, 1);
     QCOMPARE(w.items(), strings({u"a", u"A"}));
-    w.form->RemoveDups(*links, 0);
+    w.form->removeRepeatsFrom(*links, 0);
     QCOMPARE(w.items(), strings({u"a"}));
 }
 
