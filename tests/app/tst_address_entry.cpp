@@ -89,10 +89,10 @@ void AddressEntryTest::addressIsTrimmedCheckedAndLoaded()
 
     WindowFixture w;
     w.showAndActivate();
-    w.text1()->setText(typed);
-    QTest::keyClick(w.text1(), Qt::Key_Return);
+    w.addressBox()->setText(typed);
+    QTest::keyClick(w.addressBox(), Qt::Key_Return);
 
-    QCOMPARE(w.text1()->text(), shown);
+    QCOMPARE(w.addressBox()->text(), shown);
     if (message.isEmpty()) {
         QVERIFY(w.platform.messages.isEmpty());
     } else {
@@ -102,7 +102,7 @@ void AddressEntryTest::addressIsTrimmedCheckedAndLoaded()
         QCOMPARE(w.platform.messages.first().title, title);
     }
     QCOMPARE(w.browser->navigations, navigates ? QStringList{shown} : QStringList{});
-    QCOMPARE(w.text3()->isVisible(), navigates);
+    QCOMPARE(w.busyIndicator()->isVisible(), navigates);
 }
 
 void AddressEntryTest::anyTextIsCheckedAndPassedOnVerbatim_data()
@@ -151,24 +151,24 @@ void AddressEntryTest::anyTextIsCheckedAndPassedOnVerbatim()
 
     WindowFixture w;
     w.showAndActivate();
-    w.text1()->setText(typed);
-    QVERIFY(w.text1()->text() == typed); // the box keeps every character, whatever the length
-    QTest::keyClick(w.text1(), Qt::Key_Return);
+    w.addressBox()->setText(typed);
+    QVERIFY(w.addressBox()->text() == typed); // the box keeps every character, whatever the length
+    QTest::keyClick(w.addressBox(), Qt::Key_Return);
 
     // Compared without QCOMPARE, which would print a megabyte on failure.
-    QVERIFY2(w.text1()->text() == trimmed, qPrintable(QStringLiteral("%1 units").arg(w.text1()->text().size())));
+    QVERIFY2(w.addressBox()->text() == trimmed, qPrintable(QStringLiteral("%1 units").arg(w.addressBox()->text().size())));
     if (message.isEmpty()) {
         QVERIFY(w.platform.messages.isEmpty());
         QCOMPARE(w.browser->navigations.size(), 1);
         QVERIFY2(w.browser->navigations.constFirst() == trimmed,
                  qPrintable(QStringLiteral("%1 units").arg(w.browser->navigations.constFirst().size())));
-        QVERIFY(w.text3()->isVisible());
+        QVERIFY(w.busyIndicator()->isVisible());
     } else {
         QVERIFY(w.browser->navigations.isEmpty());
         QCOMPARE(w.platform.messages.size(), 1);
         QCOMPARE(w.platform.messages.constFirst().text, message);
         QCOMPARE(w.platform.messages.constFirst().style, 48);
-        QVERIFY(!w.text3()->isVisible());
+        QVERIFY(!w.busyIndicator()->isVisible());
     }
 }
 
@@ -176,11 +176,11 @@ void AddressEntryTest::trimmedTextIsWrittenBackBeforeTheMessage()
 {
     WindowFixture w;
     w.showAndActivate();
-    type(w.text1(), QString::fromUtf16(u"  ftp://例子.测试  "));
-    QCOMPARE(w.text1()->text(), QString::fromUtf16(u"  ftp://例子.测试  "));
+    type(w.addressBox(), QString::fromUtf16(u"  ftp://例子.测试  "));
+    QCOMPARE(w.addressBox()->text(), QString::fromUtf16(u"  ftp://例子.测试  "));
     QString shownDuringMessage;
-    w.platform.onMessage = [&](const FakePlatform::Message &) { shownDuringMessage = w.text1()->text(); };
-    QTest::keyClick(w.text1(), Qt::Key_Return);
+    w.platform.onMessage = [&](const FakePlatform::Message &) { shownDuringMessage = w.addressBox()->text(); };
+    QTest::keyClick(w.addressBox(), Qt::Key_Return);
     QCOMPARE(shownDuringMessage, QString::fromUtf16(u"ftp://例子.测试"));
 }
 
@@ -201,52 +201,52 @@ void AddressEntryTest::enterWithAnyModifiersExtracts()
     QFETCH(int, modifiers);
     WindowFixture w;
     w.showAndActivate();
-    type(w.text1(), QStringLiteral("http://example.com/"));
-    QTest::keyClick(w.text1(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    type(w.addressBox(), QStringLiteral("http://example.com/"));
+    QTest::keyClick(w.addressBox(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
     QCOMPARE(w.browser->navigations, QStringList{QStringLiteral("http://example.com/")});
-    QVERIFY(w.text3()->isVisible());
+    QVERIFY(w.busyIndicator()->isVisible());
 }
 
 void AddressEntryTest::otherKeysAndEnterElsewhereDoNothing()
 {
     WindowFixture w;
     w.showAndActivate();
-    w.list1()->links()->append({QStringLiteral("http://listed.example/")});
-    w.text1()->setText(QStringLiteral("http://example.com/"));
+    w.linkList()->links()->append({QStringLiteral("http://listed.example/")});
+    w.addressBox()->setText(QStringLiteral("http://example.com/"));
     for (Qt::Key key : {Qt::Key_A, Qt::Key_Space, Qt::Key_Escape, Qt::Key_F5})
-        QTest::keyClick(w.text1(), key);
-    w.list1()->setFocus();
-    QTest::keyClick(w.list1(), Qt::Key_Down);
-    QTest::keyClick(w.list1(), Qt::Key_Return);
-    w.command1()->setFocus();
-    QTest::keyClick(w.command1(), Qt::Key_Return);
+        QTest::keyClick(w.addressBox(), key);
+    w.linkList()->setFocus();
+    QTest::keyClick(w.linkList(), Qt::Key_Down);
+    QTest::keyClick(w.linkList(), Qt::Key_Return);
+    w.extractButton()->setFocus();
+    QTest::keyClick(w.extractButton(), Qt::Key_Return);
     QVERIFY(w.browser->navigations.isEmpty());
     QVERIFY(w.platform.messages.isEmpty());
-    QVERIFY(!w.text3()->isVisible());
+    QVERIFY(!w.busyIndicator()->isVisible());
 }
 
 void AddressEntryTest::buttonClickExtracts()
 {
     WindowFixture w;
     w.showAndActivate();
-    w.text1()->setText(QStringLiteral(" http://example.com/page "));
-    QTest::mouseClick(w.command1(), Qt::LeftButton);
+    w.addressBox()->setText(QStringLiteral(" http://example.com/page "));
+    QTest::mouseClick(w.extractButton(), Qt::LeftButton);
     QCOMPARE(w.browser->navigations, QStringList{QStringLiteral("http://example.com/page")});
-    QCOMPARE(w.text1()->text(), QStringLiteral("http://example.com/page"));
+    QCOMPARE(w.addressBox()->text(), QStringLiteral("http://example.com/page"));
 }
 
 void AddressEntryTest::secondRequestWhileBusyIsPassedOn()
 {
     WindowFixture w;
     w.showAndActivate();
-    w.list1()->links()->append({QStringLiteral("http://kept.example/")});
-    w.text1()->setText(QStringLiteral("http://one.example/"));
-    QTest::keyClick(w.text1(), Qt::Key_Return);
-    w.text1()->setText(QStringLiteral("http://two.example/"));
-    QTest::keyClick(w.text1(), Qt::Key_Return);
+    w.linkList()->links()->append({QStringLiteral("http://kept.example/")});
+    w.addressBox()->setText(QStringLiteral("http://one.example/"));
+    QTest::keyClick(w.addressBox(), Qt::Key_Return);
+    w.addressBox()->setText(QStringLiteral("http://two.example/"));
+    QTest::keyClick(w.addressBox(), Qt::Key_Return);
     QCOMPARE(w.browser->navigations,
              QStringList({QStringLiteral("http://one.example/"), QStringLiteral("http://two.example/")}));
-    QVERIFY(w.text3()->isVisible());
+    QVERIFY(w.busyIndicator()->isVisible());
     QCOMPARE(w.items(), QStringList{QStringLiteral("http://kept.example/")}); // not cleared
 }
 
@@ -254,30 +254,30 @@ void AddressEntryTest::harvestAppendsTopLevelAnchorsThroughTheFilter()
 {
     WindowFixture w;
     w.showAndActivate();
-    w.list1()->links()->append({QStringLiteral("http://earlier.example/")});
-    w.text1()->setText(QStringLiteral("http://example.com/"));
-    QTest::keyClick(w.text1(), Qt::Key_Return);
+    w.linkList()->links()->append({QStringLiteral("http://earlier.example/")});
+    w.addressBox()->setText(QStringLiteral("http://example.com/"));
+    QTest::keyClick(w.addressBox(), Qt::Key_Return);
 
     // A frame's completion changes nothing, not even the busy indicator.
     w.browser->completeFrame({QStringLiteral("http://frame.example/abc")});
     w.deliver();
-    QVERIFY(w.text3()->isVisible());
+    QVERIFY(w.busyIndicator()->isVisible());
     QCOMPARE(w.items().size(), 1);
 
-    w.label2()->setText(QStringLiteral("abc"));
+    w.filterText()->setText(QStringLiteral("abc"));
     w.browser->completeTopLevel({QStringLiteral("http://x.example/abc"), QString(),
                                  QStringLiteral("http://x.example/ABC"), QStringLiteral("mailto:abc@x.example"),
                                  QStringLiteral("http://x.example/abc")});
     w.deliver();
-    QVERIFY(!w.text3()->isVisible());
+    QVERIFY(!w.busyIndicator()->isVisible());
     QCOMPARE(w.items(), QStringList({QStringLiteral("http://earlier.example/"), QStringLiteral("http://x.example/abc"),
                                      QStringLiteral("mailto:abc@x.example"), QStringLiteral("http://x.example/abc")}));
 
     // A page without anchors still ends the wait.
-    QTest::keyClick(w.text1(), Qt::Key_Return);
+    QTest::keyClick(w.addressBox(), Qt::Key_Return);
     w.browser->completeTopLevel({});
     w.deliver();
-    QVERIFY(!w.text3()->isVisible());
+    QVERIFY(!w.busyIndicator()->isVisible());
     QCOMPARE(w.items().size(), 4);
 }
 
@@ -285,22 +285,22 @@ void AddressEntryTest::engineFailureHidesBusyAndExplains()
 {
     WindowFixture w;
     w.showAndActivate();
-    w.text1()->setText(QStringLiteral("http://127.0.0.1:9/"));
-    QTest::keyClick(w.text1(), Qt::Key_Return);
-    QVERIFY(w.text3()->isVisible());
+    w.addressBox()->setText(QStringLiteral("http://127.0.0.1:9/"));
+    QTest::keyClick(w.addressBox(), Qt::Key_Return);
+    QVERIFY(w.busyIndicator()->isVisible());
     const QString reason = QString::fromUtf16(u"无法打开网页：连接被拒绝。");
     emit w.browser->navigateError(QStringLiteral("http://127.0.0.1:9/"), reason);
     w.deliver();
-    QVERIFY(!w.text3()->isVisible());
+    QVERIFY(!w.busyIndicator()->isVisible());
     QCOMPARE(w.platform.messages.size(), 1);
     QCOMPARE(w.platform.messages.first().text, reason);
     QCOMPARE(w.platform.messages.first().style, 48);
     QCOMPARE(w.platform.messages.first().title, title);
 
-    QTest::keyClick(w.text1(), Qt::Key_Return);
+    QTest::keyClick(w.addressBox(), Qt::Key_Return);
     emit w.browser->engineError(QStringLiteral("engine gone"));
     w.deliver();
-    QVERIFY(!w.text3()->isVisible());
+    QVERIFY(!w.busyIndicator()->isVisible());
     QCOMPARE(w.platform.messages.size(), 2);
     QCOMPARE(w.browser->navigations.size(), 2);
 }

@@ -64,22 +64,22 @@ void ListCommandsTest::filterAsksWithCurrentTextAndStoresAnswerVerbatim()
     QCOMPARE(w.platform.inputs.at(0).prompt, QString::fromUtf16(u"设置提取链接里所包含的文字，留空则提取所有链接"));
     QCOMPARE(w.platform.inputs.at(0).title, QString::fromUtf16(u"Ardentis科技-Velmora"));
     QCOMPARE(w.platform.inputs.at(0).defaultText, QString());
-    QCOMPARE(w.label2()->text(), QStringLiteral("  abc ")); // blanks kept
+    QCOMPARE(w.filterText()->text(), QStringLiteral("  abc ")); // blanks kept
 
     w.action("glsz")->trigger(); // confirmed unchanged
     QCOMPARE(w.platform.inputs.at(1).defaultText, QStringLiteral("  abc "));
-    QCOMPARE(w.label2()->text(), QStringLiteral("  abc "));
+    QCOMPARE(w.filterText()->text(), QStringLiteral("  abc "));
 
     w.action("glsz")->trigger(); // cancel clears
-    QCOMPARE(w.label2()->text(), QString());
+    QCOMPARE(w.filterText()->text(), QString());
     QVERIFY(w.platform.messages.isEmpty());
-    QVERIFY(!w.label2()->isVisible());
+    QVERIFY(!w.filterText()->isVisible());
 }
 
 void ListCommandsTest::filterAppliesOnlyToLaterHarvests()
 {
     WindowFixture w;
-    w.list1()->links()->append({QStringLiteral("http://a.example/x"), QStringLiteral("http://b.example/y")});
+    w.linkList()->links()->append({QStringLiteral("http://a.example/x"), QStringLiteral("http://b.example/y")});
     w.platform.inputAnswers = {QStringLiteral("/y")};
     w.action("glsz")->trigger();
     QCOMPARE(w.items().size(), 2);
@@ -92,14 +92,14 @@ void ListCommandsTest::filterAppliesOnlyToLaterHarvests()
 void ListCommandsTest::duplicatesKeepFirstOfEachIgnoringCase()
 {
     WindowFixture w;
-    w.list1()->links()->append(strings({u"x", u"y", u"x", u"z", u"y", u"Ab/", u"ab/", u"ab", u"AB", u"链接", u"链接"}));
+    w.linkList()->links()->append(strings({u"x", u"y", u"x", u"z", u"y", u"Ab/", u"ab/", u"ab", u"AB", u"链接", u"链接"}));
     w.action("glcf")->trigger();
     QCOMPARE(w.items(), strings({u"x", u"y", u"z", u"Ab/", u"ab", u"链接"}));
     w.action("glcf")->trigger(); // a second run changes nothing
     QCOMPARE(w.items(), strings({u"x", u"y", u"z", u"Ab/", u"ab", u"链接"}));
 
-    w.list1()->links()->clear();
-    w.list1()->links()->append(strings({u"x", u"x", u"x", u"x"}));
+    w.linkList()->links()->clear();
+    w.linkList()->links()->append(strings({u"x", u"x", u"x", u"x"}));
     w.action("glcf")->trigger();
     QCOMPARE(w.items(), strings({u"x"}));
 }
@@ -124,11 +124,11 @@ void ListCommandsTest::duplicatesKeepSelectionOnlyOnASurvivor()
     QFETCH(QStringList, kept);
     QFETCH(int, selectedAfter);
     WindowFixture w;
-    w.list1()->links()->append(items);
-    w.list1()->setCurrentIndex(w.list1()->model()->index(selected, 0));
+    w.linkList()->links()->append(items);
+    w.linkList()->setCurrentIndex(w.linkList()->model()->index(selected, 0));
     w.action("glcf")->trigger();
     QCOMPARE(w.items(), kept);
-    QCOMPARE(w.list1()->selectedRow(), selectedAfter);
+    QCOMPARE(w.linkList()->selectedRow(), selectedAfter);
     // 删除选择 then deletes only what is still selected.
     w.action("scxz")->trigger();
     QCOMPARE(w.items().size(), kept.size() - (selectedAfter >= 0 ? 1 : 0));
@@ -137,7 +137,7 @@ void ListCommandsTest::duplicatesKeepSelectionOnlyOnASurvivor()
 void ListCommandsTest::removeRepeatsExactComparisonKeepsCaseVariants()
 {
     WindowFixture w;
-    LinkListModel *links = w.list1()->links();
+    LinkListModel *links = w.linkList()->links();
     links->append(strings({u"a", u"A", u"a"}));
     w.form->removeRepeatsFrom(*links, 1);
     QCOMPARE(w.items(), strings({u"a", u"A"}));
@@ -148,20 +148,20 @@ void ListCommandsTest::removeRepeatsExactComparisonKeepsCaseVariants()
 void ListCommandsTest::deleteSelectedRemovesOneAndLeavesNoSelection()
 {
     WindowFixture w;
-    w.list1()->links()->append(strings({u"a", u"b", u"c"}));
+    w.linkList()->links()->append(strings({u"a", u"b", u"c"}));
     w.action("scxz")->trigger(); // nothing selected: nothing happens
     QCOMPARE(w.items().size(), 3);
 
-    w.list1()->setCurrentIndex(w.list1()->model()->index(1, 0));
+    w.linkList()->setCurrentIndex(w.linkList()->model()->index(1, 0));
     w.action("scxz")->trigger();
     QCOMPARE(w.items(), strings({u"a", u"c"}));
-    QCOMPARE(w.list1()->selectedRow(), -1);
+    QCOMPARE(w.linkList()->selectedRow(), -1);
     w.action("scxz")->trigger(); // twice in a row removes only one
     QCOMPARE(w.items(), strings({u"a", u"c"}));
 
-    w.list1()->links()->clear();
-    w.list1()->links()->append(strings({u"only"}));
-    w.list1()->setCurrentIndex(w.list1()->model()->index(0, 0));
+    w.linkList()->links()->clear();
+    w.linkList()->links()->append(strings({u"only"}));
+    w.linkList()->setCurrentIndex(w.linkList()->model()->index(0, 0));
     w.action("scxz")->trigger();
     QVERIFY(w.items().isEmpty());
     QVERIFY(w.platform.messages.isEmpty());
@@ -170,14 +170,14 @@ void ListCommandsTest::deleteSelectedRemovesOneAndLeavesNoSelection()
 void ListCommandsTest::deleteAllAlwaysAsksAndClearsOnYes()
 {
     WindowFixture w;
-    w.list1()->links()->append(strings({u"a", u"b"}));
-    w.list1()->setCurrentIndex(w.list1()->model()->index(0, 0));
+    w.linkList()->links()->append(strings({u"a", u"b"}));
+    w.linkList()->setCurrentIndex(w.linkList()->model()->index(0, 0));
     w.platform.messageAnswers = {Platform::No, Platform::Yes, Platform::Yes};
     w.action("scqb")->trigger();
     QCOMPARE(w.items().size(), 2);
     w.action("scqb")->trigger();
     QVERIFY(w.items().isEmpty());
-    QCOMPARE(w.list1()->selectedRow(), -1);
+    QCOMPARE(w.linkList()->selectedRow(), -1);
     w.action("scqb")->trigger(); // asked on an empty list too
     QCOMPARE(w.platform.messages.size(), 3);
     for (const FakePlatform::Message &m : w.platform.messages) {
@@ -201,10 +201,10 @@ void ListCommandsTest::saveCancelWritesNothing()
 {
     QTemporaryDir dir;
     WindowFixture w;
-    w.list1()->links()->append(strings({u"a"}));
-    w.text2()->setText(QStringLiteral("left over"));
+    w.linkList()->links()->append(strings({u"a"}));
+    w.savePath()->setText(QStringLiteral("left over"));
     w.action("bc")->trigger();
-    QCOMPARE(w.text2()->text(), QString());
+    QCOMPARE(w.savePath()->text(), QString());
     QVERIFY(w.platform.messages.isEmpty());
     QVERIFY(QDir(dir.path()).isEmpty());
     QCOMPARE(w.items(), strings({u"a"}));
@@ -215,11 +215,11 @@ void ListCommandsTest::saveWritesItemsAsCrLfLinesInGb18030()
     QTemporaryDir dir;
     WindowFixture w;
     const QString path = dir.filePath(QStringLiteral("links.txt"));
-    w.list1()->links()->append(strings({u"http://a.example/", u"http://例子.测试/链接", u"http://a.example/", u" x 😀 "}));
+    w.linkList()->links()->append(strings({u"http://a.example/", u"http://例子.测试/链接", u"http://a.example/", u" x 😀 "}));
     w.platform.saveAnswers = {path};
     w.action("bc")->trigger();
     QVERIFY(w.platform.messages.isEmpty());
-    QCOMPARE(w.text2()->text(), QString()); // emptied after a completed save
+    QCOMPARE(w.savePath()->text(), QString()); // emptied after a completed save
 
     const QByteArray bytes = readAll(path);
     QVERIFY(!bytes.startsWith("\xEF\xBB\xBF"));
@@ -232,7 +232,7 @@ void ListCommandsTest::saveWritesItemsAsCrLfLinesInGb18030()
     QCOMPARE(back, w.items().join(QStringLiteral("\r\n")) + QStringLiteral("\r\n"));
 
     // An empty list gives an empty file.
-    w.list1()->links()->clear();
+    w.linkList()->links()->clear();
     w.platform.saveAnswers = {path};
     w.platform.messageAnswers = {Platform::Yes};
     w.action("bc")->trigger();
@@ -258,7 +258,7 @@ void ListCommandsTest::saveCompletesTxtSuffixCaseSensitively()
     QFETCH(QString, written);
     QTemporaryDir dir;
     WindowFixture w;
-    w.list1()->links()->append(strings({u"a"}));
+    w.linkList()->links()->append(strings({u"a"}));
     w.platform.saveAnswers = {dir.filePath(chosen)};
     w.action("bc")->trigger();
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{written});
@@ -271,10 +271,10 @@ void ListCommandsTest::saveAsksBeforeOverwritingTheFinalName()
     WindowFixture w;
     const QString final = dir.filePath(QStringLiteral("list.txt"));
     QVERIFY(writeBytes(final, "old\r\n"));
-    w.list1()->links()->append(strings({u"new"}));
+    w.linkList()->links()->append(strings({u"new"}));
 
     QString heldDuringQuestion;
-    w.platform.onMessage = [&](const FakePlatform::Message &) { heldDuringQuestion = w.text2()->text(); };
+    w.platform.onMessage = [&](const FakePlatform::Message &) { heldDuringQuestion = w.savePath()->text(); };
     w.platform.saveAnswers = {dir.filePath(QStringLiteral("list"))}; // completed to list.txt, which exists
     w.platform.messageAnswers = {Platform::No};
     w.action("bc")->trigger();
@@ -284,13 +284,13 @@ void ListCommandsTest::saveAsksBeforeOverwritingTheFinalName()
     QCOMPARE(w.platform.messages.at(0).title, notice);
     QCOMPARE(heldDuringQuestion, final);
     QCOMPARE(readAll(final), QByteArray("old\r\n"));
-    QCOMPARE(w.text2()->text(), final); // kept after a refusal
+    QCOMPARE(w.savePath()->text(), final); // kept after a refusal
 
     w.platform.saveAnswers = {final};
     w.platform.messageAnswers = {Platform::Yes};
     w.action("bc")->trigger();
     QCOMPARE(readAll(final), QByteArray("new\r\n"));
-    QCOMPARE(w.text2()->text(), QString());
+    QCOMPARE(w.savePath()->text(), QString());
 
     // A folder of that name is not a file to overwrite: no question.
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder.txt")));
@@ -305,7 +305,7 @@ void ListCommandsTest::saveFailureReportsOnceAndALaterSaveWorks()
 {
     QTemporaryDir dir;
     WindowFixture w;
-    w.list1()->links()->append(strings({u"a", u"b"}));
+    w.linkList()->links()->append(strings({u"a", u"b"}));
     const QString missing = dir.filePath(QStringLiteral("no/such/folder/list.txt"));
     w.platform.saveAnswers = {missing};
     w.action("bc")->trigger();
@@ -315,7 +315,7 @@ void ListCommandsTest::saveFailureReportsOnceAndALaterSaveWorks()
     QVERIFY2(m.text.endsWith(suffix) && m.text.size() > suffix.size(), qPrintable(m.text));
     QCOMPARE(m.style, 64);
     QCOMPARE(m.title, noticeBlank);
-    QCOMPARE(w.text2()->text(), missing); // kept after an error
+    QCOMPARE(w.savePath()->text(), missing); // kept after an error
     QVERIFY(!QFileInfo::exists(missing));
 
     const QString good = dir.filePath(QStringLiteral("list.txt"));
@@ -351,9 +351,9 @@ void ListCommandsTest::homePageOpensFromMenuAndAtClose()
     QCOMPARE(w.platform.openedUrls, QStringList{QStringLiteral("http://" VELMORA_VENDOR_HOST "/")});
 
     // Closing while a page still loads makes the request and closes anyway.
-    w.text1()->setText(QStringLiteral("http://example.com/"));
-    QTest::keyClick(w.text1(), Qt::Key_Return);
-    QVERIFY(w.text3()->isVisible());
+    w.addressBox()->setText(QStringLiteral("http://example.com/"));
+    QTest::keyClick(w.addressBox(), Qt::Key_Return);
+    QVERIFY(w.busyIndicator()->isVisible());
     QVERIFY(w.form->close());
     QCOMPARE(w.platform.openedUrls.size(), 2);
     QCOMPARE(w.platform.openedUrls.at(1), QStringLiteral("http://" VELMORA_VENDOR_HOST));

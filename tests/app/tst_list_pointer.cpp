@@ -51,7 +51,7 @@ private slots:
 
 private:
     std::unique_ptr<WindowFixture> w;
-    QWidget *viewport() const { return w->list1()->viewport(); }
+    QWidget *viewport() const { return w->linkList()->viewport(); }
 };
 
 void ListPointerTest::init()
@@ -62,90 +62,90 @@ void ListPointerTest::init()
 
 void ListPointerTest::leftClickCopiesItemIntoAddressBox()
 {
-    w->list1()->links()->append({QStringLiteral("http://a.example/"), QStringLiteral("http://b.example/")});
-    w->text1()->setText(QStringLiteral("typed"));
-    QTest::mouseClick(viewport(), Qt::LeftButton, {}, itemCentre(w->list1(), 1));
-    QCOMPARE(w->text1()->text(), QStringLiteral("http://b.example/"));
-    QCOMPARE(w->list1()->selectedRow(), 1);
-    QTest::mouseClick(viewport(), Qt::LeftButton, {}, itemCentre(w->list1(), 0));
-    QCOMPARE(w->text1()->text(), QStringLiteral("http://a.example/"));
+    w->linkList()->links()->append({QStringLiteral("http://a.example/"), QStringLiteral("http://b.example/")});
+    w->addressBox()->setText(QStringLiteral("typed"));
+    QTest::mouseClick(viewport(), Qt::LeftButton, {}, itemCentre(w->linkList(), 1));
+    QCOMPARE(w->addressBox()->text(), QStringLiteral("http://b.example/"));
+    QCOMPARE(w->linkList()->selectedRow(), 1);
+    QTest::mouseClick(viewport(), Qt::LeftButton, {}, itemCentre(w->linkList(), 0));
+    QCOMPARE(w->addressBox()->text(), QStringLiteral("http://a.example/"));
 }
 
 void ListPointerTest::pressOnEmptyListChangesNothingAndOpensNoMenu()
 {
-    w->text1()->setText(QStringLiteral("typed"));
+    w->addressBox()->setText(QStringLiteral("typed"));
     PopupDriver popup;
     popup.schedule();
     QTest::mouseClick(viewport(), Qt::RightButton, {}, QPoint(20, 10));
     QTest::mouseClick(viewport(), Qt::LeftButton, {}, QPoint(20, 10));
     QCoreApplication::processEvents();
-    QCOMPARE(w->text1()->text(), QStringLiteral("typed"));
+    QCOMPARE(w->addressBox()->text(), QStringLiteral("typed"));
     QVERIFY(popup.opened.isEmpty());
 }
 
 void ListPointerTest::pressBelowLastItemEmptiesAddressBox()
 {
-    w->list1()->links()->append({QStringLiteral("http://a.example/")});
-    QTest::mouseClick(viewport(), Qt::LeftButton, {}, itemCentre(w->list1(), 0));
-    QCOMPARE(w->text1()->text(), QStringLiteral("http://a.example/"));
+    w->linkList()->links()->append({QStringLiteral("http://a.example/")});
+    QTest::mouseClick(viewport(), Qt::LeftButton, {}, itemCentre(w->linkList(), 0));
+    QCOMPARE(w->addressBox()->text(), QStringLiteral("http://a.example/"));
     // Below the last item nothing is selected, so the box is emptied rather
     // than refilled from the item that merely keeps the focus frame.
     QTest::mouseClick(viewport(), Qt::LeftButton, {}, QPoint(20, viewport()->height() - 5));
-    QCOMPARE(w->list1()->selectedRow(), -1);
-    QCOMPARE(w->text1()->text(), QString());
+    QCOMPARE(w->linkList()->selectedRow(), -1);
+    QCOMPARE(w->addressBox()->text(), QString());
 }
 
 void ListPointerTest::rightClickSelectsItemUnderPointerAndOpensMenuThere()
 {
-    w->list1()->links()->append({QStringLiteral("http://a.example/"), QStringLiteral("http://b.example/"),
+    w->linkList()->links()->append({QStringLiteral("http://a.example/"), QStringLiteral("http://b.example/"),
                                  QStringLiteral("http://c.example/")});
-    QTest::mouseClick(viewport(), Qt::LeftButton, {}, itemCentre(w->list1(), 0));
+    QTest::mouseClick(viewport(), Qt::LeftButton, {}, itemCentre(w->linkList(), 0));
     PopupDriver popup;
     popup.schedule();
-    const QPoint at = itemCentre(w->list1(), 2);
+    const QPoint at = itemCentre(w->linkList(), 2);
     QTest::mouseClick(viewport(), Qt::RightButton, {}, at);
     QCOMPARE(popup.opened, QStringLiteral("gj"));
     QCOMPARE(popup.openedAt, viewport()->mapToGlobal(at));
-    QCOMPARE(w->list1()->selectedRow(), 2);
-    QCOMPARE(w->text1()->text(), QStringLiteral("http://c.example/"));
+    QCOMPARE(w->linkList()->selectedRow(), 2);
+    QCOMPARE(w->addressBox()->text(), QStringLiteral("http://c.example/"));
 }
 
 void ListPointerTest::rightClickAfterDeletionFillsFromItemUnderPointer()
 {
-    w->list1()->links()->append({QStringLiteral("http://a.example/"), QStringLiteral("http://b.example/"),
+    w->linkList()->links()->append({QStringLiteral("http://a.example/"), QStringLiteral("http://b.example/"),
                                  QStringLiteral("http://c.example/")});
-    QTest::mouseClick(viewport(), Qt::LeftButton, {}, itemCentre(w->list1(), 0));
+    QTest::mouseClick(viewport(), Qt::LeftButton, {}, itemCentre(w->linkList(), 0));
     w->action("scxz")->trigger();
-    QCOMPARE(w->list1()->selectedRow(), -1);
+    QCOMPARE(w->linkList()->selectedRow(), -1);
     PopupDriver popup;
     popup.schedule();
-    QTest::mouseClick(viewport(), Qt::RightButton, {}, itemCentre(w->list1(), 1));
-    QCOMPARE(w->text1()->text(), QStringLiteral("http://c.example/"));
+    QTest::mouseClick(viewport(), Qt::RightButton, {}, itemCentre(w->linkList(), 1));
+    QCOMPARE(w->addressBox()->text(), QStringLiteral("http://c.example/"));
     QCOMPARE(popup.opened, QStringLiteral("gj"));
 }
 
 void ListPointerTest::popupCommandWorksOnTheItemRightClicked()
 {
-    w->list1()->links()->append({QStringLiteral("http://a.example/"), QStringLiteral("http://b.example/"),
+    w->linkList()->links()->append({QStringLiteral("http://a.example/"), QStringLiteral("http://b.example/"),
                                  QStringLiteral("http://c.example/")});
-    QTest::mouseClick(viewport(), Qt::LeftButton, {}, itemCentre(w->list1(), 0));
+    QTest::mouseClick(viewport(), Qt::LeftButton, {}, itemCentre(w->linkList(), 0));
     PopupDriver popup;
     popup.schedule("scxz");
-    QTest::mouseClick(viewport(), Qt::RightButton, {}, itemCentre(w->list1(), 1));
+    QTest::mouseClick(viewport(), Qt::RightButton, {}, itemCentre(w->linkList(), 1));
     QTRY_COMPARE(w->items(), QStringList({QStringLiteral("http://a.example/"), QStringLiteral("http://c.example/")}));
     QVERIFY(!QApplication::activePopupWidget());
 }
 
 void ListPointerTest::leftReleaseNeverOpensMenu()
 {
-    w->list1()->links()->append({QStringLiteral("http://a.example/")});
+    w->linkList()->links()->append({QStringLiteral("http://a.example/")});
     PopupDriver popup;
     popup.schedule();
-    QTest::mousePress(viewport(), Qt::LeftButton, {}, itemCentre(w->list1(), 0));
-    QTest::mouseRelease(viewport(), Qt::LeftButton, {}, itemCentre(w->list1(), 0));
+    QTest::mousePress(viewport(), Qt::LeftButton, {}, itemCentre(w->linkList(), 0));
+    QTest::mouseRelease(viewport(), Qt::LeftButton, {}, itemCentre(w->linkList(), 0));
     QCoreApplication::processEvents();
     QVERIFY(popup.opened.isEmpty());
-    QCOMPARE(w->text1()->text(), QStringLiteral("http://a.example/"));
+    QCOMPARE(w->addressBox()->text(), QStringLiteral("http://a.example/"));
 }
 
 QTEST_MAIN(ListPointerTest)
@@ -162,11 +162,11 @@ void ListPointerTest::longItemsAreShownInPartButCopiedWhole()
         shifted.append(item);
     }
     const QString shortOne = QStringLiteral("http://c.example/");
-    w->list1()->links()->append(QStringList{huge} + shifted + QStringList{shortOne});
+    w->linkList()->links()->append(QStringList{huge} + shifted + QStringList{shortOne});
 
-    const QAbstractItemModel *model = w->list1()->model();
+    const QAbstractItemModel *model = w->linkList()->model();
     for (int row = 0; row < 4; ++row) {
-        const QString item = w->list1()->links()->item(row);
+        const QString item = w->linkList()->links()->item(row);
         for (int role : {int(Qt::DisplayRole), int(Qt::ToolTipRole)}) {
             const QString shown = model->data(model->index(row, 0), role).toString();
             // Wider than any screen, far shorter than the item, and its start.
@@ -178,8 +178,8 @@ void ListPointerTest::longItemsAreShownInPartButCopiedWhole()
     QCOMPARE(model->data(model->index(4, 0)).toString(), shortOne);
 
     // The item itself is whole: a click copies all of it.
-    QTest::mouseClick(viewport(), Qt::LeftButton, {}, itemCentre(w->list1(), 0));
-    QVERIFY(w->text1()->text() == huge);
+    QTest::mouseClick(viewport(), Qt::LeftButton, {}, itemCentre(w->linkList(), 0));
+    QVERIFY(w->addressBox()->text() == huge);
     QVERIFY(w->items().constFirst() == huge);
 }
 

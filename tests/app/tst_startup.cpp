@@ -70,7 +70,7 @@ void StartupTest::controlsHaveTheirPlacesAndStartState()
     else if (auto *button = qobject_cast<QPushButton *>(control))
         QCOMPARE(button->text(), text);
     else
-        QCOMPARE(w.list1()->model()->rowCount(), 0);
+        QCOMPARE(w.linkList()->model()->rowCount(), 0);
 }
 
 void StartupTest::songFontIsRequestedWhereSet()
@@ -93,14 +93,14 @@ void StartupTest::tabOrderFollowsTheControls()
 {
     WindowFixture w;
     w.showAndActivate();
-    QTRY_COMPARE(QApplication::focusWidget(), w.text1());
+    QTRY_COMPARE(QApplication::focusWidget(), w.addressBox());
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), w.list1());
+    QCOMPARE(QApplication::focusWidget(), w.linkList());
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), w.command1());
+    QCOMPARE(QApplication::focusWidget(), w.extractButton());
     // Hidden and borderless boxes take no focus: back to the address box.
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), w.text1());
+    QCOMPARE(QApplication::focusWidget(), w.addressBox());
 }
 
 void StartupTest::menuTreeHasEveryItemInOrder()
@@ -138,14 +138,14 @@ void StartupTest::accessKeysOpenTheMenus()
     w.showAndActivate();
     auto *gj = w.get<QMenu>("gj");
     auto *xx = w.get<QMenu>("xx");
-    QTRY_COMPARE(QApplication::focusWidget(), w.text1());
+    QTRY_COMPARE(QApplication::focusWidget(), w.addressBox());
     // Typed where the user types: in the address box, which has the focus.
-    QTest::keyClick(w.text1(), Qt::Key_T, Qt::AltModifier);
+    QTest::keyClick(w.addressBox(), Qt::Key_T, Qt::AltModifier);
     QTRY_VERIFY(gj->isVisible());
-    QCOMPARE(w.text1()->text(), QStringLiteral("http://"));
+    QCOMPARE(w.addressBox()->text(), QStringLiteral("http://"));
     QTest::keyClick(gj, Qt::Key_Escape);
     QTRY_VERIFY(!gj->isVisible());
-    QTest::keyClick(w.text1(), Qt::Key_V, Qt::AltModifier);
+    QTest::keyClick(w.addressBox(), Qt::Key_V, Qt::AltModifier);
     QTRY_VERIFY(xx->isVisible());
     QTest::keyClick(xx, Qt::Key_Escape);
     QTRY_VERIFY(!xx->isVisible());
@@ -155,7 +155,7 @@ void StartupTest::focusIsInAddressBoxAndWindowCentred()
 {
     WindowFixture w;
     w.showAndActivate();
-    QTRY_COMPARE(QApplication::focusWidget(), w.text1());
+    QTRY_COMPARE(QApplication::focusWidget(), w.addressBox());
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
     const QPoint offset = w.form->geometry().center() - screen.center();
     QVERIFY2(qAbs(offset.x()) <= 1 && qAbs(offset.y()) <= 1, "window not centred");
@@ -167,27 +167,27 @@ void StartupTest::resizingMovesNothing()
 {
     WindowFixture w;
     w.showAndActivate();
-    const QRect list = w.list1()->geometry();
-    const QRect button = w.command1()->geometry();
+    const QRect list = w.linkList()->geometry();
+    const QRect button = w.extractButton()->geometry();
     w.form->resize(800, 600);
     QTRY_COMPARE(w.form->size(), QSize(800, 600));
-    QCOMPARE(w.list1()->geometry(), list);
-    QCOMPARE(w.command1()->geometry(), button);
+    QCOMPARE(w.linkList()->geometry(), list);
+    QCOMPARE(w.extractButton()->geometry(), button);
     w.form->resize(200, 100);
     QTRY_COMPARE(w.form->size(), QSize(200, 100));
-    QCOMPARE(w.list1()->geometry(), list);
+    QCOMPARE(w.linkList()->geometry(), list);
 }
 
 void StartupTest::busyIndicatorIsFramelessAndAboveList()
 {
     WindowFixture w;
-    QLineEdit *text3 = w.text3();
+    QLineEdit *text3 = w.busyIndicator();
     QVERIFY(!text3->hasFrame());
     QVERIFY(text3->isReadOnly());
     QCOMPARE(text3->focusPolicy(), Qt::NoFocus);
     const QObjectList siblings = text3->parentWidget()->children();
-    QVERIFY(siblings.indexOf(text3) > siblings.indexOf(w.list1())); // later sibling draws on top
-    QVERIFY(w.list1()->geometry().contains(text3->geometry()));
+    QVERIFY(siblings.indexOf(text3) > siblings.indexOf(w.linkList())); // later sibling draws on top
+    QVERIFY(w.linkList()->geometry().contains(text3->geometry()));
 }
 
 void StartupTest::engineStartsOnceTheEventLoopRuns()

@@ -91,8 +91,8 @@ void EngineWindow::hearMessages(const std::function<void(const QString &)> &hear
 
 void EngineWindow::enter(const QString &url)
 {
-    text1()->setText(url);
-    QTest::keyClick(text1(), Qt::Key_Return);
+    addressBox()->setText(url);
+    QTest::keyClick(addressBox(), Qt::Key_Return);
 }
 
 qint64 EngineWindow::recover(const QString &url, const QString &link, int timeoutMs)
@@ -168,7 +168,7 @@ std::optional<EngineWindow::Extraction> EngineWindow::extract(const QString &url
 {
     clearList();
     LinkListModel *links = list()->links();
-    QLineEdit *address = text1();
+    QLineEdit *address = addressBox();
     address->setText(url);
 
     QEventLoop loop;

@@ -35,7 +35,7 @@ public:
     // The window's own FakePlatform (unused when a platform was given).
     FakePlatform &platform() { return m_fakePlatform; }
     LinkListView *list() const;
-    QLineEdit *text1() const { return edit("Text1"); }
+    QLineEdit *addressBox() const { return edit("Text1"); }
     QLineEdit *edit(const char *name) const;
     // The engine's Chromium, or null and 0 for a fake engine.
     engine::ChromiumBrowser *chromium() const { return m_chromium; }

@@ -27,14 +27,14 @@ struct WindowFixture {
             qFatal("no child named %s", name);
         return found;
     }
-    QLineEdit *text1() const { return get<QLineEdit>("Text1"); }
-    QLineEdit *text2() const { return get<QLineEdit>("Text2"); }
-    QLineEdit *text3() const { return get<QLineEdit>("Text3"); }
-    QLabel *label2() const { return get<QLabel>("Label2"); }
-    LinkListView *list1() const { return get<LinkListView>("List1"); }
-    QPushButton *command1() const { return get<QPushButton>("Command1"); }
+    QLineEdit *addressBox() const { return get<QLineEdit>("Text1"); }
+    QLineEdit *savePath() const { return get<QLineEdit>("Text2"); }
+    QLineEdit *busyIndicator() const { return get<QLineEdit>("Text3"); }
+    QLabel *filterText() const { return get<QLabel>("Label2"); }
+    LinkListView *linkList() const { return get<LinkListView>("List1"); }
+    QPushButton *extractButton() const { return get<QPushButton>("Command1"); }
     QAction *action(const char *name) const { return get<QAction>(name); }
-    QStringList items() const { return list1()->links()->items(); }
+    QStringList items() const { return linkList()->links()->items(); }
 
     void showAndActivate()
     {
