@@ -133,7 +133,7 @@ void Bench::listRows()
         const QString path = folder.filePath(QStringLiteral("links.txt"));
         app.clearList();
         links->append(distinctLinks(count));
-        const QByteArray expected = links::encodeLines(links->items());
+        const QByteArray expected = save_file::encodeLines(links->items());
         QAction *bc = app.form().findChild<QAction *>(QStringLiteral("bc"));
         auto *text2 = app.form().findChild<QLineEdit *>(QStringLiteral("Text2"));
         for (int run = 0; run <= m_options.runs && row.error.isEmpty(); ++run) {

@@ -202,7 +202,7 @@ void Form1::placeCentred()
 
 void Form1::Form_Load()
 {
-    setWindowTitle(about::composeCaption());
+    setWindowTitle(product::composeCaption());
 }
 
 void Form1::closeEvent(QCloseEvent *event)
@@ -213,7 +213,7 @@ void Form1::closeEvent(QCloseEvent *event)
 
 void Form1::Form_Unload()
 {
-    m_platform.openUrl(about::homePageUrl(false));
+    m_platform.openUrl(product::homePageUrl(false));
 }
 
 bool Form1::eventFilter(QObject *watched, QEvent *event)
@@ -291,15 +291,15 @@ void Form1::bc_Click()
         Text2->clear();
         return;
     }
-    const QString path = links::withTxtSuffix(chosen);
+    const QString path = save_file::withTxtSuffix(chosen);
     Text2->setText(path);
-    if (links::regularFileExists(path)
+    if (save_file::regularFileExists(path)
         && m_platform.messageBox(this, texts::overwrite(), texts::styleInfoYesNo, texts::notice())
                != Platform::Yes)
         return;
     // The list is read only now, after the last dialog: pages may have added
     // links while the dialogs were open.
-    const QString error = links::writeLinkFile(path, List1->links()->items());
+    const QString error = save_file::writeLinkFile(path, List1->links()->items());
     if (!error.isEmpty()) {
         m_platform.messageBox(this, error + texts::saveErrorSuffix(), texts::styleInfoOk,
                               texts::noticeBlank());
@@ -316,7 +316,8 @@ void Form1::glcf_Click()
 void Form1::RemoveDups(LinkListModel &lst, int comptype)
 {
     const int selected = &lst == List1->links() ? List1->selectedRow() : -1;
-    const QList<qsizetype> removed = links::duplicateIndexes(lst.items(), comptype);
+    const auto compare = comptype == 0 ? remove_dups::Compare::IgnoreCase : remove_dups::Compare::Exact;
+    const QList<qsizetype> removed = remove_dups::duplicateIndexes(lst.items(), compare);
     if (removed.isEmpty())
         return;
     lst.removeRows(removed);
@@ -354,10 +355,10 @@ void Form1::scqb_Click()
 
 void Form1::rjxx_Click()
 {
-    m_platform.messageBox(this, about::aboutText(), about::aboutStyle, about::aboutTitle());
+    m_platform.messageBox(this, product::aboutText(), product::aboutStyle, product::aboutTitle());
 }
 
 void Form1::fwgw_Click()
 {
-    m_platform.openUrl(about::homePageUrl(true));
+    m_platform.openUrl(product::homePageUrl(true));
 }

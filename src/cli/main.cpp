@@ -175,8 +175,8 @@ int main(int argc, char *argv[])
     }
 
     if (!options.output.isEmpty()) {
-        const QString path = links::withTxtSuffix(options.output);
-        const QString error = links::writeLinkFile(path, fileOutput.all);
+        const QString path = save_file::withTxtSuffix(options.output);
+        const QString error = save_file::writeLinkFile(path, fileOutput.all);
         if (!error.isEmpty()) {
             complain(path, error);
             return Unusable;

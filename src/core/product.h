@@ -6,7 +6,7 @@
 // What the product says about itself: the window caption, the about box and
 // the home-page address. Host name and contact number are deployment values
 // (velmora_config.h).
-namespace about {
+namespace product {
 
 // The one-character text that a code denotes in code page 936: an ASCII code
 // gives that character; a double-byte code is passed as a signed 16-bit
@@ -28,4 +28,4 @@ inline constexpr int aboutStyle = 64;
 // the one with it, closing the window the one without.
 QString homePageUrl(bool trailingSlash);
 
-} // namespace about
+} // namespace product

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-namespace links {
+namespace remove_dups {
 
 namespace {
 
@@ -212,9 +212,9 @@ void prefetch([[maybe_unused]] const void *address)
 // more than it computes: every item lives in a block of its own, and the
 // table is too big for the caches. A hash set of QString keys took three
 // times as long.
-QList<qsizetype> duplicateIndexes(const QStringList &items, int comptype)
+QList<qsizetype> duplicateIndexes(const QStringList &items, Compare compare)
 {
-    const bool ignoreCase = comptype == 0;
+    const bool ignoreCase = compare == Compare::IgnoreCase;
     const qsizetype count = items.size();
     constexpr qsizetype ahead = 8;
 
@@ -267,4 +267,4 @@ QList<qsizetype> duplicateIndexes(const QStringList &items, int comptype)
     return duplicates;
 }
 
-} // namespace links
+} // namespace remove_dups

@@ -15,7 +15,7 @@
 #include <unistd.h>
 #endif
 
-namespace links {
+namespace save_file {
 
 namespace {
 
@@ -309,4 +309,4 @@ QString writeLinkFile(const QString &path, const QStringList &items)
     return {};
 }
 
-} // namespace links
+} // namespace save_file
