@@ -2,6 +2,7 @@
 #include "cli/extractor.h"
 #include "cli/options.h"
 #include "cli/streams.h"
+#include "core/harvest.h"
 #include "core/save_file.h"
 #include "engine/chromium_browser.h"
 #include "velmora_config.h"
@@ -19,34 +20,22 @@ namespace {
 
 enum ExitStatus { AllRead = 0, SomeFailed = 1, Unusable = 2 };
 
-// An address quoted in a diagnostic keeps it one line whatever it holds:
-// control characters become their %XX code, as in a URL.
-QString quoted(const QString &text)
-{
-    QString line;
-    line.reserve(text.size());
-    for (const QChar c : text) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
-            line += QStringLiteral("%%1").arg(c.unicode(), 2, 16, QLatin1Char('0')).toUpper();
-        else
-            line += c;
-    }
-    return line;
-}
-
 // The engine's causes may span lines (Chromium's last words when it fails
 // to start): they are joined by " | ".
 QString joinedLines(const QString &text)
 {
     QString joined = text;
     joined.replace(QLatin1String("\r\n"), QLatin1String("\n")).replace(u'\r', u'\n');
-    return quoted(joined.split(u'\n', Qt::SkipEmptyParts).join(QLatin1String(" | ")));
+    return harvest::encodeControls(joined.split(u'\n', Qt::SkipEmptyParts).join(QLatin1String(" | ")));
 }
 
+// An address quoted in a diagnostic keeps it one line whatever it holds:
+// control characters become their %XX code, as in a URL.
 void complain(const QString &subject, const QString &cause)
 {
     const QString line = QStringLiteral("velmora-extract: ")
-        + (subject.isEmpty() ? QString() : quoted(subject) + QLatin1String(": ")) + joinedLines(cause) + u'\n';
+        + (subject.isEmpty() ? QString() : harvest::encodeControls(subject) + QLatin1String(": "))
+        + joinedLines(cause) + u'\n';
     cli::writeAll(STDERR_FILENO, line.toUtf8());
 }
 

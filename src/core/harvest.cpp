@@ -42,7 +42,8 @@ bool needsMending(QStringView text)
     return false;
 }
 
-QString mended(QStringView text)
+// Half a surrogate pair becomes U+FFFD only when mendSurrogates is set.
+QString encoded(QStringView text, bool mendSurrogates)
 {
     static constexpr char hex[] = "0123456789ABCDEF";
     QString out;
@@ -53,7 +54,7 @@ QString mended(QStringView text)
             out += QLatin1Char('%');
             out += QLatin1Char(hex[c >> 4]);
             out += QLatin1Char(hex[c & 0xF]);
-        } else if (!QChar::isSurrogate(c)) {
+        } else if (!mendSurrogates || !QChar::isSurrogate(c)) {
             out += QChar(c);
         } else if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
             out += QChar(c);
@@ -69,7 +70,12 @@ QString mended(QStringView text)
 
 QString safeItem(const QString &href)
 {
-    return needsMending(href) ? mended(href) : href;
+    return needsMending(href) ? encoded(href, true) : href;
+}
+
+QString encodeControls(const QString &text)
+{
+    return encoded(text, false);
 }
 
 QStringList keptAnchors(const QStringList &anchors, const QString &filter)
