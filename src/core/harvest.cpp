@@ -1,7 +1,8 @@
 #include "core/harvest.h"
 
+#include "core/ascii_scan.h"
+
 #include <algorithm>
-#include <cstring>
 
 namespace harvest {
 
@@ -18,17 +19,7 @@ bool needsMending(QStringView text)
 {
     const char16_t *units = text.utf16();
     const auto length = size_t(text.size());
-    size_t i = 0;
-    for (; i + 4 <= length; i += 4) {
-        quint64 word;
-        std::memcpy(&word, units + i, sizeof word);
-        // Below 0x80 in every lane, each lane + 0x60 reaches 0x80 exactly from
-        // 0x20 on, and + 1 reaches it only for DEL; no lane carries over.
-        constexpr quint64 lanes80 = 0x0080008000800080ULL;
-        if ((word & 0xff80ff80ff80ff80ULL) != 0 || ((word + 0x0060006000600060ULL) & lanes80) != lanes80
-            || ((word + 0x0001000100010001ULL) & lanes80) != 0)
-            break;
-    }
+    size_t i = ascii_scan::takeWords(text, [](quint64 word, size_t) { return ascii_scan::isPrintable(word); });
     for (; i < length; ++i) {
         const char16_t c = units[i];
         if (isControl(c))
