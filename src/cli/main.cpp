@@ -3,6 +3,7 @@
 #include "cli/options.h"
 #include "cli/streams.h"
 #include "core/harvest.h"
+#include "core/quit_signals.h"
 #include "core/save_file.h"
 #include "engine/chromium_browser.h"
 #include "velmora_config.h"
@@ -107,7 +108,12 @@ int main(int argc, char *argv[])
     }
     const cli::Options &options = parsed.options;
 
-    cli::SignalWatcher watcher;
+    // A reader leaving shows as a failed write instead of killing the process
+    // before the engine is shut down.
+    std::signal(SIGPIPE, SIG_IGN);
+    // No restart: a write blocked on a reader that stopped reading must
+    // return, so that an interrupt can end the program.
+    quit_signals::Watcher watcher({SIGINT, SIGTERM, SIGHUP}, quit_signals::Restart::None);
     StandardOutput standardOutput;
     FileOutput fileOutput;
     cli::Sink *sink = &standardOutput;
@@ -124,7 +130,7 @@ int main(int argc, char *argv[])
         outcome = o;
         QCoreApplication::exit(0);
     });
-    QObject::connect(&watcher, &cli::SignalWatcher::caught, &app, [] { QCoreApplication::exit(0); });
+    QObject::connect(&watcher, &quit_signals::Watcher::caught, &app, [] { QCoreApplication::exit(0); });
     // A pipe whose reader has left reports an error condition: stop at once
     // rather than at the next write, which a page that never finishes
     // loading would put off until its timeout.
@@ -147,15 +153,15 @@ int main(int argc, char *argv[])
         cli::endStandardOutput();
     browser.reset();
 
-    if (const int sig = cli::SignalWatcher::received())
-        cli::SignalWatcher::dieBy(sig);
+    if (const int sig = quit_signals::Watcher::received())
+        quit_signals::Watcher::dieBy(sig);
 
     switch (outcome) {
     case cli::Extractor::Outcome::EngineUnusable:
         return Unusable;
     case cli::Extractor::Outcome::OutputLost:
         if (standardOutput.result == cli::WriteResult::Closed)
-            cli::SignalWatcher::dieBy(SIGPIPE); // as any filter ends when its reader leaves
+            quit_signals::Watcher::dieBy(SIGPIPE); // as any filter ends when its reader leaves
         complain(QStringLiteral("standard output"), QString::fromLocal8Bit(std::strerror(standardOutput.error)));
         return Unusable;
     case cli::Extractor::Outcome::AllRead:
