@@ -14,7 +14,8 @@ namespace product {
 QString chr936(qint16 code);
 
 // "Ardentis科技-VelmoraV1.1(<host>)", built piece by piece from character
-// codes and joined left to right.
+// codes and joined left to right. Its "V1.1", like the about box's, is fixed
+// text that users know, not the build's VELMORA_VERSION.
 QString composeCaption();
 
 // The seven lines of the about box, joined by CR LF, none after the last.
