@@ -1,4 +1,5 @@
 #include "core/remove_dups.h"
+#include "pairwise_reference.h"
 
 #include <QRandomGenerator>
 #include <QTest>
@@ -7,25 +8,6 @@
 #include <functional>
 
 namespace {
-
-// The pairwise loop the hash replaces, step for step: the count is re-read at
-// every test, the reference text once per outer pass, and after a removal the
-// same inner index is examined again.
-QStringList referenceRemoveDups(QStringList lst, remove_dups::Compare compare)
-{
-    const Qt::CaseSensitivity mode =
-        compare == remove_dups::Compare::IgnoreCase ? Qt::CaseInsensitive : Qt::CaseSensitive;
-    for (qsizetype outer = 0; outer < lst.size() - 1; ++outer) {
-        const QString reference = lst.at(outer);
-        for (qsizetype inner = outer + 1; inner < lst.size(); ++inner) {
-            if (QString::compare(lst.at(inner), reference, mode) == 0) {
-                lst.removeAt(inner);
-                --inner;
-            }
-        }
-    }
-    return lst;
-}
 
 QStringList withoutIndexes(QStringList items, const QList<qsizetype> &indexes)
 {
@@ -161,7 +143,7 @@ void RemoveDupsTest::knownLists()
 
     const QStringList reduced = withoutIndexes(items, remove_dups::duplicateIndexes(items, compare));
     QCOMPARE(reduced, survivors);
-    QCOMPARE(referenceRemoveDups(items, compare), survivors);
+    QCOMPARE(pairwiseRemoveDups(items, compare), survivors);
     // A second run changes nothing.
     QVERIFY(remove_dups::duplicateIndexes(reduced, compare).isEmpty());
 }
@@ -223,7 +205,7 @@ void RemoveDupsTest::agreesWithPairwiseLoopOnRandomLists()
                 const QList<qsizetype> indexes = remove_dups::duplicateIndexes(items, compare);
                 QVERIFY(std::adjacent_find(indexes.cbegin(), indexes.cend(), std::greater_equal<>())
                         == indexes.cend());
-                const QStringList expected = referenceRemoveDups(items, compare);
+                const QStringList expected = pairwiseRemoveDups(items, compare);
                 if (withoutIndexes(items, indexes) != expected)
                     QFAIL(qPrintable(QStringLiteral("comparison %1 differs on: %2")
                                          .arg(int(compare))

@@ -2,28 +2,11 @@
 // rules, on lists rich in letters whose case mappings are not plain ASCII.
 #include "core/remove_dups.h"
 #include "fuzz_input.h"
+#include "pairwise_reference.h"
 
 #include <array>
 
 namespace {
-
-// The pairwise loop, step for step: the count re-read at every test, and
-// after a removal the same inner index examined again.
-QStringList pairwiseRemoveDups(QStringList lst, remove_dups::Compare compare)
-{
-    const Qt::CaseSensitivity mode =
-        compare == remove_dups::Compare::IgnoreCase ? Qt::CaseInsensitive : Qt::CaseSensitive;
-    for (qsizetype outer = 0; outer < lst.size() - 1; ++outer) {
-        const QString reference = lst.at(outer);
-        for (qsizetype inner = outer + 1; inner < lst.size(); ++inner) {
-            if (QString::compare(lst.at(inner), reference, mode) == 0) {
-                lst.removeAt(inner);
-                --inner;
-            }
-        }
-    }
-    return lst;
-}
 
 // Greek sigmas, sharp s, Turkish i, the Kelvin sign, full-width letters, a
 // Deseret pair and both halves of a pair on their own.
