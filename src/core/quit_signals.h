@@ -22,6 +22,7 @@ enum class Restart {
 class Watcher final : public QObject
 {
     Q_OBJECT
+    Q_DISABLE_COPY_MOVE(Watcher)
 public:
     Watcher(std::initializer_list<int> watched, Restart restart, QObject *parent = nullptr);
     // Gives the watched signals their default actions back.
