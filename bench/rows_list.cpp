@@ -76,7 +76,7 @@ void Bench::listRows()
             app.waitForListPaint();
             QElapsedTimer clock;
             clock.start();
-            app.form().removeRepeatsFrom(*links, 0);
+            app.form().removeRepeatsFrom(*links, remove_dups::Compare::IgnoreCase);
             const double ms = millis(clock);
             app.waitForListPaint();
             const double paintMs = millis(clock);
@@ -88,7 +88,7 @@ void Bench::listRows()
             }
         }
         const auto summary = summarize(painted);
-        row.note = QStringLiteral("removeRepeatsFrom(List1, 0) on %1 links, half of them repeats in other letter case; "
+        row.note = QStringLiteral("removeRepeatsFrom(List1, IgnoreCase) on %1 links, half of them repeats in other letter case; "
                                   "with the repaint after it: %2 ms")
                        .arg(count)
                        .arg(summary ? summary->median : 0, 0, 'f', 1);
@@ -117,7 +117,7 @@ void Bench::listRows()
         model.append(items);
         QElapsedTimer clock;
         clock.start();
-        app.form().removeRepeatsFrom(model, 0);
+        app.form().removeRepeatsFrom(model, remove_dups::Compare::IgnoreCase);
         row.note = QStringLiteral("the pairwise loop on %1 such links in a list model with no view, for comparison; "
                                   "removeRepeatsFrom on the same: %2 ms")
                        .arg(small)
@@ -133,7 +133,7 @@ void Bench::listRows()
         const QString path = folder.filePath(QStringLiteral("links.txt"));
         app.clearList();
         links->append(distinctLinks(count));
-        const QByteArray expected = links::encodeLines(links->items());
+        const QByteArray expected = save_file::encodeLines(links->items());
         QAction *bc = app.form().findChild<QAction *>(QStringLiteral("bc"));
         auto *text2 = app.form().findChild<QLineEdit *>(QStringLiteral("Text2"));
         for (int run = 0; run <= m_options.runs && row.error.isEmpty(); ++run) {

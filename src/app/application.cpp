@@ -1,6 +1,7 @@
 #include "app/application.h"
 
 #include "app/localization.h"
+#include "velmora_config.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -8,7 +9,7 @@
 void setUpApplication(QApplication &app)
 {
     QApplication::setApplicationName(QStringLiteral("velmora"));
-    QApplication::setApplicationVersion(QStringLiteral("1.1"));
+    QApplication::setApplicationVersion(QStringLiteral(VELMORA_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("velmora"));
     useChineseLocale(app);
 

@@ -202,7 +202,7 @@ void Form1::placeCentred()
 
 void Form1::onLoad()
 {
-    setWindowTitle(about::composeCaption());
+    setWindowTitle(product::composeCaption());
 }
 
 void Form1::closeEvent(QCloseEvent *event)
@@ -213,7 +213,7 @@ void Form1::closeEvent(QCloseEvent *event)
 
 void Form1::onClose()
 {
-    m_platform.openUrl(about::homePageUrl(false));
+    m_platform.openUrl(product::homePageUrl(false));
 }
 
 bool Form1::eventFilter(QObject *watched, QEvent *event)
@@ -291,15 +291,15 @@ void Form1::saveLinks()
         savePath->clear();
         return;
     }
-    const QString path = links::withTxtSuffix(chosen);
+    const QString path = save_file::withTxtSuffix(chosen);
     savePath->setText(path);
-    if (links::regularFileExists(path)
+    if (save_file::regularFileExists(path)
         && m_platform.messageBox(this, texts::overwrite(), texts::styleInfoYesNo, texts::notice())
                != Platform::Yes)
         return;
     // The list is read only now, after the last dialog: pages may have added
     // links while the dialogs were open.
-    const QString error = links::writeLinkFile(path, linkList->links()->items());
+    const QString error = save_file::writeLinkFile(path, linkList->links()->items());
     if (!error.isEmpty()) {
         m_platform.messageBox(this, error + texts::saveErrorSuffix(), texts::styleInfoOk,
                               texts::noticeBlank());
@@ -310,13 +310,13 @@ void Form1::saveLinks()
 
 void Form1::removeRepeats()
 {
-    removeRepeatsFrom(*linkList->links(), 0);
+    removeRepeatsFrom(*linkList->links(), remove_dups::Compare::IgnoreCase);
 }
 
-void Form1::removeRepeatsFrom(LinkListModel &list, int comptype)
+void Form1::removeRepeatsFrom(LinkListModel &list, remove_dups::Compare compare)
 {
     const int selected = &list == linkList->links() ? linkList->selectedRow() : -1;
-    const QList<qsizetype> removed = links::duplicateIndexes(list.items(), comptype);
+    const QList<qsizetype> removed = remove_dups::duplicateIndexes(list.items(), compare);
     if (removed.isEmpty())
         return;
     list.removeRows(removed);
@@ -354,10 +354,10 @@ void Form1::deleteAll()
 
 void Form1::showAbout()
 {
-    m_platform.messageBox(this, about::aboutText(), about::aboutStyle, about::aboutTitle());
+    m_platform.messageBox(this, product::aboutText(), product::aboutStyle, product::aboutTitle());
 }
 
 void Form1::openWebsite()
 {
-    m_platform.openUrl(about::homePageUrl(true));
+    m_platform.openUrl(product::homePageUrl(true));
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/remove_dups.h"
+
 #include <QMainWindow>
 
 namespace engine {
@@ -49,9 +51,8 @@ public:
     Form1(engine::Browser *pageEngine, Platform &platform, QWidget *parent = nullptr);
     ~Form1() override;
 
-    // Removes every later copy of an item: comptype 0 ignores letter case,
-    // any other value compares exactly.
-    void removeRepeatsFrom(LinkListModel &list, int comptype);
+    // Removes every later copy of an item; the first stays.
+    void removeRepeatsFrom(LinkListModel &list, remove_dups::Compare compare);
 
 protected:
     void closeEvent(QCloseEvent *event) override;

@@ -99,7 +99,7 @@ void Extractor::onDocumentComplete(bool topLevel, const QString &url, const QStr
         // m_seen holds no repeats, so every index found lies in the new part.
         const qsizetype before = m_seen.size();
         m_seen.append(kept);
-        const QList<qsizetype> repeats = links::duplicateIndexes(m_seen, 0);
+        const QList<qsizetype> repeats = remove_dups::duplicateIndexes(m_seen, remove_dups::Compare::IgnoreCase);
         QStringList fresh;
         fresh.reserve(kept.size() - repeats.size());
         auto repeat = repeats.cbegin();

@@ -2,6 +2,8 @@
 #include "cli/extractor.h"
 #include "cli/options.h"
 #include "cli/streams.h"
+#include "core/harvest.h"
+#include "core/quit_signals.h"
 #include "core/save_file.h"
 #include "engine/chromium_browser.h"
 #include "velmora_config.h"
@@ -19,34 +21,22 @@ namespace {
 
 enum ExitStatus { AllRead = 0, SomeFailed = 1, Unusable = 2 };
 
-// An address quoted in a diagnostic keeps it one line whatever it holds:
-// control characters become their %XX code, as in a URL.
-QString quoted(const QString &text)
-{
-    QString line;
-    line.reserve(text.size());
-    for (const QChar c : text) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
-            line += QStringLiteral("%%1").arg(c.unicode(), 2, 16, QLatin1Char('0')).toUpper();
-        else
-            line += c;
-    }
-    return line;
-}
-
 // The engine's causes may span lines (Chromium's last words when it fails
 // to start): they are joined by " | ".
 QString joinedLines(const QString &text)
 {
     QString joined = text;
     joined.replace(QLatin1String("\r\n"), QLatin1String("\n")).replace(u'\r', u'\n');
-    return quoted(joined.split(u'\n', Qt::SkipEmptyParts).join(QLatin1String(" | ")));
+    return harvest::encodeControls(joined.split(u'\n', Qt::SkipEmptyParts).join(QLatin1String(" | ")));
 }
 
+// An address quoted in a diagnostic keeps it one line whatever it holds:
+// control characters become their %XX code, as in a URL.
 void complain(const QString &subject, const QString &cause)
 {
     const QString line = QStringLiteral("velmora-extract: ")
-        + (subject.isEmpty() ? QString() : quoted(subject) + QLatin1String(": ")) + joinedLines(cause) + u'\n';
+        + (subject.isEmpty() ? QString() : harvest::encodeControls(subject) + QLatin1String(": "))
+        + joinedLines(cause) + u'\n';
     cli::writeAll(STDERR_FILENO, line.toUtf8());
 }
 
@@ -118,7 +108,12 @@ int main(int argc, char *argv[])
     }
     const cli::Options &options = parsed.options;
 
-    cli::SignalWatcher watcher;
+    // A reader leaving shows as a failed write instead of killing the process
+    // before the engine is shut down.
+    std::signal(SIGPIPE, SIG_IGN);
+    // No restart: a write blocked on a reader that stopped reading must
+    // return, so that an interrupt can end the program.
+    quit_signals::Watcher watcher({SIGINT, SIGTERM, SIGHUP}, quit_signals::Restart::None);
     StandardOutput standardOutput;
     FileOutput fileOutput;
     cli::Sink *sink = &standardOutput;
@@ -135,7 +130,7 @@ int main(int argc, char *argv[])
         outcome = o;
         QCoreApplication::exit(0);
     });
-    QObject::connect(&watcher, &cli::SignalWatcher::caught, &app, [] { QCoreApplication::exit(0); });
+    QObject::connect(&watcher, &quit_signals::Watcher::caught, &app, [] { QCoreApplication::exit(0); });
     // A pipe whose reader has left reports an error condition: stop at once
     // rather than at the next write, which a page that never finishes
     // loading would put off until its timeout.
@@ -158,15 +153,15 @@ int main(int argc, char *argv[])
         cli::endStandardOutput();
     browser.reset();
 
-    if (const int sig = cli::SignalWatcher::received())
-        cli::SignalWatcher::dieBy(sig);
+    if (const int sig = quit_signals::Watcher::received())
+        quit_signals::Watcher::dieBy(sig);
 
     switch (outcome) {
     case cli::Extractor::Outcome::EngineUnusable:
         return Unusable;
     case cli::Extractor::Outcome::OutputLost:
         if (standardOutput.result == cli::WriteResult::Closed)
-            cli::SignalWatcher::dieBy(SIGPIPE); // as any filter ends when its reader leaves
+            quit_signals::Watcher::dieBy(SIGPIPE); // as any filter ends when its reader leaves
         complain(QStringLiteral("standard output"), QString::fromLocal8Bit(std::strerror(standardOutput.error)));
         return Unusable;
     case cli::Extractor::Outcome::AllRead:
@@ -175,8 +170,8 @@ int main(int argc, char *argv[])
     }
 
     if (!options.output.isEmpty()) {
-        const QString path = links::withTxtSuffix(options.output);
-        const QString error = links::writeLinkFile(path, fileOutput.all);
+        const QString path = save_file::withTxtSuffix(options.output);
+        const QString error = save_file::writeLinkFile(path, fileOutput.all);
         if (!error.isEmpty()) {
             complain(path, error);
             return Unusable;

@@ -1,7 +1,8 @@
 #include "core/harvest.h"
 
+#include "core/ascii_scan.h"
+
 #include <algorithm>
-#include <cstring>
 
 namespace harvest {
 
@@ -18,17 +19,7 @@ bool needsMending(QStringView text)
 {
     const char16_t *units = text.utf16();
     const auto length = size_t(text.size());
-    size_t i = 0;
-    for (; i + 4 <= length; i += 4) {
-        quint64 word;
-        std::memcpy(&word, units + i, sizeof word);
-        // Below 0x80 in every lane, each lane + 0x60 reaches 0x80 exactly from
-        // 0x20 on, and + 1 reaches it only for DEL; no lane carries over.
-        constexpr quint64 lanes80 = 0x0080008000800080ULL;
-        if ((word & 0xff80ff80ff80ff80ULL) != 0 || ((word + 0x0060006000600060ULL) & lanes80) != lanes80
-            || ((word + 0x0001000100010001ULL) & lanes80) != 0)
-            break;
-    }
+    size_t i = ascii_scan::takeWords(text, [](quint64 word, size_t) { return ascii_scan::isPrintable(word); });
     for (; i < length; ++i) {
         const char16_t c = units[i];
         if (isControl(c))
@@ -42,7 +33,8 @@ bool needsMending(QStringView text)
     return false;
 }
 
-QString mended(QStringView text)
+// Half a surrogate pair becomes U+FFFD only when mendSurrogates is set.
+QString encoded(QStringView text, bool mendSurrogates)
 {
     static constexpr char hex[] = "0123456789ABCDEF";
     QString out;
@@ -53,7 +45,7 @@ QString mended(QStringView text)
             out += QLatin1Char('%');
             out += QLatin1Char(hex[c >> 4]);
             out += QLatin1Char(hex[c & 0xF]);
-        } else if (!QChar::isSurrogate(c)) {
+        } else if (!mendSurrogates || !QChar::isSurrogate(c)) {
             out += QChar(c);
         } else if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
             out += QChar(c);
@@ -69,7 +61,12 @@ QString mended(QStringView text)
 
 QString safeItem(const QString &href)
 {
-    return needsMending(href) ? mended(href) : href;
+    return needsMending(href) ? encoded(href, true) : href;
+}
+
+QString encodeControls(const QString &text)
+{
+    return encoded(text, false);
 }
 
 QStringList keptAnchors(const QStringList &anchors, const QString &filter)

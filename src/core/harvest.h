@@ -12,6 +12,11 @@ namespace harvest {
 // pair becomes U+FFFD. The result is one line of text, whatever the page did.
 QString safeItem(const QString &href);
 
+// The same encoding of C0 controls and DEL, for text quoted on one line
+// elsewhere (the command line's diagnostics); every other unit, half a
+// surrogate pair too, stays as it was.
+QString encodeControls(const QString &text);
+
 // The anchors a harvest appends, in order: every non-empty href, made safe,
 // that contains the filter text (exact, case-sensitive); an empty filter
 // keeps them all.

@@ -9,7 +9,7 @@
 #include <numeric>
 #include <string_view>
 
-namespace about {
+namespace product {
 
 namespace {
 
@@ -95,4 +95,4 @@ QString homePageUrl(bool trailingSlash)
     return url;
 }
 
-} // namespace about
+} // namespace product

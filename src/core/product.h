@@ -6,7 +6,7 @@
 // What the product says about itself: the window caption, the about box and
 // the home-page address. Host name and contact number are deployment values
 // (velmora_config.h).
-namespace about {
+namespace product {
 
 // The one-character text that a code denotes in code page 936: an ASCII code
 // gives that character; a double-byte code is passed as a signed 16-bit
@@ -14,7 +14,8 @@ namespace about {
 QString chr936(qint16 code);
 
 // "Ardentis科技-VelmoraV1.1(<host>)", built piece by piece from character
-// codes and joined left to right.
+// codes and joined left to right. Its "V1.1", like the about box's, is fixed
+// text that users know, not the build's VELMORA_VERSION.
 QString composeCaption();
 
 // The seven lines of the about box, joined by CR LF, none after the last.
@@ -28,4 +29,4 @@ inline constexpr int aboutStyle = 64;
 // the one with it, closing the window the one without.
 QString homePageUrl(bool trailingSlash);
 
-} // namespace about
+} // namespace product

@@ -1,12 +1,13 @@
 #include "core/remove_dups.h"
 
+#include "core/ascii_scan.h"
+
 #include <QHashFunctions>
 
 #include <array>
-#include <cstring>
 #include <vector>
 
-namespace links {
+namespace remove_dups {
 
 namespace {
 
@@ -53,15 +54,8 @@ constexpr quint64 foldAsciiWord(quint64 word)
     return word | ((fromA & ~pastZ & 0x0080008000800080ULL) >> 2);
 }
 
-quint64 loadWord(const char16_t *units, size_t count = 4)
-{
-    quint64 word = 0;
-    // A null text has no units at all, and memcpy from null is undefined
-    // even for no bytes.
-    if (count != 0)
-        std::memcpy(&word, units, count * sizeof(char16_t));
-    return word;
-}
+using ascii_scan::isAscii;
+using ascii_scan::loadWord;
 
 // Hashes the folded text as a stream of words of four UTF-16 units, so texts
 // that compare equal hash equal whichever way they were folded.
@@ -89,8 +83,6 @@ private:
     quint64 m_h = 0x243f6a8885a308d3ULL ^ quint64(QHashSeed::globalSeed());
 };
 
-constexpr quint64 nonAsciiBits = 0xff80ff80ff80ff80ULL;
-
 // Nearly every address: four units per step, no Unicode tables. Gives up,
 // returning false, at the first unit beyond ASCII.
 bool asciiFoldedHash(QStringView text, size_t &hash)
@@ -101,12 +93,12 @@ bool asciiFoldedHash(QStringView text, size_t &hash)
     size_t i = 0;
     for (; i + 4 <= length; i += 4) {
         const quint64 word = loadWord(units + i);
-        if (word & nonAsciiBits)
+        if (!isAscii(word))
             return false;
         hasher.step(foldAsciiWord(word));
     }
     const quint64 word = loadWord(units + i, length - i);
-    if (word & nonAsciiBits)
+    if (!isAscii(word))
         return false;
     hasher.step(foldAsciiWord(word));
     hash = hasher.finish(length);
@@ -157,14 +149,14 @@ int asciiFoldedEqual(QStringView a, QStringView b)
     for (; i + 4 <= length; i += 4) {
         const quint64 x = loadWord(a.utf16() + i);
         const quint64 y = loadWord(b.utf16() + i);
-        if ((x | y) & nonAsciiBits)
+        if (!isAscii(x | y))
             return -1;
         if (foldAsciiWord(x) != foldAsciiWord(y))
             return 0;
     }
     const quint64 x = loadWord(a.utf16() + i, length - i);
     const quint64 y = loadWord(b.utf16() + i, length - i);
-    if ((x | y) & nonAsciiBits)
+    if (!isAscii(x | y))
         return -1;
     return foldAsciiWord(x) == foldAsciiWord(y) ? 1 : 0;
 }
@@ -212,9 +204,9 @@ void prefetch([[maybe_unused]] const void *address)
 // more than it computes: every item lives in a block of its own, and the
 // table is too big for the caches. A hash set of QString keys took three
 // times as long.
-QList<qsizetype> duplicateIndexes(const QStringList &items, int comptype)
+QList<qsizetype> duplicateIndexes(const QStringList &items, Compare compare)
 {
-    const bool ignoreCase = comptype == 0;
+    const bool ignoreCase = compare == Compare::IgnoreCase;
     const qsizetype count = items.size();
     constexpr qsizetype ahead = 8;
 
@@ -267,4 +259,4 @@ QList<qsizetype> duplicateIndexes(const QStringList &items, int comptype)
     return duplicates;
 }
 
-} // namespace links
+} // namespace remove_dups

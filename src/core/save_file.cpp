@@ -1,5 +1,7 @@
 #include "core/save_file.h"
 
+#include "core/ascii_scan.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -15,7 +17,7 @@
 #include <unistd.h>
 #endif
 
-namespace links {
+namespace save_file {
 
 namespace {
 
@@ -159,16 +161,14 @@ bool narrowAscii(QStringView text, char *out)
 {
     const char16_t *units = text.utf16();
     const auto length = size_t(text.size());
-    size_t i = 0;
-    for (; i + 4 <= length; i += 4) {
-        quint64 word;
-        std::memcpy(&word, units + i, sizeof word);
-        if (word & 0xff80ff80ff80ff80ULL)
+    size_t i = ascii_scan::takeWords(text, [out](quint64 word, size_t at) {
+        if (!ascii_scan::isAscii(word))
             return false;
         const auto packed = quint32((word & 0xff) | ((word >> 8) & 0xff00) | ((word >> 16) & 0xff0000)
                                     | ((word >> 24) & 0xff000000));
-        std::memcpy(out + i, &packed, sizeof packed);
-    }
+        std::memcpy(out + at, &packed, sizeof packed);
+        return true;
+    });
     for (; i < length; ++i) {
         if (units[i] >= 0x80)
             return false;
@@ -309,4 +309,4 @@ QString writeLinkFile(const QString &path, const QStringList &items)
     return {};
 }
 
-} // namespace links
+} // namespace save_file

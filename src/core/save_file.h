@@ -4,7 +4,7 @@
 #include <QString>
 #include <QStringList>
 
-namespace links {
+namespace save_file {
 
 // The chosen path with ".txt" appended, unless its last four characters are
 // exactly ".txt" (letter case counts: "a.TXT" gives "a.TXT.txt").
@@ -31,4 +31,4 @@ QByteArray encodeLines(const QStringList &items);
 // operation that failed and why.
 QString writeLinkFile(const QString &path, const QStringList &items);
 
-} // namespace links
+} // namespace save_file

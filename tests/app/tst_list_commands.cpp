@@ -139,9 +139,9 @@ void ListCommandsTest::removeRepeatsExactComparisonKeepsCaseVariants()
     WindowFixture w;
     LinkListModel *links = w.linkList()->links();
     links->append(strings({u"a", u"A", u"a"}));
-    w.form->removeRepeatsFrom(*links, 1);
+    w.form->removeRepeatsFrom(*links, remove_dups::Compare::Exact);
     QCOMPARE(w.items(), strings({u"a", u"A"}));
-    w.form->removeRepeatsFrom(*links, 0);
+    w.form->removeRepeatsFrom(*links, remove_dups::Compare::IgnoreCase);
     QCOMPARE(w.items(), strings({u"a"}));
 }
 

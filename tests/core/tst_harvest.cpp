@@ -66,7 +66,7 @@ void HarvestTest::keptAnchors()
     QCOMPARE(result, kept);
     // Saved, every item is one line of the file and reads back as listed.
     QStringDecoder decoder("GB18030");
-    const QString file = decoder.decode(links::encodeLines(result));
+    const QString file = decoder.decode(save_file::encodeLines(result));
     QCOMPARE(file.split(QStringLiteral("\r\n")), result + QStringList{QString()});
 }
 

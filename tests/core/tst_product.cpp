@@ -35,26 +35,26 @@ void ProductTest::chr936()
 {
     QFETCH(int, code);
     QFETCH(QString, text);
-    QCOMPARE(about::chr936(static_cast<qint16>(code)), text);
+    QCOMPARE(product::chr936(static_cast<qint16>(code)), text);
 }
 
 void ProductTest::chr936KeepsNoStateBetweenCalls()
 {
     // 0xB0 alone is a lead byte waiting for its trail byte.
-    QCOMPARE(about::chr936(0xB0), QString(QChar::ReplacementCharacter));
-    QCOMPARE(about::chr936(65), QStringLiteral("A"));
+    QCOMPARE(product::chr936(0xB0), QString(QChar::ReplacementCharacter));
+    QCOMPARE(product::chr936(65), QStringLiteral("A"));
 }
 
 void ProductTest::captionSpellsBrandVersionAndHost()
 {
     const QString expected = QStringLiteral("Ardentis科技-VelmoraV1.1(")
         + QString::fromLatin1(VELMORA_VENDOR_HOST) + QLatin1Char(')');
-    QCOMPARE(about::composeCaption(), expected);
+    QCOMPARE(product::composeCaption(), expected);
 }
 
 void ProductTest::aboutTextHasSevenLinesWithItsBlanks()
 {
-    const QString text = about::aboutText();
+    const QString text = product::aboutText();
     QVERIFY(!text.endsWith(QLatin1Char('\n')));
     // Every line break is a CR LF pair: no lone CR or LF anywhere.
     QCOMPARE(text.count(QLatin1Char('\r')), 6);
@@ -71,15 +71,15 @@ void ProductTest::aboutTextHasSevenLinesWithItsBlanks()
     for (const int empty : {1, 3, 5})
         QVERIFY2(lines.at(empty).isEmpty(), qPrintable(QString::number(empty)));
 
-    QCOMPARE(about::aboutTitle(), QStringLiteral("说明 "));
-    QCOMPARE(about::aboutStyle, 64);
+    QCOMPARE(product::aboutTitle(), QStringLiteral("说明 "));
+    QCOMPARE(product::aboutStyle, 64);
 }
 
 void ProductTest::homePageDiffersOnlyInTrailingSlash()
 {
-    const QString bare = about::homePageUrl(false);
+    const QString bare = product::homePageUrl(false);
     QCOMPARE(bare, QStringLiteral("http://") + QString::fromLatin1(VELMORA_VENDOR_HOST));
-    QCOMPARE(about::homePageUrl(true), bare + QLatin1Char('/'));
+    QCOMPARE(product::homePageUrl(true), bare + QLatin1Char('/'));
 }
 
 QTEST_GUILESS_MAIN(ProductTest)

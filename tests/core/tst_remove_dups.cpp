@@ -1,4 +1,5 @@
 #include "core/remove_dups.h"
+#include "pairwise_reference.h"
 
 #include <QRandomGenerator>
 #include <QTest>
@@ -7,24 +8,6 @@
 #include <functional>
 
 namespace {
-
-// The pairwise loop the hash replaces, step for step: the count is re-read at
-// every test, the reference text once per outer pass, and after a removal the
-// same inner index is examined again.
-QStringList referenceRemoveDups(QStringList lst, int comptype)
-{
-    const Qt::CaseSensitivity mode = comptype == 0 ? Qt::CaseInsensitive : Qt::CaseSensitive;
-    for (qsizetype outer = 0; outer < lst.size() - 1; ++outer) {
-        const QString reference = lst.at(outer);
-        for (qsizetype inner = outer + 1; inner < lst.size(); ++inner) {
-            if (QString::compare(lst.at(inner), reference, mode) == 0) {
-                lst.removeAt(inner);
-                --inner;
-            }
-        }
-    }
-    return lst;
-}
 
 QStringList withoutIndexes(QStringList items, const QList<qsizetype> &indexes)
 {
@@ -134,33 +117,35 @@ private Q_SLOTS:
 
 void RemoveDupsTest::knownLists_data()
 {
+    using remove_dups::Compare;
     QTest::addColumn<QStringList>("items");
-    QTest::addColumn<int>("comptype");
+    QTest::addColumn<Compare>("compare");
     QTest::addColumn<QStringList>("survivors");
 
-    QTest::newRow("empty") << QStringList() << 0 << QStringList();
-    QTest::newRow("one item") << QStringList{"x"} << 0 << QStringList{"x"};
-    QTest::newRow("x y x z y") << QStringList{"x", "y", "x", "z", "y"} << 0 << QStringList{"x", "y", "z"};
-    QTest::newRow("run of four") << QStringList{"x", "x", "x", "x"} << 0 << QStringList{"x"};
-    QTest::newRow("case ignored, slash counts") << QStringList{"Ab/", "ab/", "ab"} << 0
+    const auto ignoreCase = Compare::IgnoreCase;
+    QTest::newRow("empty") << QStringList() << ignoreCase << QStringList();
+    QTest::newRow("one item") << QStringList{"x"} << ignoreCase << QStringList{"x"};
+    QTest::newRow("x y x z y") << QStringList{"x", "y", "x", "z", "y"} << ignoreCase << QStringList{"x", "y", "z"};
+    QTest::newRow("run of four") << QStringList{"x", "x", "x", "x"} << ignoreCase << QStringList{"x"};
+    QTest::newRow("case ignored, slash counts") << QStringList{"Ab/", "ab/", "ab"} << ignoreCase
                                                 << QStringList{"Ab/", "ab"};
-    QTest::newRow("exact for 1") << QStringList{"a", "A"} << 1 << QStringList{"a", "A"};
-    QTest::newRow("exact for -1") << QStringList{"a", "A", "a"} << -1 << QStringList{"a", "A"};
-    QTest::newRow("all distinct") << QStringList{"b", "a", "c"} << 0 << QStringList{"b", "a", "c"};
-    QTest::newRow("empty items are equal") << QStringList{"", "a", ""} << 0 << QStringList{"", "a"};
+    QTest::newRow("exact") << QStringList{"a", "A"} << Compare::Exact << QStringList{"a", "A"};
+    QTest::newRow("exact, repeats go") << QStringList{"a", "A", "a"} << Compare::Exact << QStringList{"a", "A"};
+    QTest::newRow("all distinct") << QStringList{"b", "a", "c"} << ignoreCase << QStringList{"b", "a", "c"};
+    QTest::newRow("empty items are equal") << QStringList{"", "a", ""} << ignoreCase << QStringList{"", "a"};
 }
 
 void RemoveDupsTest::knownLists()
 {
     QFETCH(QStringList, items);
-    QFETCH(int, comptype);
+    QFETCH(remove_dups::Compare, compare);
     QFETCH(QStringList, survivors);
 
-    const QStringList reduced = withoutIndexes(items, links::duplicateIndexes(items, comptype));
+    const QStringList reduced = withoutIndexes(items, remove_dups::duplicateIndexes(items, compare));
     QCOMPARE(reduced, survivors);
-    QCOMPARE(referenceRemoveDups(items, comptype), survivors);
+    QCOMPARE(pairwiseRemoveDups(items, compare), survivors);
     // A second run changes nothing.
-    QVERIFY(links::duplicateIndexes(reduced, comptype).isEmpty());
+    QVERIFY(remove_dups::duplicateIndexes(reduced, compare).isEmpty());
 }
 
 // QString::compare with Qt::CaseInsensitive stands in for the locale's text
@@ -216,14 +201,14 @@ void RemoveDupsTest::agreesWithPairwiseLoopOnRandomLists()
                 }
             }
 
-            for (const int comptype : {0, 1, -7}) {
-                const QList<qsizetype> indexes = links::duplicateIndexes(items, comptype);
+            for (const auto compare : {remove_dups::Compare::IgnoreCase, remove_dups::Compare::Exact}) {
+                const QList<qsizetype> indexes = remove_dups::duplicateIndexes(items, compare);
                 QVERIFY(std::adjacent_find(indexes.cbegin(), indexes.cend(), std::greater_equal<>())
                         == indexes.cend());
-                const QStringList expected = referenceRemoveDups(items, comptype);
+                const QStringList expected = pairwiseRemoveDups(items, compare);
                 if (withoutIndexes(items, indexes) != expected)
-                    QFAIL(qPrintable(QStringLiteral("comptype %1 differs on: %2")
-                                         .arg(comptype)
+                    QFAIL(qPrintable(QStringLiteral("comparison %1 differs on: %2")
+                                         .arg(int(compare))
                                          .arg(items.join(QLatin1Char('|')))));
             }
         }

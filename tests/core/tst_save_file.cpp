@@ -93,9 +93,9 @@ std::optional<QString> inChild(const std::function<bool()> &prepare, const std::
 std::optional<QString> writeUnprivileged(const QString &path, const QStringList &items)
 {
     if (geteuid() != 0)
-        return links::writeLinkFile(path, items);
+        return save_file::writeLinkFile(path, items);
     return inChild([] { return setgroups(0, nullptr) == 0 && setgid(nobody) == 0 && setuid(nobody) == 0; },
-                   [&] { return links::writeLinkFile(path, items); });
+                   [&] { return save_file::writeLinkFile(path, items); });
 }
 
 QStringList manyItems(int count)
@@ -179,7 +179,7 @@ void SaveFileTest::txtSuffix()
 {
     QFETCH(QString, chosen);
     QFETCH(QString, final);
-    QCOMPARE(links::withTxtSuffix(chosen), final);
+    QCOMPARE(save_file::withTxtSuffix(chosen), final);
 }
 
 void SaveFileTest::onlyRegularFilesExist()
@@ -189,12 +189,12 @@ void SaveFileTest::onlyRegularFilesExist()
     QVERIFY(QFile::link(path("file.txt"), path("link.txt")));
     QVERIFY(QFile::link(path("gone.txt"), path("dangling.txt")));
 
-    QVERIFY(links::regularFileExists(path("file.txt")));
-    QVERIFY(links::regularFileExists(path("link.txt")));
-    QVERIFY(!links::regularFileExists(path("folder.txt")));
-    QVERIFY(!links::regularFileExists(path("dangling.txt")));
-    QVERIFY(!links::regularFileExists(path("missing.txt")));
-    QVERIFY(!links::regularFileExists(QString()));
+    QVERIFY(save_file::regularFileExists(path("file.txt")));
+    QVERIFY(save_file::regularFileExists(path("link.txt")));
+    QVERIFY(!save_file::regularFileExists(path("folder.txt")));
+    QVERIFY(!save_file::regularFileExists(path("dangling.txt")));
+    QVERIFY(!save_file::regularFileExists(path("missing.txt")));
+    QVERIFY(!save_file::regularFileExists(QString()));
 }
 
 void SaveFileTest::encodesLinesInGb18030WithCrLf()
@@ -203,14 +203,14 @@ void SaveFileTest::encodesLinesInGb18030WithCrLf()
     // GBK part only. Blanks are kept verbatim and an empty item is an empty line.
     const QStringList items{"http://a.cn/", " 科技 ", "", "丂"};
     const QByteArray expected = QByteArray("http://a.cn/\r\n") + " \xBF\xC6\xBC\xBC \r\n" + "\r\n" + "\x81\x40\r\n";
-    QCOMPARE(links::encodeLines(items), expected);
-    QVERIFY(links::encodeLines({}).isEmpty());
+    QCOMPARE(save_file::encodeLines(items), expected);
+    QVERIFY(save_file::encodeLines({}).isEmpty());
 }
 
 void SaveFileTest::keepsCharactersOutsideCodePage936()
 {
     const QString text = QStringLiteral("http://a.cn/😀ŝ€");
-    QByteArray bytes = links::encodeLines({text});
+    QByteArray bytes = save_file::encodeLines({text});
     QVERIFY(bytes.endsWith("\r\n"));
     bytes.chop(2);
     QVERIFY(!bytes.contains('?'));
@@ -262,7 +262,7 @@ void SaveFileTest::eachItemIsOneLine()
     QFETCH(QStringList, items);
     QFETCH(QStringList, lines);
     QStringDecoder decoder("GB18030");
-    const QString text = decoder.decode(links::encodeLines(items));
+    const QString text = decoder.decode(save_file::encodeLines(items));
     QVERIFY(!decoder.hasError());
     QCOMPARE(text, lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n"));
 }
@@ -273,8 +273,8 @@ void SaveFileTest::writesExactBytesReplacingOldFile()
     put(file, QByteArray(10000, 'o'));
     const QStringList items{"http://a.cn/1", "http://a.cn/科", "http://a.cn/1", "mailto:x@a.cn"};
 
-    QCOMPARE(links::writeLinkFile(file, items), QString());
-    QCOMPARE(contents(file), links::encodeLines(items));
+    QCOMPARE(save_file::writeLinkFile(file, items), QString());
+    QCOMPARE(contents(file), save_file::encodeLines(items));
     QCOMPARE(contents(file).count("\r\n"), 4);
     QVERIFY(!contents(file).startsWith("\xEF\xBB\xBF"));
     QCOMPARE(entries(m_dir->path()), QStringList{"链接.txt"});
@@ -284,7 +284,7 @@ void SaveFileTest::emptyListGivesEmptyFile()
 {
     const QString file = path("empty.txt");
     put(file, "old contents\r\n");
-    QCOMPARE(links::writeLinkFile(file, {}), QString());
+    QCOMPARE(save_file::writeLinkFile(file, {}), QString());
     QVERIFY(QFileInfo(file).isFile());
     QCOMPARE(QFileInfo(file).size(), 0);
 }
@@ -305,7 +305,7 @@ void SaveFileTest::overwriteKeepsOwnerModeAndLink()
     struct stat before {};
     QCOMPARE(stat(name.constData(), &before), 0);
 
-    QCOMPARE(links::writeLinkFile(path("link.txt"), {"http://a.cn/"}), QString());
+    QCOMPARE(save_file::writeLinkFile(path("link.txt"), {"http://a.cn/"}), QString());
     QCOMPARE(contents(file), QByteArray("http://a.cn/\r\n"));
     QVERIFY(QFileInfo(path("link.txt")).isSymLink());
     struct stat after {};
@@ -346,7 +346,7 @@ void SaveFileTest::leavesAnythingButARegularFileUntouched()
     struct stat fifo {};
     QCOMPARE(lstat(QFile::encodeName(path("fifo")).constData(), &fifo), 0);
 
-    const QString message = links::writeLinkFile(path(name), {"http://a.cn/"});
+    const QString message = save_file::writeLinkFile(path(name), {"http://a.cn/"});
     QVERIFY2(message.contains(mustMention), qPrintable(message));
     QVERIFY2(message.startsWith(QStringLiteral("无法")), qPrintable(message));
     QCOMPARE(entries(m_dir->path()), before);
@@ -361,12 +361,12 @@ void SaveFileTest::leavesAnythingButARegularFileUntouched()
 void SaveFileTest::failsWhenFolderIsMissing()
 {
     const QString file = path("missing/links.txt");
-    const QString message = links::writeLinkFile(file, {"http://a.cn/"});
+    const QString message = save_file::writeLinkFile(file, {"http://a.cn/"});
     checkMessage(message, file, QStringLiteral("文件夹不存在"));
     QVERIFY(entries(m_dir->path()).isEmpty());
 
     QVERIFY(QDir(m_dir->path()).mkdir("missing"));
-    QCOMPARE(links::writeLinkFile(file, {"http://a.cn/"}), QString());
+    QCOMPARE(save_file::writeLinkFile(file, {"http://a.cn/"}), QString());
     QCOMPARE(contents(file), QByteArray("http://a.cn/\r\n"));
 }
 
@@ -374,12 +374,12 @@ void SaveFileTest::failsWhenPathIsFolder()
 {
     QVERIFY(QDir(m_dir->path()).mkpath("links.txt/inside"));
     const QString folder = path("links.txt");
-    const QString message = links::writeLinkFile(folder, {"http://a.cn/"});
+    const QString message = save_file::writeLinkFile(folder, {"http://a.cn/"});
     checkMessage(message, folder, QStringLiteral("同名的文件夹"));
     QCOMPARE(entries(m_dir->path()), QStringList{"links.txt"});
     QCOMPARE(entries(folder), QStringList{"inside"});
 
-    QCOMPARE(links::writeLinkFile(path("other.txt"), {"http://a.cn/"}), QString());
+    QCOMPARE(save_file::writeLinkFile(path("other.txt"), {"http://a.cn/"}), QString());
 }
 
 void SaveFileTest::failsInReadOnlyFolder()
@@ -430,7 +430,7 @@ void SaveFileTest::failsWhenDiskIsFull()
 
     QString message;
     if (mounted) {
-        message = links::writeLinkFile(file, tooMany);
+        message = save_file::writeLinkFile(file, tooMany);
         checkMessage(message, file, QStringLiteral("磁盘空间不足"));
     } else {
         const std::optional<QString> reported = inChild(
@@ -440,7 +440,7 @@ void SaveFileTest::failsWhenDiskIsFull()
                 const rlimit limit{size, size};
                 return setrlimit(RLIMIT_FSIZE, &limit) == 0;
             },
-            [&] { return links::writeLinkFile(file, tooMany); });
+            [&] { return save_file::writeLinkFile(file, tooMany); });
         QVERIFY(reported);
         message = *reported;
         checkMessage(message, file, QStringLiteral("超过了允许的大小"));
@@ -452,8 +452,8 @@ void SaveFileTest::failsWhenDiskIsFull()
     QCOMPARE(entries(m_dir->path()), QStringList{"links.txt"});
 
     const QStringList fits = manyItems(10);
-    QCOMPARE(links::writeLinkFile(file, fits), QString());
-    QCOMPARE(contents(file), links::encodeLines(fits));
+    QCOMPARE(save_file::writeLinkFile(file, fits), QString());
+    QCOMPARE(contents(file), save_file::encodeLines(fits));
 }
 
 QTEST_GUILESS_MAIN(SaveFileTest)

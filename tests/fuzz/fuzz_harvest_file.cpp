@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     FUZZ_CHECK(kept == expected);
 
-    const QByteArray file = links::encodeLines(kept);
+    const QByteArray file = save_file::encodeLines(kept);
     // GB18030 uses bytes below 0x30 only for ASCII: these count lines.
     FUZZ_CHECK(file.count('\n') == kept.size());
     FUZZ_CHECK(file.count('\r') == kept.size());

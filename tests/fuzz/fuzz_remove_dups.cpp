@@ -2,27 +2,11 @@
 // rules, on lists rich in letters whose case mappings are not plain ASCII.
 #include "core/remove_dups.h"
 #include "fuzz_input.h"
+#include "pairwise_reference.h"
 
 #include <array>
 
 namespace {
-
-// The pairwise loop, step for step: the count re-read at every test, and
-// after a removal the same inner index examined again.
-QStringList pairwiseRemoveDups(QStringList lst, int comptype)
-{
-    const Qt::CaseSensitivity mode = comptype == 0 ? Qt::CaseInsensitive : Qt::CaseSensitive;
-    for (qsizetype outer = 0; outer < lst.size() - 1; ++outer) {
-        const QString reference = lst.at(outer);
-        for (qsizetype inner = outer + 1; inner < lst.size(); ++inner) {
-            if (QString::compare(lst.at(inner), reference, mode) == 0) {
-                lst.removeAt(inner);
-                --inner;
-            }
-        }
-    }
-    return lst;
-}
 
 // Greek sigmas, sharp s, Turkish i, the Kelvin sign, full-width letters, a
 // Deseret pair and both halves of a pair on their own.
@@ -58,16 +42,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size == 0 || size > 4096)
         return 0;
-    const int comptype = data[0] % 3 == 0 ? 0 : data[0] % 3 == 1 ? 1 : -int(data[0]);
+    // As the seeds were written: a first byte of 0 modulo 3 ignores case.
+    const auto compare = data[0] % 3 == 0 ? remove_dups::Compare::IgnoreCase : remove_dups::Compare::Exact;
     const QStringList items = itemsFrom(data, size);
 
-    const QList<qsizetype> indexes = links::duplicateIndexes(items, comptype);
+    const QList<qsizetype> indexes = remove_dups::duplicateIndexes(items, compare);
     QStringList survivors = items;
     for (qsizetype i = indexes.size() - 1; i >= 0; --i) {
         FUZZ_CHECK(indexes.at(i) >= 0 && indexes.at(i) < items.size());
         FUZZ_CHECK(i == 0 || indexes.at(i - 1) < indexes.at(i));
         survivors.removeAt(indexes.at(i));
     }
-    FUZZ_CHECK(survivors == pairwiseRemoveDups(items, comptype));
+    FUZZ_CHECK(survivors == pairwiseRemoveDups(items, compare));
     return 0;
 }
