@@ -16,20 +16,34 @@ FUZZ_SECONDS ?= 600
 deps:
 	scripts/install-deps
 
-configure: deps
+# make build runs install-deps again only once the script has changed: the
+# stamp is named for its checksum. make deps checks the packages anyway.
+DEPS_STAMP := $(BUILD)/install-deps-$(firstword $(shell cksum scripts/install-deps)).stamp
+$(DEPS_STAMP):
+	scripts/install-deps
+	mkdir -p $(@D)
+	rm -f $(BUILD)/install-deps-*.stamp
+	touch $@
+
+# make build configures a build folder once; CMake itself configures again
+# when a CMakeLists.txt changes. make configure applies new CMAKE_FLAGS.
+configure: $(DEPS_STAMP)
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
 
-build: configure
+$(BUILD)/CMakeCache.txt: | $(DEPS_STAMP)
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+
+build: $(DEPS_STAMP) $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j$(JOBS)
 
 run: build
 	$(BUILD)/velmora
 
-# Desktops have a session bus and CI has none: the engine tests (label
-# engine) run once more under one of their own.
+# Desktops have a session bus and CI has none: the tests of what Chromium
+# gets of the desktop session (label dbus) run once more under one of their own.
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
-	dbus-run-session -- ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS) -L '^engine$$'
+	dbus-run-session -- ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS) -L '^dbus$$'
 
 bench: build
 	$(BUILD)/bench/velmora-bench
@@ -40,7 +54,7 @@ package: build
 
 # Every test again, built with ASan and UBSan (-O1 with Qt's and our
 # assertions on); any sanitizer report fails.
-test-sanitize: deps
+test-sanitize: $(DEPS_STAMP)
 	cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" -DVELMORA_SANITIZE=ON
 	cmake --build $(SANITIZE_BUILD) -j$(JOBS)
 	ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j$(JOBS)

@@ -1,7 +1,7 @@
 // velmora-bench: times the real window and engine against the targets of the
 // performance issue. Not a test: it prints one line per measurement.
 #include "bench.h"
-#include "engine/proc_reader.h"
+#include "procfs.h"
 
 #include <QApplication>
 #include <QDir>
@@ -32,7 +32,7 @@ void prepareEnvironment()
 // "AMD EPYC, 2 cores"
 QString machineDescription()
 {
-    const QString model = engine::proc::cpuModel();
+    const QString model = procfs::cpuModel();
     return QStringLiteral("%1, %2 cores")
         .arg(model.isEmpty() ? QStringLiteral("unknown CPU") : model)
         .arg(QThread::idealThreadCount());

@@ -4,7 +4,7 @@
 #include "settle.h"
 #include "bare_client.h"
 #include "bench.h"
-#include "engine/proc_reader.h"
+#include "procfs.h"
 
 #include "engine/chromium_browser.h"
 
@@ -251,7 +251,7 @@ void Bench::chromiumIdleRow()
         }
         // As a user leaves it: the spare tab ready, nothing moving.
         settle({app.chromiumPid()});
-        const proc::TreePss idle = proc::treePss(app.chromiumPid());
+        const procfs::TreePss idle = procfs::treePss(app.chromiumPid());
         row.samples.push_back(idle.kb / 1024.0);
         processes = idle.processes;
     }
@@ -286,7 +286,7 @@ void Bench::chromiumMemoryRows()
             row.error = error;
             break;
         }
-        proc::TreePss afterFirst;
+        procfs::TreePss afterFirst;
         for (int i = 1; i <= extractions; ++i) {
             if (!app.extract(url, count, itemLink(url, 0), itemLink(url, count - 1), &error)) {
                 row.error = error;
@@ -296,12 +296,12 @@ void Bench::chromiumMemoryRows()
             // readies its next tab: measure once all of that is over.
             settle({app.chromiumPid()});
             if (i == 1) {
-                afterFirst = proc::treePss(app.chromiumPid());
+                afterFirst = procfs::treePss(app.chromiumPid());
                 loaded.samples.push_back(afterFirst.kb / 1024.0);
                 firstProcesses = afterFirst.processes;
             }
             if (i == extractions && wantGrowth) {
-                const proc::TreePss afterLast = proc::treePss(app.chromiumPid());
+                const procfs::TreePss afterLast = procfs::treePss(app.chromiumPid());
                 last.push_back(afterLast.kb / 1024.0);
                 lastProcesses = afterLast.processes;
                 if (afterFirst.kb > 0)

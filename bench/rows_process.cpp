@@ -4,7 +4,7 @@
 #include "settle.h"
 #include "bench.h"
 #include "data.h"
-#include "engine/proc_reader.h"
+#include "procfs.h"
 
 #include "app/link_list.h"
 #include "app/application.h"
@@ -164,8 +164,8 @@ int memoryChild(int argc, char *argv[], const QString &url, int count)
             return 1;
         }
     }
-    report("peak-kb=" + QByteArray::number(proc::selfPeakRssKb().value_or(-1))
-           + " rss-kb=" + QByteArray::number(proc::selfRssKb().value_or(-1))
+    report("peak-kb=" + QByteArray::number(procfs::selfPeakRssKb().value_or(-1))
+           + " rss-kb=" + QByteArray::number(procfs::selfRssKb().value_or(-1))
            + " items=" + QByteArray::number(driver.list()->links()->count()));
     return 0;
 }

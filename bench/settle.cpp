@@ -1,6 +1,6 @@
 #include "settle.h"
 
-#include "engine/proc_reader.h"
+#include "procfs.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -19,7 +19,7 @@ double settle(const QList<qint64> &pids, int maxMs)
         qint64 total = 0;
         for (qint64 pid : pids)
             if (pid > 0)
-                total += engine::proc::treeCpuTicks(pid);
+                total += procfs::treeCpuTicks(pid);
         return total;
     };
     qint64 before = ticks();

@@ -1,8 +1,8 @@
 // velmora-extract from the build tree, where a pipeline or a signal meets it:
 // arguments, a reader that leaves, interrupts, a page that never finishes.
 // What it extracts is tested on the installed package (cli_package).
-#include "engine/proc_reader.h"
 #include "page_server.h"
+#include "procfs.h"
 #include "program_run.h"
 #include "velmora_config.h"
 
@@ -40,7 +40,7 @@ private:
     // files of its own, org.chromium.Chromium.*, in TMPDIR.)
     void verifyNothingLeft()
     {
-        QTRY_VERIFY_WITH_TIMEOUT(engine::proc::processesMentioning(QFile::encodeName(m_tmp.path())).isEmpty(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(procfs::processesMentioning(QFile::encodeName(m_tmp.path())).isEmpty(), 10000);
         QCOMPARE(QDir(m_tmp.path()).entryList({QStringLiteral("velmora-chromium-*")}, QDir::AllEntries | QDir::Hidden),
                  QStringList{});
     }

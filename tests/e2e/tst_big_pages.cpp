@@ -4,10 +4,10 @@
 #include "app/link_list.h"
 #include "app/main_window.h"
 #include "engine/chromium_browser.h"
-#include "engine/proc_reader.h"
 #include "engine_window.h"
 #include "fake_platform.h"
 #include "page_server.h"
+#include "procfs.h"
 #include "stall_meter.h"
 
 #include <QApplication>
@@ -118,8 +118,8 @@ private:
         QLineEdit *text3 = window.edit("Text3");
         LinkListView *list = window.list();
 
-        proc::resetSelfPeakRss();
-        const qint64 before = proc::selfRssKb().value_or(-1);
+        procfs::resetSelfPeakRss();
+        const qint64 before = procfs::selfRssKb().value_or(-1);
         QElapsedTimer clock;
         clock.start();
         StallMeter stalls(5);
@@ -129,7 +129,7 @@ private:
         const qint64 elapsed = clock.elapsed();
         // Let the first paint of the full list happen inside the measure.
         QTest::qWait(200);
-        const qint64 peak = proc::selfPeakRssKb().value_or(-1);
+        const qint64 peak = procfs::selfPeakRssKb().value_or(-1);
         qint64 listKiB = 0;
         for (const QString &item : list->links()->items())
             listKiB += item.size() * 2;
@@ -137,7 +137,7 @@ private:
         qInfo("%s: %lld items (%lld MiB as UTF-16) in %lld ms; longest stall %lld ms; "
               "peak RSS %lld MiB (%lld MiB before, %lld MiB after)",
               path.constData(), qint64(list->links()->count()), listKiB / 1024, elapsed, qint64(stalls.longestMs()),
-              peak / 1024, before / 1024, proc::selfRssKb().value_or(-1) / 1024);
+              peak / 1024, before / 1024, procfs::selfRssKb().value_or(-1) / 1024);
         [&] {
             QVERIFY2(m_platform.messages.isEmpty(), qPrintable(m_platform.messages.value(0).text));
             QVERIFY(!text3->isVisible());

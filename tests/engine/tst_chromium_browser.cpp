@@ -3,11 +3,11 @@
 #include "engine/chromium_browser.h"
 #include "engine/chromium_locator.h"
 #include "engine/devtools_connection.h"
-#include "engine/proc_reader.h"
 #include "core/harvest.h"
 #include "devtools_call.h"
 #include "engine_recorder.h"
 #include "page_server.h"
+#include "procfs.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -577,11 +577,11 @@ private slots:
     void noTcpPortIsOpened()
     {
         harvest(site(QStringLiteral("/sentinel")));
-        const QList<qint64> pids = proc::groupAndDescendants(m_browser->processId());
+        const QList<qint64> pids = procfs::groupAndDescendants(m_browser->processId());
         QVERIFY(pids.contains(m_browser->processId()));
         QVERIFY(pids.size() > 1); // the renderers and helpers are found too
-        const QSet<quint64> ours = proc::socketInodesOf(pids);
-        QVERIFY(!ours.intersects(proc::listeningTcpInodes()));
+        const QSet<quint64> ours = procfs::socketInodesOf(pids);
+        QVERIFY(!ours.intersects(procfs::listeningTcpInodes()));
     }
 
     void chromiumGetsNoneOfTheDesktopSession()
@@ -674,13 +674,13 @@ private slots:
         struct stat st {};
         QCOMPARE(::stat(QFile::encodeName(profile).constData(), &st), 0);
         QCOMPARE(st.st_mode & 07777, mode_t(0700));
-        QVERIFY(proc::isAlive(pid));
-        QVERIFY(proc::groupAndDescendants(pid).size() > 1);
+        QVERIFY(procfs::isAlive(pid));
+        QVERIFY(procfs::groupAndDescendants(pid).size() > 1);
 
         browser.reset();
-        QVERIFY(!proc::isAlive(pid));
+        QVERIFY(!procfs::isAlive(pid));
         QVERIFY(!QFileInfo::exists(profile));
-        QTRY_VERIFY_WITH_TIMEOUT(proc::groupAndDescendants(pid).isEmpty(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(procfs::groupAndDescendants(pid).isEmpty(), 5000);
     }
 
     void missingChromiumIsReportedWithThePackageToInstall()

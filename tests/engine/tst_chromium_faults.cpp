@@ -4,6 +4,7 @@
 #include "engine/proc_reader.h"
 #include "engine_recorder.h"
 #include "page_server.h"
+#include "procfs.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -97,14 +98,14 @@ private slots:
         QVERIFY(requested.wait(loadTimeout));
         const QString profile = browser.profilePath();
         const qint64 chromium = browser.processId();
-        QVERIFY(proc::groupAndDescendants(chromium).size() > 1);
+        QVERIFY(procfs::groupAndDescendants(chromium).size() > 1);
         ::kill(pid_t(chromium), SIGKILL);
         QTRY_COMPARE_WITH_TIMEOUT(rec.count(EngineRecorder::EngineError), 1, loadTimeout);
         QVERIFY(rec.lastReason().contains(QStringLiteral("Chromium")));
         // The dead run's folder is gone and its helpers with it (once the
         // process has been reaped, which the window's thread does not wait for).
         QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(profile), 3000);
-        QTRY_VERIFY_WITH_TIMEOUT(proc::groupAndDescendants(chromium).isEmpty(), loadTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(procfs::groupAndDescendants(chromium).isEmpty(), loadTimeout);
         expectWorkingExtraction(browser, rec);
     }
 
@@ -123,7 +124,7 @@ private slots:
         QVERIFY2(rec.lastReason().contains(QStringLiteral("没有响应")), qPrintable(rec.lastReason()));
         // Killed when the hang was found; the window's thread does not wait
         // for it to go.
-        QTRY_VERIFY_WITH_TIMEOUT(!proc::isAlive(frozen), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(!procfs::isAlive(frozen), 3000);
         // Restarted at once, without waiting for the next extraction.
         QVERIFY(ready.wait(loadTimeout));
         expectWorkingExtraction(browser, rec);
@@ -152,7 +153,7 @@ private slots:
         // Chromium's process group, and is adopted by init: nothing that
         // ends the group reaches it. The headless shell starts none.
         QList<qint64> reporters;
-        const QList<qint64> mentioning = proc::processesMentioning(QFile::encodeName(profile));
+        const QList<qint64> mentioning = procfs::processesMentioning(QFile::encodeName(profile));
         for (qint64 pid : mentioning) {
             if (proc::commandLine(pid).split('\0').constFirst().endsWith("crashpad_handler"))
                 reporters.append(pid);
@@ -172,7 +173,7 @@ private slots:
                 browser->navigate(m_site.url(QStringLiteral("/page")));
             QTRY_COMPARE_WITH_TIMEOUT(rec.count(EngineRecorder::EngineError), 1, loadTimeout);
         }
-        QTRY_VERIFY_WITH_TIMEOUT(proc::processesMentioning(QFile::encodeName(profile)).isEmpty(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(procfs::processesMentioning(QFile::encodeName(profile)).isEmpty(), 10000);
         qInfo("%s: %lld processes naming the profile, %lld of them crash reporters; all gone %lld ms later",
               qPrintable(how), qint64(mentioning.size()), qint64(reporters.size()), clock.elapsed());
         // Removed once the browser process is reaped, without blocking.
@@ -235,12 +236,12 @@ private slots:
         QCOMPARE(line.size(), 2);
         const qint64 chromium = line.at(0).toLongLong();
         const QString profile = QString::fromLocal8Bit(line.at(1));
-        QVERIFY(proc::isAlive(chromium));
+        QVERIFY(procfs::isAlive(chromium));
 
         app.kill(); // SIGKILL: no destructor runs
         QVERIFY(app.waitForFinished());
-        QTRY_VERIFY_WITH_TIMEOUT(!proc::isAlive(chromium), loadTimeout);
-        QTRY_VERIFY_WITH_TIMEOUT(proc::processesMentioning(QFile::encodeName(profile)).isEmpty(), loadTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(!procfs::isAlive(chromium), loadTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(procfs::processesMentioning(QFile::encodeName(profile)).isEmpty(), loadTimeout);
         QVERIFY(QFileInfo::exists(profile)); // nobody could remove it
 
         ChromiumBrowser next;

@@ -9,6 +9,7 @@
 #include "devtools_call.h"
 #include "engine_recorder.h"
 #include "page_server.h"
+#include "procfs.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -193,7 +194,7 @@ private slots:
     void init()
     {
         // A case that broke Chromium must not take the others down with it.
-        if (!m_browser->isReady() || !proc::isAlive(m_pid))
+        if (!m_browser->isReady() || !procfs::isAlive(m_pid))
             startBrowser();
         m_rec->clear();
         m_dialogs.clear();
@@ -550,11 +551,11 @@ private slots:
             QVERIFY2(seen == requested, qPrintable(seen.left(200)));
         }
         // Nothing of it on any command line, and no shell among Chromium's processes.
-        const QList<qint64> pids = proc::groupAndDescendants(m_browser->processId());
+        const QList<qint64> pids = procfs::groupAndDescendants(m_browser->processId());
         QVERIFY(!pids.isEmpty());
         for (qint64 pid : pids) {
             QVERIFY(!proc::commandLine(pid).contains("/any/")); // empty once gone
-            const QString exe = proc::executable(pid);
+            const QString exe = procfs::executable(pid);
             QVERIFY2(!exe.endsWith(QLatin1String("sh")), qPrintable(exe));
         }
         QVERIFY(QDir::temp().entryList({QStringLiteral("velmora-shell-*")}).isEmpty());

@@ -3,6 +3,7 @@
 #include "engine/command_line.h"
 #include "engine/proc_reader.h"
 #include "engine/profile_dir.h"
+#include "procfs.h"
 
 #include <QDir>
 #include <QFile>
@@ -190,19 +191,19 @@ private slots:
     void kilobyteFieldsMatchWholeNamesOnly()
     {
         const QByteArray status = "Name:\tx\nVmHWMx:\t1 kB\nVmHWM:\t   2048 kB\nVmRSS:\t1024 kB";
-        QCOMPARE(proc::kbField(status, "VmHWM:"), std::optional<qint64>(2048));
-        QCOMPARE(proc::kbField(status, "VmRSS:"), std::optional<qint64>(1024));
-        QVERIFY(!proc::kbField(status, "Pss:"));
+        QCOMPARE(procfs::kbField(status, "VmHWM:"), std::optional<qint64>(2048));
+        QCOMPARE(procfs::kbField(status, "VmRSS:"), std::optional<qint64>(1024));
+        QVERIFY(!procfs::kbField(status, "Pss:"));
     }
 
     void descendantsFollowTheWholeTree()
     {
         const QHash<qint64, qint64> parents{{1, 0}, {10, 1}, {11, 10}, {12, 10}, {13, 12}, {20, 1}};
-        QList<qint64> tree = proc::descendants(10, parents);
+        QList<qint64> tree = procfs::descendants(10, parents);
         QCOMPARE(tree.first(), 10);
         std::sort(tree.begin(), tree.end());
         QCOMPARE(tree, (QList<qint64>{10, 11, 12, 13}));
-        QVERIFY(proc::descendants(99, parents).isEmpty());
+        QVERIFY(procfs::descendants(99, parents).isEmpty());
     }
 
     void liveTreeAndMemoryOfThisProcess()
@@ -210,23 +211,23 @@ private slots:
         QProcess child;
         child.start(QStringLiteral("sleep"), {QStringLiteral("30")});
         QVERIFY(child.waitForStarted());
-        const QList<qint64> tree = proc::processTree(::getpid());
+        const QList<qint64> tree = procfs::processTree(::getpid());
         QCOMPARE(tree.first(), qint64(::getpid()));
         QVERIFY(tree.contains(child.processId()));
         // QProcess runs sleep by its full path.
         QVERIFY(proc::commandLine(child.processId()).endsWith(QByteArray("sleep\0" "30\0", 9)));
-        QVERIFY(proc::isAlive(child.processId()));
-        QVERIFY(proc::treePss(::getpid()).processes >= 2);
+        QVERIFY(procfs::isAlive(child.processId()));
+        QVERIFY(procfs::treePss(::getpid()).processes >= 2);
         // Current first: memory may grow between the two readings, and the
         // peak read after it covers whatever the current one saw.
-        const std::optional<qint64> rss = proc::selfRssKb();
-        const std::optional<qint64> peak = proc::selfPeakRssKb();
+        const std::optional<qint64> rss = procfs::selfRssKb();
+        const std::optional<qint64> peak = procfs::selfPeakRssKb();
         QVERIFY(rss && peak);
         QVERIFY2(*peak >= *rss, qPrintable(QStringLiteral("peak %1 kB, current %2 kB").arg(*peak).arg(*rss)));
         const qint64 pid = child.processId();
         child.kill();
         child.waitForFinished();
-        QVERIFY(!proc::isAlive(pid));
+        QVERIFY(!procfs::isAlive(pid));
         QVERIFY(proc::commandLine(pid).isEmpty());
     }
 };
