@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QJsonArray>
+#include <QSet>
 #include <QTimer>
 
 using namespace engine;
@@ -17,6 +18,8 @@ namespace {
 
 constexpr int callTimeoutMs = 30000;
 constexpr int loadTimeoutMs = 180000;
+// Puppeteer's networkidle0: no request in flight for this long.
+constexpr int networkIdleMs = 500;
 
 const QString hrefsExpression =
     QStringLiteral("Array.from(document.getElementsByTagName('A'), a => String(a.href))");
@@ -109,7 +112,7 @@ bool BareChromium::openTab(QString *visibility, QString *error)
     return true;
 }
 
-std::optional<double> BareChromium::harvest(const QString &url, int expected, QString *error)
+std::optional<double> BareChromium::harvest(const QString &url, int expected, QString *error, ReadAt readAt)
 {
     // Shared with the callbacks: a late answer may arrive after a timeout
     // has already ended this measurement.
@@ -119,7 +122,9 @@ std::optional<double> BareChromium::harvest(const QString &url, int expected, QS
         QElapsedTimer clock;
         std::optional<double> elapsed;
         bool navigated = false;
+        bool loaded = false;
         bool evaluating = false;
+        QSet<QString> inFlight; // request ids
         qsizetype count = -1;
         QString error;
         void finish(const QString &why = {})
@@ -131,19 +136,16 @@ std::optional<double> BareChromium::harvest(const QString &url, int expected, QS
             loop = nullptr;
         }
     };
+    const QString session = m_sessionId;
+    if (readAt == ReadAt::NetworkIdle && !callAndWait(QStringLiteral("Network.enable"), {}, session, error))
+        return std::nullopt;
     QEventLoop loop;
     auto state = std::make_shared<State>();
     state->loop = &loop;
-    const QString session = m_sessionId;
 
-    const auto onEvent = connect(m_connection, &DevToolsConnection::eventReceived, this,
-                                 [this, state, session](const QString &sessionId, const QString &method,
-                                                        const QJsonObject &) {
-        // A load event before the navigate's answer belongs to about:blank.
-        if (sessionId != session || method != QLatin1String("Page.loadEventFired") || !state->navigated
-            || state->evaluating)
+    auto evaluate = [this, state, session] {
+        if (std::exchange(state->evaluating, true))
             return;
-        state->evaluating = true;
         m_connection->call(QStringLiteral("Runtime.evaluate"),
                            {{QStringLiteral("expression"), hrefsExpression}, {QStringLiteral("returnByValue"), true}},
                            session,
@@ -159,9 +161,39 @@ std::optional<double> BareChromium::harvest(const QString &url, int expected, QS
                                state->finish();
                            },
                            callTimeoutMs);
+    };
+    // Runs while nothing is in flight; the network is idle once it fires.
+    QTimer idle;
+    idle.setSingleShot(true);
+    idle.setInterval(networkIdleMs);
+    connect(&idle, &QTimer::timeout, this, [state, evaluate] {
+        if (state->loaded)
+            evaluate();
     });
+
+    const auto onEvent = connect(m_connection, &DevToolsConnection::eventReceived, this,
+                                 [state, session, readAt, evaluate,
+                                  &idle](const QString &sessionId, const QString &method, const QJsonObject &params) {
+                                     if (sessionId != session)
+                                         return;
+                                     // The document's own request is sent before the navigate's answer.
+                                     const QString request = params.value(QLatin1String("requestId")).toString();
+                                     if (method == QLatin1String("Network.requestWillBeSent")) {
+                                         state->inFlight.insert(request);
+                                         idle.stop();
+                                     } else if (method == QLatin1String("Network.loadingFinished")
+                                                || method == QLatin1String("Network.loadingFailed")) {
+                                         if (state->inFlight.remove(request) && state->inFlight.isEmpty())
+                                             idle.start();
+                                     } else if (method == QLatin1String("Page.loadEventFired") && state->navigated) {
+                                         // A load event before the navigate's answer belongs to about:blank.
+                                         state->loaded = true;
+                                         if (readAt == ReadAt::Load || (state->inFlight.isEmpty() && !idle.isActive()))
+                                             evaluate();
+                                     }
+                                 });
     QTimer::singleShot(loadTimeoutMs, &loop, [state] {
-        state->finish(QStringLiteral("no load event within %1 s").arg(loadTimeoutMs / 1000));
+        state->finish(QStringLiteral("the links were not read within %1 s").arg(loadTimeoutMs / 1000));
     });
 
     state->clock.start();

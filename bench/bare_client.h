@@ -23,6 +23,13 @@ class BareChromium final : public QObject
 {
     Q_OBJECT
 public:
+    // When the hrefs are read: at the load event, or as Puppeteer's
+    // networkidle0 waits, once after it no request has been in flight for 500 ms.
+    enum class ReadAt {
+        Load,
+        NetworkIdle
+    };
+
     explicit BareChromium(QString executable);
     ~BareChromium() override;
 
@@ -35,7 +42,7 @@ public:
 
     // Loads url in the open tab; milliseconds from the navigate command to the
     // evaluate's answer, after checking it holds expected links.
-    std::optional<double> harvest(const QString &url, int expected, QString *error);
+    std::optional<double> harvest(const QString &url, int expected, QString *error, ReadAt readAt = ReadAt::Load);
 
 private:
     std::optional<QJsonObject> callAndWait(const QString &method, const QJsonObject &params,

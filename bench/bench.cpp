@@ -9,18 +9,40 @@
 
 namespace bench {
 
+namespace {
+
+// The page tells the server whether it is shown: a hidden tab skips layout
+// and paint, which would flatter the times. Synchronous, so it is answered
+// before the load event: a request still in flight then would hold the
+// window's read back.
+const QByteArray visibilityReport = "<script>var seen = new XMLHttpRequest();"
+                                    "seen.open('GET', 'seen?' + document.visibilityState, false);"
+                                    "seen.send();</script>";
+
+} // namespace
+
 QStringList rowNames()
 {
-    return {QStringLiteral("harvest-100k"),    QStringLiteral("harvest-baseline-100k"),
+    return {QStringLiteral("harvest-100k"),
+            QStringLiteral("harvest-baseline-100k"),
             QStringLiteral("harvest-shell-baseline-100k"),
-            QStringLiteral("harvest-10k"),     QStringLiteral("harvest-baseline-10k"),
+            QStringLiteral("harvest-10k"),
+            QStringLiteral("harvest-baseline-10k"),
             QStringLiteral("harvest-shell-baseline-10k"),
+            QStringLiteral("settle-xhr"),
+            QStringLiteral("settle-xhr-networkidle-baseline"),
             QStringLiteral("engine-ready"),
-            QStringLiteral("append-100k"),     QStringLiteral("dedupe-100k"),
-            QStringLiteral("dedupe-reference-32767"), QStringLiteral("save-100k"),
-            QStringLiteral("startup"),         QStringLiteral("memory-1m"),
-            QStringLiteral("memory-1m-list"),  QStringLiteral("chromium-pss-idle"),
-            QStringLiteral("chromium-pss-100k"), QStringLiteral("chromium-memory"),
+            QStringLiteral("engine-ready-shell-baseline"),
+            QStringLiteral("append-100k"),
+            QStringLiteral("dedupe-100k"),
+            QStringLiteral("dedupe-reference-32767"),
+            QStringLiteral("save-100k"),
+            QStringLiteral("startup"),
+            QStringLiteral("memory-1m"),
+            QStringLiteral("memory-1m-list"),
+            QStringLiteral("chromium-pss-idle"),
+            QStringLiteral("chromium-pss-100k"),
+            QStringLiteral("chromium-memory"),
             QStringLiteral("ui-stall-100k")};
 }
 
@@ -45,7 +67,7 @@ bool Bench::wanted(const QString &row) const
 
 void Bench::print(const RowResult &row)
 {
-    if (!row.error.isEmpty())
+    if (!row.error.isEmpty() || row.verdict() == QLatin1String("MISS"))
         m_failed = true;
     std::fputs(qPrintable(formatRow(row) + QLatin1Char('\n')), stdout);
     std::fflush(stdout);
@@ -59,6 +81,7 @@ int Bench::runRows()
     }
     std::fputs(qPrintable(headerLine() + QLatin1Char('\n')), stdout);
     harvestRows();
+    settleRows();
     engineReadyRow();
     listRows();
     startupRow();
@@ -74,10 +97,7 @@ QString Bench::anchorsPage(const QString &consumer, int count)
     const QString path = QStringLiteral("/%1/a%2.html").arg(consumer).arg(count);
     if (!m_routed.contains(path)) {
         QByteArray html = PageServer::anchorsPage(count);
-        // The page tells the server whether it is shown: a hidden tab skips
-        // layout and paint, which would flatter the times. fetch() does not
-        // hold up the load event as an image would.
-        html.replace("</body>", "<script>fetch('seen?' + document.visibilityState);</script></body>");
+        html.replace("</body>", visibilityReport + "</body>");
         m_server.route(path, html);
         m_routed.append(path);
     }
@@ -94,6 +114,33 @@ QString Bench::scriptedAnchorsPage(const QString &consumer, int count)
                              "var a = document.createElement('a'); a.href = '/item/' + i; box.appendChild(a); }"
                              "document.body.appendChild(box);"
                              "</script></body></html>");
+        m_routed.append(path);
+    }
+    return m_server.url(path);
+}
+
+QString Bench::lateAnchorsPage(const QString &consumer, int count)
+{
+    const QString path = QStringLiteral("/%1/late.html").arg(consumer);
+    if (!m_routed.contains(path)) {
+        PageServer::Response data;
+        data.contentType = "application/json";
+        for (int i = 1; i <= count; ++i)
+            data.body += (i == 1 ? "[\"/item/" : ",\"/item/") + QByteArray::number(i) + '"';
+        data.body += ']';
+        data.delayMs = 300;
+        m_server.route(QStringLiteral("/%1/late.json").arg(consumer), data);
+        m_server.route(path,
+                       "<!DOCTYPE html><html><head><title>late anchors</title></head><body>\n"
+                       "<a href=\"/item/0\">0</a>\n<script>"
+                       "var xhr = new XMLHttpRequest(); xhr.open('GET', 'late.json');"
+                       "xhr.onload = function () { var box = document.createDocumentFragment();"
+                       "JSON.parse(xhr.responseText).forEach(function (href, i) {"
+                       "var a = document.createElement('a'); a.href = href; a.textContent = i + 1;"
+                       "box.append(a, '\\n'); });"
+                       "document.body.appendChild(box); };"
+                       "xhr.send();</script>"
+                           + visibilityReport + "</body></html>");
         m_routed.append(path);
     }
     return m_server.url(path);

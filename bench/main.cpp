@@ -54,7 +54,8 @@ QString chromiumVersion(const QString &executable)
 void usage(FILE *to)
 {
     std::fputs("usage: velmora-bench [--runs N] [row...]\n"
-               "Runs every row, or only the rows named. Rows:\n",
+               "Runs every row, or only the rows named. Exits with 1 when a row could not be measured\n"
+               "or missed a bound it must meet (MISS), with 2 on a bad command line. Rows:\n",
                to);
     for (const QString &row : bench::rowNames())
         std::fprintf(to, "  %s\n", qPrintable(row));
