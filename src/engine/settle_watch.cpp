@@ -7,10 +7,12 @@ namespace engine {
 
 namespace {
 
-// Requests that may stay open as long as the page lives never hold it.
-bool isLongLived(const QString &type)
+// Requests that may stay open as long as the page lives, and reports the
+// page sends and never reads (beacons, CSP reports), never hold it.
+bool neverHolds(const QString &type)
 {
-    return type == QLatin1String("EventSource") || type == QLatin1String("WebSocket");
+    return type == QLatin1String("EventSource") || type == QLatin1String("WebSocket")
+        || type == QLatin1String("Ping") || type == QLatin1String("CSPViolationReport");
 }
 
 } // namespace
@@ -38,7 +40,7 @@ void SettleWatch::networkEvent(const DevToolsSession *from, const QString &metho
         // its turn: it does not hold this one (a page that reloads on load
         // is read at every load).
         const QString type = params.value(QLatin1String("type")).toString();
-        if (isLongLived(type)
+        if (neverHolds(type)
             || (type == QLatin1String("Document") && params.value(QLatin1String("frameId")).toString() == m_topFrameId))
             return;
         // A redirect is the same request going on.

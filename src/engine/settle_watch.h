@@ -19,8 +19,9 @@ class DevToolsSession;
 // request, loadingFinished or loadingFailed ends it. The renderer sends these
 // on the page's session in order with its load event and the harvest binding,
 // so at the load the set holds exactly what the page has in flight. It costs
-// four small events per request and nothing per element: a page of 100,000
-// links loads in the same time with it as without (bench rows harvest-100k).
+// a few small events per request and nothing per element: velmora-extract
+// reads a static page of 100,000 links in 1.03x the time with it as without
+// (median of 10 pairs, 0.82-1.23x), of 10,000 links in 1.03x.
 // Chromium's lifecycle events were not enough: their networkIdle waits
 // 500 ms after the last request, longer than a page takes to render.
 //

@@ -231,9 +231,9 @@ private slots:
         endless.contentType = "text/event-stream";
         endless.body = "retry: 60000\n\n";
         m_site.route(QStringLiteral("/ns/events"), endless);
-        QTest::newRow("an EventSource never holds the read")
-            << html << addLink + "new EventSource('/ns/events');</script>" << QStringList{"/ns/one"} << 0 << atLoad
-            << QString();
+        QTest::newRow("an EventSource and a beacon never hold the read")
+            << html << addLink + "new EventSource('/ns/events'); navigator.sendBeacon('/ns/never', 'x');</script>"
+            << QStringList{"/ns/one"} << 0 << atLoad << QString();
         m_site.route(QStringLiteral("/ns/next-document"), "<a href=\"/ns/next-link\">n</a>");
         QTest::newRow("a page that moves on while it settles: the next document, once")
             << html
