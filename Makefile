@@ -11,7 +11,7 @@ FUZZ_BUILD ?= build-fuzz
 # Seconds each fuzz target runs; CI runs them for 30.
 FUZZ_SECONDS ?= 600
 
-.PHONY: run test build bench package deps configure clean test-sanitize fuzz
+.PHONY: run test build bench package deps configure clean test-sanitize fuzz format
 
 deps:
 	scripts/install-deps
@@ -42,8 +42,13 @@ run: build
 # Desktops have a session bus and CI has none: the tests of what Chromium
 # gets of the desktop session (label dbus) run once more under one of their own.
 test: build
+	scripts/check-format
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
 	dbus-run-session -- ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS) -L '^dbus$$'
+
+# Writes every C++ file as .clang-format says; make test fails otherwise.
+format:
+	scripts/check-format --fix
 
 bench: build
 	$(BUILD)/bench/velmora-bench
