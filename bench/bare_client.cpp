@@ -11,7 +11,6 @@
 
 using namespace engine;
 
-
 namespace bench {
 
 namespace {
@@ -21,8 +20,7 @@ constexpr int loadTimeoutMs = 180000;
 // Puppeteer's networkidle0: no request in flight for this long.
 constexpr int networkIdleMs = 500;
 
-const QString hrefsExpression =
-    QStringLiteral("Array.from(document.getElementsByTagName('A'), a => String(a.href))");
+const QString hrefsExpression = QStringLiteral("Array.from(document.getElementsByTagName('A'), a => String(a.href))");
 
 } // namespace
 
@@ -71,15 +69,16 @@ std::optional<QJsonObject> BareChromium::callAndWait(const QString &method, cons
         return std::nullopt;
     QEventLoop loop;
     std::optional<QJsonObject> answer;
-    m_connection->call(method, params, sessionId,
-                       [&](const QJsonObject &result, const CallError &callError) {
-                           if (callError.isError())
-                               *error = method + QStringLiteral(": ") + callError.message;
-                           else
-                               answer = result;
-                           loop.quit();
-                       },
-                       callTimeoutMs);
+    m_connection->call(
+        method, params, sessionId,
+        [&](const QJsonObject &result, const CallError &callError) {
+            if (callError.isError())
+                *error = method + QStringLiteral(": ") + callError.message;
+            else
+                answer = result;
+            loop.quit();
+        },
+        callTimeoutMs);
     loop.exec();
     return answer;
 }
@@ -94,9 +93,9 @@ bool BareChromium::openTab(QString *visibility, QString *error)
     if (!previous.isEmpty()
         && !callAndWait(QStringLiteral("Target.closeTarget"), {{QStringLiteral("targetId"), previous}}, {}, error))
         return false;
-    const auto attached = callAndWait(QStringLiteral("Target.attachToTarget"),
-                                      {{QStringLiteral("targetId"), m_targetId}, {QStringLiteral("flatten"), true}},
-                                      {}, error);
+    const auto attached =
+        callAndWait(QStringLiteral("Target.attachToTarget"),
+                    {{QStringLiteral("targetId"), m_targetId}, {QStringLiteral("flatten"), true}}, {}, error);
     if (!attached)
         return false;
     m_sessionId = attached->value(QLatin1String("sessionId")).toString();
@@ -146,21 +145,18 @@ std::optional<double> BareChromium::harvest(const QString &url, int expected, QS
     auto evaluate = [this, state, session] {
         if (std::exchange(state->evaluating, true))
             return;
-        m_connection->call(QStringLiteral("Runtime.evaluate"),
-                           {{QStringLiteral("expression"), hrefsExpression}, {QStringLiteral("returnByValue"), true}},
-                           session,
-                           [state](const QJsonObject &result, const CallError &callError) {
-                               state->elapsed = double(state->clock.nsecsElapsed()) / 1e6;
-                               if (callError.isError())
-                                   return state->finish(QStringLiteral("Runtime.evaluate: ") + callError.message);
-                               state->count = result.value(QLatin1String("result"))
-                                                  .toObject()
-                                                  .value(QLatin1String("value"))
-                                                  .toArray()
-                                                  .size();
-                               state->finish();
-                           },
-                           callTimeoutMs);
+        m_connection->call(
+            QStringLiteral("Runtime.evaluate"),
+            {{QStringLiteral("expression"), hrefsExpression}, {QStringLiteral("returnByValue"), true}}, session,
+            [state](const QJsonObject &result, const CallError &callError) {
+                state->elapsed = double(state->clock.nsecsElapsed()) / 1e6;
+                if (callError.isError())
+                    return state->finish(QStringLiteral("Runtime.evaluate: ") + callError.message);
+                state->count =
+                    result.value(QLatin1String("result")).toObject().value(QLatin1String("value")).toArray().size();
+                state->finish();
+            },
+            callTimeoutMs);
     };
     // Runs while nothing is in flight; the network is idle once it fires.
     QTimer idle;
@@ -200,8 +196,8 @@ std::optional<double> BareChromium::harvest(const QString &url, int expected, QS
     m_connection->call(QStringLiteral("Page.navigate"), {{QStringLiteral("url"), url}}, session,
                        [state](const QJsonObject &result, const CallError &callError) {
                            const QString failure = callError.isError()
-                                                       ? callError.message
-                                                       : result.value(QLatin1String("errorText")).toString();
+                               ? callError.message
+                               : result.value(QLatin1String("errorText")).toString();
                            if (!failure.isEmpty())
                                return state->finish(QStringLiteral("Page.navigate: ") + failure);
                            state->navigated = true;

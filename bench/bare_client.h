@@ -45,8 +45,8 @@ public:
     std::optional<double> harvest(const QString &url, int expected, QString *error, ReadAt readAt = ReadAt::Load);
 
 private:
-    std::optional<QJsonObject> callAndWait(const QString &method, const QJsonObject &params,
-                                           const QString &sessionId, QString *error);
+    std::optional<QJsonObject> callAndWait(const QString &method, const QJsonObject &params, const QString &sessionId,
+                                           QString *error);
 
     QString m_executable;
     std::unique_ptr<engine::ChromiumProcess> m_process;

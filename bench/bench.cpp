@@ -108,9 +108,12 @@ QString Bench::scriptedAnchorsPage(const QString &consumer, int count)
 {
     const QString path = QStringLiteral("/%1/s%2.html").arg(consumer).arg(count);
     if (!m_routed.contains(path)) {
-        m_server.route(path, "<!DOCTYPE html><html><head><title>anchors</title></head><body><script>"
-                             "var box = document.createElement('div'); box.style.display = 'none';"
-                             "for (var i = 0; i < " + QByteArray::number(count) + "; ++i) {"
+        m_server.route(path,
+                       "<!DOCTYPE html><html><head><title>anchors</title></head><body><script>"
+                       "var box = document.createElement('div'); box.style.display = 'none';"
+                       "for (var i = 0; i < "
+                           + QByteArray::number(count)
+                           + "; ++i) {"
                              "var a = document.createElement('a'); a.href = '/item/' + i; box.appendChild(a); }"
                              "document.body.appendChild(box);"
                              "</script></body></html>");

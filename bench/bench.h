@@ -20,7 +20,11 @@ QStringList rowNames();
 
 // The Chromium the window runs (as the engine finds it), and the two Debian
 // builds the baselines run, whatever VELMORA_CHROMIUM says; empty when absent.
-enum class Engine { Ours, FullBrowser, Shell };
+enum class Engine {
+    Ours,
+    FullBrowser,
+    Shell
+};
 QString engineExecutable(Engine engine);
 
 // Runs the selected rows and prints one line for each.

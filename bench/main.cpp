@@ -13,7 +13,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-
 namespace {
 
 // The window needs no display: offscreen unless the caller chose a platform.
@@ -22,8 +21,8 @@ void prepareEnvironment()
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
-        const QByteArray runtime = QDir::tempPath().toLocal8Bit() + "/velmora-bench-runtime-"
-                                   + QByteArray::number(::getuid());
+        const QByteArray runtime =
+            QDir::tempPath().toLocal8Bit() + "/velmora-bench-runtime-" + QByteArray::number(::getuid());
         ::mkdir(runtime.constData(), 0700);
         qputenv("XDG_RUNTIME_DIR", runtime);
     }
@@ -48,7 +47,7 @@ QString chromiumVersion(const QString &executable)
     if (!process.waitForFinished(20000))
         return executable;
     return QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed() + QStringLiteral(" (") + executable
-           + QLatin1Char(')');
+        + QLatin1Char(')');
 }
 
 void usage(FILE *to)
@@ -92,13 +91,12 @@ int main(int argc, char *argv[])
 
     QApplication app(argc, argv);
     options.self = QCoreApplication::applicationFilePath();
-    std::printf("velmora-bench on %s; engine %s; full browser %s; Qt %s; %s build; median of %d runs, more where "
-                "a row says so%s\n",
-                qPrintable(machineDescription()),
-                qPrintable(chromiumVersion(bench::engineExecutable(bench::Engine::Ours))),
-                qPrintable(chromiumVersion(bench::engineExecutable(bench::Engine::FullBrowser))), qVersion(),
-                VELMORA_BENCH_BUILD_TYPE, options.runs,
-                options.runs < 5 ? " (fewer than the 5 the targets ask for)" : "");
+    std::printf(
+        "velmora-bench on %s; engine %s; full browser %s; Qt %s; %s build; median of %d runs, more where "
+        "a row says so%s\n",
+        qPrintable(machineDescription()), qPrintable(chromiumVersion(bench::engineExecutable(bench::Engine::Ours))),
+        qPrintable(chromiumVersion(bench::engineExecutable(bench::Engine::FullBrowser))), qVersion(),
+        VELMORA_BENCH_BUILD_TYPE, options.runs, options.runs < 5 ? " (fewer than the 5 the targets ask for)" : "");
     std::fflush(stdout);
     return bench::Bench(options).runRows();
 }

@@ -77,8 +77,8 @@ QString columns(const QStringList &cells)
 QString headerLine()
 {
     return columns({QStringLiteral("row"), QStringLiteral("median"), QStringLiteral("min"), QStringLiteral("max"),
-                    QStringLiteral("unit"), QStringLiteral("ratio"), QStringLiteral("must"),
-                    QStringLiteral("result"), QStringLiteral("runs; what was measured")});
+                    QStringLiteral("unit"), QStringLiteral("ratio"), QStringLiteral("must"), QStringLiteral("result"),
+                    QStringLiteral("runs; what was measured")});
 }
 
 QString formatRow(const RowResult &row)
@@ -86,12 +86,11 @@ QString formatRow(const RowResult &row)
     const auto summary = summarize(row.samples);
     QStringList ratioCells;
     for (const RatioBound &bound : row.ratios)
-        ratioCells.append((bound.value ? QString::number(*bound.value, 'f', 3) + QLatin1Char('x')
-                                       : QStringLiteral("-"))
+        ratioCells.append((bound.value ? QString::number(*bound.value, 'f', 3) + QLatin1Char('x') : QStringLiteral("-"))
                           + QLatin1Char(' ') + bound.baseline);
     const QString ratio = ratioCells.isEmpty() ? QStringLiteral("-") : ratioCells.join(QStringLiteral(", "));
     const QString tail = QString::number(row.samples.size()) + QStringLiteral("; ")
-                         + (row.error.isEmpty() ? row.note : QStringLiteral("FAILED: ") + row.error);
+        + (row.error.isEmpty() ? row.note : QStringLiteral("FAILED: ") + row.error);
     auto cell = [&](double value) { return summary ? number(value, row.unit) : QStringLiteral("-"); };
     return columns({row.name, cell(summary ? summary->median : 0), cell(summary ? summary->min : 0),
                     cell(summary ? summary->max : 0), row.unit, ratio, targetText(row), row.verdict(), tail});

@@ -23,7 +23,10 @@ std::optional<Summary> summarize(std::vector<double> samples);
 // What a row's median is held to.
 struct Target
 {
-    enum Kind { None, MedianAtMost };
+    enum Kind {
+        None,
+        MedianAtMost
+    };
     Kind kind = None;
     double limit = 0;
 };
@@ -31,7 +34,7 @@ struct Target
 // A bound on the row's median divided by a baseline row's median.
 struct RatioBound
 {
-    QString baseline;            // the row the ratio is taken against
+    QString baseline; // the row the ratio is taken against
     double limit = 0;
     std::optional<double> value; // unset until both medians exist
 };
@@ -42,12 +45,12 @@ struct RowResult
     RowResult(QString rowName, QString rowUnit) : name(std::move(rowName)), unit(std::move(rowUnit)) {}
 
     QString name;
-    QString unit;                  // "ms", "MB", "x"
+    QString unit; // "ms", "MB", "x"
     std::vector<double> samples;
     Target target;
     std::vector<RatioBound> ratios; // every one must hold
-    QString note;                  // what was measured, and checks seen on the way
-    QString error;                 // set when the row could not be measured
+    QString note;                   // what was measured, and checks seen on the way
+    QString error;                  // set when the row could not be measured
 
     // "PASS", "MISS", or empty when the row has no target and no ratio bound.
     QString verdict() const;

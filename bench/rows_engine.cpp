@@ -1,12 +1,12 @@
 // The rows that drive the real engine: harvest times against the bare round
 // trip, on a page whose links come late too, the event-loop stall while a big
 // harvest lands, Chromium's memory.
-#include "engine_window.h"
-#include "settle.h"
 #include "bare_client.h"
 #include "bare_launch.h"
 #include "bench.h"
+#include "engine_window.h"
 #include "procfs.h"
+#include "settle.h"
 
 #include "engine/chromium_browser.h"
 
@@ -18,7 +18,6 @@
 #include <iterator>
 
 using namespace engine;
-
 
 namespace bench {
 
@@ -170,10 +169,12 @@ void Bench::harvestRows()
 
     for (const PageSize &size : sizes) {
         RowResult ours{kinds[0] + size.label, QStringLiteral("ms")};
-        Baseline bases[] = {{&full, RowResult{kinds[1] + size.label, QStringLiteral("ms")},
-                             QStringLiteral("b%1").arg(size.label), {}},
-                            {&shell, RowResult{kinds[2] + size.label, QStringLiteral("ms")},
-                             QStringLiteral("h%1").arg(size.label), {}}};
+        Baseline bases[] = {
+            {&full, RowResult{kinds[1] + size.label, QStringLiteral("ms")}, QStringLiteral("b%1").arg(size.label), {}},
+            {&shell,
+             RowResult{kinds[2] + size.label, QStringLiteral("ms")},
+             QStringLiteral("h%1").arg(size.label),
+             {}}};
         const HarvestBounds bounds = harvestBounds(size.count);
         if (bounds.mustFull)
             ours.ratios.push_back({bases[0].row.name, *bounds.mustFull, {}});
@@ -199,10 +200,11 @@ void Bench::harvestRows()
             print(ours);
         for (Baseline &base : bases) {
             base.tabStates.removeDuplicates();
-            base.row.note = QStringLiteral("%1, fresh tab (%2): Page.navigate -> loadEventFired -> "
-                                           "Runtime.evaluate of the hrefs; the page saw: %3")
-                                .arg(base.client == &full ? QStringLiteral("full browser") : QStringLiteral("headless shell"),
-                                     base.tabStates.join(QLatin1Char('/')), visibilitySeen(base.consumer));
+            base.row.note =
+                QStringLiteral("%1, fresh tab (%2): Page.navigate -> loadEventFired -> "
+                               "Runtime.evaluate of the hrefs; the page saw: %3")
+                    .arg(base.client == &full ? QStringLiteral("full browser") : QStringLiteral("headless shell"),
+                         base.tabStates.join(QLatin1Char('/')), visibilitySeen(base.consumer));
             if (wanted(base.row.name) || wanted(ours.name))
                 print(base.row);
         }
@@ -327,8 +329,7 @@ void Bench::uiStallRow()
         row.error = error;
     for (int run = 0; run <= m_options.runs && row.error.isEmpty(); ++run) {
         settle({app.chromiumPid()});
-        const auto extraction =
-            app.extract(url, count, itemLink(url, 0), itemLink(url, count - 1), &error);
+        const auto extraction = app.extract(url, count, itemLink(url, 0), itemLink(url, count - 1), &error);
         if (!extraction) {
             row.error = error;
             break;

@@ -1,14 +1,14 @@
 // The rows on the list alone: appending, duplicate removal (and the pairwise
 // loop it replaced), saving. The window is real; its engine is the fake one.
-#include "engine_window.h"
-#include "settle.h"
 #include "bench.h"
 #include "data.h"
+#include "engine_window.h"
+#include "settle.h"
 
 #include "app/link_list.h"
 #include "app/main_window.h"
-#include "fake_browser.h"
 #include "core/save_file.h"
+#include "fake_browser.h"
 
 #include <QAction>
 #include <QElapsedTimer>
@@ -88,8 +88,9 @@ void Bench::listRows()
             }
         }
         const auto summary = summarize(painted);
-        row.note = QStringLiteral("removeRepeatsFrom(List1, IgnoreCase) on %1 links, half of them repeats in other letter case; "
-                                  "with the repaint after it: %2 ms")
+        row.note = QStringLiteral(
+                       "removeRepeatsFrom(List1, IgnoreCase) on %1 links, half of them repeats in other letter case; "
+                       "with the repaint after it: %2 ms")
                        .arg(count)
                        .arg(summary ? summary->median : 0, 0, 'f', 1);
         print(row);

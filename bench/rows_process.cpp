@@ -1,13 +1,13 @@
 // The rows measured in a child process (this program re-run in a mode of its
 // own): start-up time and the app's peak memory.
-#include "engine_window.h"
-#include "settle.h"
 #include "bench.h"
 #include "data.h"
+#include "engine_window.h"
 #include "procfs.h"
+#include "settle.h"
 
-#include "app/link_list.h"
 #include "app/application.h"
+#include "app/link_list.h"
 #include "app/main_window.h"
 #include "app/platform.h"
 #include "engine/chromium_browser.h"
@@ -23,7 +23,6 @@
 #include <ctime>
 
 using namespace engine;
-
 
 namespace bench {
 
@@ -225,9 +224,8 @@ void Bench::memoryRows()
         std::vector<double> current;
         for (int run = 0; run < m_options.runs && row.error.isEmpty(); ++run) {
             const ChildRun child = runChild(
-                m_options.self, {QStringLiteral("memory"), url.isEmpty() ? QStringLiteral("") : url,
-                                 QString::number(count)},
-                900000);
+                m_options.self,
+                {QStringLiteral("memory"), url.isEmpty() ? QStringLiteral("") : url, QString::number(count)}, 900000);
             if (!child.error.isEmpty())
                 row.error = child.error;
             else if (child.report.value("items") != count)
@@ -238,12 +236,13 @@ void Bench::memoryRows()
             }
         }
         const auto summary = summarize(current);
-        row.note = (throughEngine ? QStringLiteral("peak RSS (VmHWM) of a process whose shown Form1 harvested a script-built "
-                                                   "%1-link page through ChromiumBrowser")
-                                  : QStringLiteral("peak RSS (VmHWM) of a process whose shown Form1 had %1 links "
-                                                   "appended directly"))
-                       .arg(count)
-                   + QStringLiteral("; resident at the end: %1 MB").arg(summary ? summary->median : 0, 0, 'f', 0);
+        row.note =
+            (throughEngine ? QStringLiteral("peak RSS (VmHWM) of a process whose shown Form1 harvested a script-built "
+                                            "%1-link page through ChromiumBrowser")
+                           : QStringLiteral("peak RSS (VmHWM) of a process whose shown Form1 had %1 links "
+                                            "appended directly"))
+                .arg(count)
+            + QStringLiteral("; resident at the end: %1 MB").arg(summary ? summary->median : 0, 0, 'f', 0);
         print(row);
     }
 }

@@ -101,8 +101,7 @@ void LinkListModel::clear()
     endResetModel();
 }
 
-LinkListView::LinkListView(QWidget *parent)
-    : QListView(parent), m_model(new LinkListModel(this))
+LinkListView::LinkListView(QWidget *parent) : QListView(parent), m_model(new LinkListModel(this))
 {
     // Without uniform sizes the first layout of 100,000 items takes most of a
     // second and appends while events run become quadratic.

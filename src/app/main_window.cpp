@@ -1,14 +1,14 @@
 #include "app/main_window.h"
 
-#include "core/product.h"
 #include "app/link_list.h"
 #include "app/platform.h"
 #include "app/texts.h"
 #include "core/address.h"
-#include "engine/browser.h"
 #include "core/harvest.h"
+#include "core/product.h"
 #include "core/remove_dups.h"
 #include "core/save_file.h"
+#include "engine/browser.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -81,11 +81,10 @@ Form1::Form1(engine::Browser *pageEngine, Platform &platform, QWidget *parent)
     browser->setObjectName(QStringLiteral("WebBrowser1"));
     // Queued: the handlers open modal boxes, which must not run inside the
     // engine's own processing of its messages.
-    connect(browser, &engine::Browser::documentComplete, this, &Form1::onDocumentComplete,
-            Qt::QueuedConnection);
-    connect(browser, &engine::Browser::navigateError, this,
-            [this](const QString &, const QString &reason) { onBrowserFailed(reason); },
-            Qt::QueuedConnection);
+    connect(browser, &engine::Browser::documentComplete, this, &Form1::onDocumentComplete, Qt::QueuedConnection);
+    connect(
+        browser, &engine::Browser::navigateError, this,
+        [this](const QString &, const QString &reason) { onBrowserFailed(reason); }, Qt::QueuedConnection);
     connect(browser, &engine::Browser::engineError, this, &Form1::onBrowserFailed, Qt::QueuedConnection);
 
     onLoad();
@@ -196,8 +195,7 @@ void Form1::placeCentred()
 {
     resize(clientSize.width(), clientSize.height() + menuBar()->sizeHint().height());
     if (const QScreen *screen = QGuiApplication::primaryScreen())
-        setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(),
-                                        screen->availableGeometry()));
+        setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), screen->availableGeometry()));
 }
 
 void Form1::onLoad()
@@ -285,8 +283,8 @@ void Form1::setFilter()
 
 void Form1::saveLinks()
 {
-    const QString chosen = m_platform.saveFileName(this, texts::saveTitle(), texts::saveFilter(),
-                                                   QCoreApplication::applicationDirPath());
+    const QString chosen =
+        m_platform.saveFileName(this, texts::saveTitle(), texts::saveFilter(), QCoreApplication::applicationDirPath());
     if (chosen.isEmpty()) {
         savePath->clear();
         return;
@@ -294,15 +292,13 @@ void Form1::saveLinks()
     const QString path = save_file::withTxtSuffix(chosen);
     savePath->setText(path);
     if (save_file::regularFileExists(path)
-        && m_platform.messageBox(this, texts::overwrite(), texts::styleInfoYesNo, texts::notice())
-               != Platform::Yes)
+        && m_platform.messageBox(this, texts::overwrite(), texts::styleInfoYesNo, texts::notice()) != Platform::Yes)
         return;
     // The list is read only now, after the last dialog: pages may have added
     // links while the dialogs were open.
     const QString error = save_file::writeLinkFile(path, linkList->links()->items());
     if (!error.isEmpty()) {
-        m_platform.messageBox(this, error + texts::saveErrorSuffix(), texts::styleInfoOk,
-                              texts::noticeBlank());
+        m_platform.messageBox(this, error + texts::saveErrorSuffix(), texts::styleInfoOk, texts::noticeBlank());
         return;
     }
     savePath->clear();
@@ -345,8 +341,7 @@ void Form1::deleteSelected()
 
 void Form1::deleteAll()
 {
-    if (m_platform.messageBox(this, texts::confirmDeleteAll(), texts::styleInfoYesNo, texts::notice())
-        != Platform::Yes)
+    if (m_platform.messageBox(this, texts::confirmDeleteAll(), texts::styleInfoYesNo, texts::notice()) != Platform::Yes)
         return;
     linkList->links()->clear();
     linkList->clearSelectionAndCurrent();

@@ -82,24 +82,24 @@ private:
     Platform &m_platform;
 
     QLineEdit *addressBox = nullptr;
-    QLabel *addressLabel = nullptr;     // "提取地址：" before the address box
-    LinkListView *linkList = nullptr;   // the harvested links
+    QLabel *addressLabel = nullptr;       // "提取地址：" before the address box
+    LinkListView *linkList = nullptr;     // the harvested links
     QPushButton *extractButton = nullptr; // "提 取"
-    QLineEdit *savePath = nullptr;      // hidden: the file being saved to
-    QLineEdit *busyIndicator = nullptr; // "请稍后......" while a page loads
-    QLabel *filterText = nullptr;       // hidden: what a kept link must contain
-    engine::Browser *browser = nullptr; // the engine that loads pages
+    QLineEdit *savePath = nullptr;        // hidden: the file being saved to
+    QLineEdit *busyIndicator = nullptr;   // "请稍后......" while a page loads
+    QLabel *filterText = nullptr;         // hidden: what a kept link must contain
+    engine::Browser *browser = nullptr;   // the engine that loads pages
 
-    QMenu *toolsMenu = nullptr;            // 工具
-    QAction *filterAction = nullptr;       // 过滤设置
+    QMenu *toolsMenu = nullptr;      // 工具
+    QAction *filterAction = nullptr; // 过滤设置
     QAction *toolsSeparator1 = nullptr;
-    QAction *saveAction = nullptr;         // 保存列表
+    QAction *saveAction = nullptr; // 保存列表
     QAction *toolsSeparator2 = nullptr;
     QAction *removeRepeatsAction = nullptr; // 过滤重复
     QAction *toolsSeparator3 = nullptr;
     QAction *deleteSelectedAction = nullptr; // 删除选择
-    QAction *deleteAllAction = nullptr;    // 删除全部
-    QMenu *aboutMenu = nullptr;            // 软件信息
-    QAction *aboutAction = nullptr;        // 软件信息: about this program
-    QAction *websiteAction = nullptr;      // 访问官网: the vendor's home page
+    QAction *deleteAllAction = nullptr;      // 删除全部
+    QMenu *aboutMenu = nullptr;              // 软件信息
+    QAction *aboutAction = nullptr;          // 软件信息: about this program
+    QAction *websiteAction = nullptr;        // 访问官网: the vendor's home page
 };

@@ -10,7 +10,11 @@ class Platform
 {
 public:
     // Message box answers, as the window's handlers test them.
-    enum Answer { Ok = 1, Yes = 6, No = 7 };
+    enum Answer {
+        Ok = 1,
+        Yes = 6,
+        No = 7
+    };
 
     virtual ~Platform() = default;
 
@@ -32,8 +36,7 @@ class QtPlatform final : public Platform
 {
 public:
     int messageBox(QWidget *owner, const QString &text, int style, const QString &title) override;
-    QString inputBox(QWidget *owner, const QString &prompt, const QString &title,
-                     const QString &defaultText) override;
+    QString inputBox(QWidget *owner, const QString &prompt, const QString &title, const QString &defaultText) override;
     QString saveFileName(QWidget *owner, const QString &title, const QString &filter,
                          const QString &initialDir) override;
     void openUrl(const QString &url) override;

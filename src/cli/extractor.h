@@ -66,9 +66,9 @@ private:
     const Options m_options;
     Sink &m_sink;
     QTimer m_deadline;
-    qsizetype m_index = -1;  // the address being read
-    QString m_loading;       // its trimmed form while the engine loads it
-    QStringList m_seen;      // every link passed on so far, when deduplicating
+    qsizetype m_index = -1; // the address being read
+    QString m_loading;      // its trimmed form while the engine loads it
+    QStringList m_seen;     // every link passed on so far, when deduplicating
     int m_failures = 0;
     bool m_engineReady = false;
     bool m_finished = false;

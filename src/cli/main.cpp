@@ -19,7 +19,11 @@
 
 namespace {
 
-enum ExitStatus { AllRead = 0, SomeFailed = 1, Unusable = 2 };
+enum ExitStatus {
+    AllRead = 0,
+    SomeFailed = 1,
+    Unusable = 2
+};
 
 // The engine's causes may span lines (Chromium's last words when it fails
 // to start): they are joined by " | ".
@@ -35,8 +39,8 @@ QString joinedLines(const QString &text)
 void complain(const QString &subject, const QString &cause)
 {
     const QString line = QStringLiteral("velmora-extract: ")
-        + (subject.isEmpty() ? QString() : harvest::encodeControls(subject) + QLatin1String(": "))
-        + joinedLines(cause) + u'\n';
+        + (subject.isEmpty() ? QString() : harvest::encodeControls(subject) + QLatin1String(": ")) + joinedLines(cause)
+        + u'\n';
     cli::writeAll(STDERR_FILENO, line.toUtf8());
 }
 

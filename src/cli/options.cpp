@@ -8,19 +8,19 @@ namespace cli {
 
 namespace {
 
-const QString exitStatusText = QStringLiteral(
-    "\n"
-    "Each address is trimmed and checked as in the window's address box,\n"
-    "loaded by headless Chromium, and its links are printed as UTF-8, one a\n"
-    "line, once the page has loaded and what it requested while loading has\n"
-    "come (at most --settle milliseconds after its load). With --output they are saved instead, as\n"
-    "the window saves them (GB18030, CR LF; \".txt\" is added unless the name\n"
-    "ends in it). Each failure is one line on standard error.\n"
-    "\n"
-    "Exit status:\n"
-    "  0  every address was read\n"
-    "  1  some addresses failed\n"
-    "  2  the arguments, the output or the engine were unusable\n");
+const QString exitStatusText =
+    QStringLiteral("\n"
+                   "Each address is trimmed and checked as in the window's address box,\n"
+                   "loaded by headless Chromium, and its links are printed as UTF-8, one a\n"
+                   "line, once the page has loaded and what it requested while loading has\n"
+                   "come (at most --settle milliseconds after its load). With --output they are saved instead, as\n"
+                   "the window saves them (GB18030, CR LF; \".txt\" is added unless the name\n"
+                   "ends in it). Each failure is one line on standard error.\n"
+                   "\n"
+                   "Exit status:\n"
+                   "  0  every address was read\n"
+                   "  1  some addresses failed\n"
+                   "  2  the arguments, the output or the engine were unusable\n");
 
 ParsedArguments error(const QString &what)
 {
@@ -93,8 +93,7 @@ ParsedArguments parseArguments(const QStringList &arguments)
     bool ok = false;
     options.timeoutSeconds = parser.value(timeout).toInt(&ok);
     if (!ok || options.timeoutSeconds < 0 || options.timeoutSeconds > maxTimeoutSeconds)
-        return error(QStringLiteral("--timeout wants a whole number of seconds from 0 to %1")
-                         .arg(maxTimeoutSeconds));
+        return error(QStringLiteral("--timeout wants a whole number of seconds from 0 to %1").arg(maxTimeoutSeconds));
     options.settleMs = parser.value(settle).toInt(&ok);
     if (!ok || options.settleMs < 0 || options.settleMs > maxSettleMs)
         return error(QStringLiteral("--settle wants a whole number of milliseconds from 0 to %1").arg(maxSettleMs));

@@ -8,17 +8,22 @@ namespace cli {
 // What velmora-extract was asked to do.
 struct Options
 {
-    QStringList addresses;     // as given: trimmed and checked one by one
-    QString filter;            // empty keeps every link
+    QStringList addresses; // as given: trimmed and checked one by one
+    QString filter;        // empty keeps every link
     bool dedupe = false;
-    QString output;            // empty: standard output
-    int timeoutSeconds = 60;   // per address; 0 waits for ever
-    int settleMs = 2000;       // the longest a loaded page is waited for; 0 reads it at its load event
+    QString output;          // empty: standard output
+    int timeoutSeconds = 60; // per address; 0 waits for ever
+    int settleMs = 2000;     // the longest a loaded page is waited for; 0 reads it at its load event
 };
 
 struct ParsedArguments
 {
-    enum class Kind { Run, Help, Version, Error };
+    enum class Kind {
+        Run,
+        Help,
+        Version,
+        Error
+    };
     Kind kind = Kind::Error;
     Options options;
     QString text; // the help or version text, or what is wrong

@@ -78,8 +78,7 @@ QString aboutText()
     const QString crlf2 = QStringLiteral("\r\n\r\n");
     return QStringLiteral("Ardentis软件科技〖") + host() + QStringLiteral("〗         ") + crlf2
         + QStringLiteral("联系QQ：") + QString::fromUtf8(VELMORA_CONTACT_QQ) + crlf2
-        + QStringLiteral("软件名称：Velmora免费版") + crlf2
-        + QStringLiteral("软件版本：V1.1");
+        + QStringLiteral("软件名称：Velmora免费版") + crlf2 + QStringLiteral("软件版本：V1.1");
 }
 
 QString aboutTitle()

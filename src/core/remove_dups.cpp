@@ -22,10 +22,7 @@ constexpr char32_t foldAscii(char32_t c)
 class FoldedReader
 {
 public:
-    explicit FoldedReader(QStringView text)
-        : m_p(text.utf16()), m_end(text.utf16() + text.size())
-    {
-    }
+    explicit FoldedReader(QStringView text) : m_p(text.utf16()), m_end(text.utf16() + text.size()) {}
 
     [[nodiscard]] bool atEnd() const { return m_p == m_end; }
 

@@ -21,7 +21,11 @@ namespace save_file {
 
 namespace {
 
-enum class Step { Create, Write, Replace };
+enum class Step {
+    Create,
+    Write,
+    Replace
+};
 
 // Qt's own error strings are English strerror texts; the user reads Chinese.
 QString reasonForErrno(int error)
@@ -120,7 +124,8 @@ QString writeTarget(const QString &path)
 QString kindOfSpecialFile(const QString &target)
 {
 #ifdef Q_OS_UNIX
-    struct stat st {};
+    struct stat st
+    {};
     if (::stat(QFile::encodeName(target).constData(), &st) == 0) {
         if (S_ISFIFO(st.st_mode))
             return QStringLiteral("命名管道");
@@ -141,7 +146,8 @@ QString kindOfSpecialFile(const QString &target)
 void keepOwnerAndMode(QSaveFile &file, const QString &target)
 {
 #ifdef Q_OS_UNIX
-    struct stat old {};
+    struct stat old
+    {};
     if (::stat(QFile::encodeName(target).constData(), &old) != 0 || !S_ISREG(old.st_mode))
         return;
     const int fd = file.handle();
@@ -164,8 +170,8 @@ bool narrowAscii(QStringView text, char *out)
     size_t i = ascii_scan::takeWords(text, [out](quint64 word, size_t at) {
         if (!ascii_scan::isAscii(word))
             return false;
-        const auto packed = quint32((word & 0xff) | ((word >> 8) & 0xff00) | ((word >> 16) & 0xff0000)
-                                    | ((word >> 24) & 0xff000000));
+        const auto packed =
+            quint32((word & 0xff) | ((word >> 8) & 0xff00) | ((word >> 16) & 0xff0000) | ((word >> 24) & 0xff000000));
         std::memcpy(out + at, &packed, sizeof packed);
         return true;
     });

@@ -20,10 +20,8 @@ constexpr int lastWordsMs = 1000;
 
 ChromiumBrowser::ChromiumBrowser(QObject *parent) : ChromiumBrowser(ChromiumOptions{}, parent) {}
 
-ChromiumBrowser::ChromiumBrowser(const ChromiumOptions &options, QObject *parent)
-    : Browser(parent), m_options(options)
-{
-}
+ChromiumBrowser::ChromiumBrowser(const ChromiumOptions &options, QObject *parent) : Browser(parent), m_options(options)
+{}
 
 ChromiumBrowser::~ChromiumBrowser()
 {
@@ -103,9 +101,8 @@ void ChromiumBrowser::startChromium()
     auto *launch = new DevToolsConnection(m_process->transport(), this);
     m_connection = launch;
     launch->setDefaultTimeout(m_options.callTimeoutMs);
-    connect(launch, &DevToolsConnection::malformedMessage, this, [](const QString &what) {
-        qCWarning(lcChromium) << "ignored a malformed DevTools message:" << what;
-    });
+    connect(launch, &DevToolsConnection::malformedMessage, this,
+            [](const QString &what) { qCWarning(lcChromium) << "ignored a malformed DevTools message:" << what; });
     connect(launch, &DevToolsConnection::closed, this,
             [this] { onEngineLost(QStringLiteral("与 Chromium 的连接中断")); });
     connect(m_process.get(), &ChromiumProcess::exited, this, &ChromiumBrowser::onEngineLost);
@@ -127,11 +124,10 @@ void ChromiumBrowser::startChromium()
     // A Chromium still starting on a busy machine is slow, not hung.
     const int timeout = std::max(m_options.callTimeoutMs, settings.launchTimeoutMs);
     // Downloads are denied: an address that is a file never lands on disk.
-    launch->call(QStringLiteral("Browser.setDownloadBehavior"),
-                     {{QStringLiteral("behavior"), QStringLiteral("deny")}}, {}, {}, timeout);
+    launch->call(QStringLiteral("Browser.setDownloadBehavior"), {{QStringLiteral("behavior"), QStringLiteral("deny")}},
+                 {}, {}, timeout);
     // Discovery lets us see popups the pages open, and close them.
-    launch->call(QStringLiteral("Target.setDiscoverTargets"), {{QStringLiteral("discover"), true}}, {}, {},
-                     timeout);
+    launch->call(QStringLiteral("Target.setDiscoverTargets"), {{QStringLiteral("discover"), true}}, {}, {}, timeout);
     QPointer<DevToolsConnection> current = launch;
     launch->call(
         QStringLiteral("Target.getTargets"), {}, {},
@@ -194,7 +190,8 @@ void ChromiumBrowser::onEngineLost(const QString &lost)
     const bool starting = m_state == State::Launching;
     if (!starting) {
         teardown();
-        emit engineError(QStringLiteral("Chromium 意外退出（%1），本次提取已中断；下次提取时会自动重新启动它。").arg(lost));
+        emit engineError(
+            QStringLiteral("Chromium 意外退出（%1），本次提取已中断；下次提取时会自动重新启动它。").arg(lost));
         return;
     }
     // The pipe often closes just before the process is gone: let it finish
@@ -230,8 +227,8 @@ void ChromiumBrowser::onHang(const CallError &error)
     if (m_state == State::Stopped)
         return;
     teardown();
-    emit engineError(QStringLiteral("Chromium 长时间没有响应（%1），已将其强制结束并重新启动；请重新提取。")
-                         .arg(error.message));
+    emit engineError(
+        QStringLiteral("Chromium 长时间没有响应（%1），已将其强制结束并重新启动；请重新提取。").arg(error.message));
     startChromium();
 }
 

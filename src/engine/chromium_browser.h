@@ -70,7 +70,11 @@ signals:
     void ready();
 
 private:
-    enum class State { Stopped, Launching, Ready };
+    enum class State {
+        Stopped,
+        Launching,
+        Ready
+    };
 
     void startChromium();
     void onPoolReady();

@@ -43,11 +43,13 @@ LocatorResult locateChromium(const LocatorInput &input)
     if (!input.override.isEmpty()) {
         const QFileInfo info(input.override);
         if (!info.exists())
-            return {{}, QStringLiteral("找不到 Chromium：环境变量 VELMORA_CHROMIUM 指向的文件“%1”不存在。%2")
-                            .arg(input.override, installHint)};
+            return {{},
+                    QStringLiteral("找不到 Chromium：环境变量 VELMORA_CHROMIUM 指向的文件“%1”不存在。%2")
+                        .arg(input.override, installHint)};
         if (!isRunnable(input.override))
-            return {{}, QStringLiteral("无法使用 Chromium：环境变量 VELMORA_CHROMIUM 指向的“%1”不是可执行文件。%2")
-                            .arg(input.override, installHint)};
+            return {{},
+                    QStringLiteral("无法使用 Chromium：环境变量 VELMORA_CHROMIUM 指向的“%1”不是可执行文件。%2")
+                        .arg(input.override, installHint)};
         return {info.absoluteFilePath(), {}};
     }
     const QStringList dirs = input.pathVariable.split(QDir::listSeparator(), Qt::SkipEmptyParts);

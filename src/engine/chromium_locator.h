@@ -9,11 +9,11 @@ namespace engine {
 // systemInputs(); tests fill it in by hand.
 struct LocatorInput
 {
-    QString override;        // $VELMORA_CHROMIUM; used alone when set
+    QString override; // $VELMORA_CHROMIUM; used alone when set
     // Tried in order: an absolute path as it is, a bare name along
     // pathVariable.
     QStringList candidates;
-    QString pathVariable;    // $PATH
+    QString pathVariable; // $PATH
 
     static LocatorInput systemInputs();
 };

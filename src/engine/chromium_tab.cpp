@@ -130,7 +130,7 @@ void ChromiumTab::navigate(const QString &url)
             }
             // Whatever loads now is Chromium's error page: never harvest it.
             self->fail(result.value(QLatin1String("isDownload")).toBool() ? downloadReason(url)
-                                                                           : navigationErrorReason(url, errorText));
+                                                                          : navigationErrorReason(url, errorText));
         },
         DevToolsConnection::noTimeout);
 }
@@ -289,8 +289,8 @@ void ChromiumTab::park()
 void ChromiumTab::stopScripts()
 {
     if (m_session)
-        m_session->call(QStringLiteral("Emulation.setScriptExecutionDisabled"), {{QStringLiteral("value"), true}},
-                        {}, m_settings.leaveStartMs);
+        m_session->call(QStringLiteral("Emulation.setScriptExecutionDisabled"), {{QStringLiteral("value"), true}}, {},
+                        m_settings.leaveStartMs);
 }
 
 void ChromiumTab::retire()

@@ -23,8 +23,7 @@ DevToolsSession::DevToolsSession(DevToolsConnection *connection, const QString &
                                  bool waiting, DevToolsSession *parent)
     : QObject(connection), m_connection(connection), m_id(id), m_targetInfo(targetInfo), m_waiting(waiting),
       m_parent(parent)
-{
-}
+{}
 
 int DevToolsSession::call(const QString &method, const QJsonObject &params, CallCallback callback, int timeoutMs)
 {
@@ -78,8 +77,8 @@ DevToolsConnection::~DevToolsConnection()
     m_pending.clear();
 }
 
-int DevToolsConnection::call(const QString &method, const QJsonObject &params,
-                             const QString &sessionId, Callback callback, int timeoutMs)
+int DevToolsConnection::call(const QString &method, const QJsonObject &params, const QString &sessionId,
+                             Callback callback, int timeoutMs)
 {
     const int id = m_nextId++;
     if (!m_open) {
@@ -160,8 +159,7 @@ void DevToolsConnection::onMessage(const QByteArray &message)
     const QJsonDocument document = QJsonDocument::fromJson(message, &parseError);
     if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
         emit malformedMessage(QStringLiteral("not a JSON object (%1): %2")
-                                  .arg(parseError.errorString(),
-                                       QString::fromUtf8(message.left(80))));
+                                  .arg(parseError.errorString(), QString::fromUtf8(message.left(80))));
         return;
     }
     const QJsonObject object = document.object();
@@ -205,9 +203,10 @@ void DevToolsConnection::onEvent(const QString &sessionId, const QString &method
     const QString child = params.value(QLatin1String("sessionId")).toString();
     if (method == QLatin1String("Target.attachedToTarget") && !child.isEmpty() && !m_sessions.contains(child)) {
         // Before the event is seen, so its handlers find the session.
-        m_sessions.insert(child, new DevToolsSession(this, child, params.value(QLatin1String("targetInfo")).toObject(),
-                                                     params.value(QLatin1String("waitingForDebugger")).toBool(),
-                                                     target ? target.data() : m_browserSession));
+        m_sessions.insert(child,
+                          new DevToolsSession(this, child, params.value(QLatin1String("targetInfo")).toObject(),
+                                              params.value(QLatin1String("waitingForDebugger")).toBool(),
+                                              target ? target.data() : m_browserSession));
     }
     if (target)
         emit target->eventReceived(method, params);

@@ -55,8 +55,7 @@ public:
     DevToolsConnection *connection() const { return m_connection; }
 
     // As DevToolsConnection::call, on this session.
-    int call(const QString &method, const QJsonObject &params = {}, CallCallback callback = {},
-             int timeoutMs = -1);
+    int call(const QString &method, const QJsonObject &params = {}, CallCallback callback = {}, int timeoutMs = -1);
 
 signals:
     // A protocol event for this session (not QObject::event).
@@ -66,8 +65,8 @@ signals:
 
 private:
     friend class DevToolsConnection;
-    DevToolsSession(DevToolsConnection *connection, const QString &id, const QJsonObject &targetInfo,
-                    bool waiting, DevToolsSession *parent);
+    DevToolsSession(DevToolsConnection *connection, const QString &id, const QJsonObject &targetInfo, bool waiting,
+                    DevToolsSession *parent);
 
     DevToolsConnection *m_connection;
     QString m_id;

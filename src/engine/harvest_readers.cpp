@@ -51,8 +51,7 @@ std::optional<PageLinks> BindingHarvest::add(const QString &payload)
 
 EvaluateHarvest::EvaluateHarvest(DevToolsSession *page, int timeoutMs, QObject *parent)
     : QObject(parent), m_page(page), m_timeoutMs(timeoutMs)
-{
-}
+{}
 
 void EvaluateHarvest::committed(const QString &frameId, bool prepare)
 {
@@ -100,26 +99,27 @@ void EvaluateHarvest::makeWorld()
     m_worldPending = true;
     m_queued.clear();
     QPointer<EvaluateHarvest> self(this);
-    m_page->call(QStringLiteral("Page.createIsolatedWorld"),
-                 {{QStringLiteral("frameId"), m_frameId}, {QStringLiteral("worldName"), scripts::evaluateWorld}},
-                 [self, document](const QJsonObject &result, const CallError &error) {
-                     if (!self || document != self->m_document)
-                         return;
-                     self->m_worldPending = false;
-                     if (!error.isError())
-                         self->m_context = result.value(QLatin1String("executionContextId")).toInt();
-                     const QList<Evaluation> queued = std::exchange(self->m_queued, {});
-                     if (queued.isEmpty())
-                         return;
-                     if (error.kind == CallError::Timeout)
-                         return emit self->unresponsive();
-                     // Without a world the document went away; its successor reports.
-                     for (const Evaluation &evaluation : queued) {
-                         if (self && self->m_context != 0)
-                             self->evaluate(self->m_context, evaluation);
-                     }
-                 },
-                 m_timeoutMs);
+    m_page->call(
+        QStringLiteral("Page.createIsolatedWorld"),
+        {{QStringLiteral("frameId"), m_frameId}, {QStringLiteral("worldName"), scripts::evaluateWorld}},
+        [self, document](const QJsonObject &result, const CallError &error) {
+            if (!self || document != self->m_document)
+                return;
+            self->m_worldPending = false;
+            if (!error.isError())
+                self->m_context = result.value(QLatin1String("executionContextId")).toInt();
+            const QList<Evaluation> queued = std::exchange(self->m_queued, {});
+            if (queued.isEmpty())
+                return;
+            if (error.kind == CallError::Timeout)
+                return emit self->unresponsive();
+            // Without a world the document went away; its successor reports.
+            for (const Evaluation &evaluation : queued) {
+                if (self && self->m_context != 0)
+                    self->evaluate(self->m_context, evaluation);
+            }
+        },
+        m_timeoutMs);
 }
 
 void EvaluateHarvest::evaluate(int contextId, const Evaluation &evaluation)
@@ -133,22 +133,23 @@ void EvaluateHarvest::evaluate(int contextId, const Evaluation &evaluation)
     };
     QPointer<EvaluateHarvest> self(this);
     const bool read = evaluation.read;
-    m_page->call(QStringLiteral("Runtime.evaluate"), params,
-                 [self, read](const QJsonObject &result, const CallError &error) {
-                     if (!self || !read)
-                         return;
-                     if (error.kind == CallError::Timeout)
-                         return emit self->unresponsive();
-                     if (error.isError() || result.contains(QLatin1String("exceptionDetails")))
-                         return; // the document went away; its successor reports
-                     const QJsonObject value =
-                         result.value(QLatin1String("result")).toObject().value(QLatin1String("value")).toObject();
-                     if (value.contains(QLatin1String("wait")))
-                         return emit self->tooEarly(value.value(QLatin1String("wait")).toInt());
-                     emit self->harvested(value.value(QLatin1String("url")).toString(),
-                                          toStrings(value.value(QLatin1String("links")).toArray()));
-                 },
-                 m_timeoutMs);
+    m_page->call(
+        QStringLiteral("Runtime.evaluate"), params,
+        [self, read](const QJsonObject &result, const CallError &error) {
+            if (!self || !read)
+                return;
+            if (error.kind == CallError::Timeout)
+                return emit self->unresponsive();
+            if (error.isError() || result.contains(QLatin1String("exceptionDetails")))
+                return; // the document went away; its successor reports
+            const QJsonObject value =
+                result.value(QLatin1String("result")).toObject().value(QLatin1String("value")).toObject();
+            if (value.contains(QLatin1String("wait")))
+                return emit self->tooEarly(value.value(QLatin1String("wait")).toInt());
+            emit self->harvested(value.value(QLatin1String("url")).toString(),
+                                 toStrings(value.value(QLatin1String("links")).toArray()));
+        },
+        m_timeoutMs);
 }
 
 } // namespace engine

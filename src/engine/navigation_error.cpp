@@ -44,8 +44,7 @@ QString explanation(const QString &code)
 
 QString navigationErrorReason(const QString &url, const QString &errorText)
 {
-    return QStringLiteral("无法打开网页 %1：%2（Chromium 错误代码 %3）。")
-        .arg(url, explanation(errorText), errorText);
+    return QStringLiteral("无法打开网页 %1：%2（Chromium 错误代码 %3）。").arg(url, explanation(errorText), errorText);
 }
 
 QString downloadReason(const QString &url)

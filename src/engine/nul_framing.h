@@ -29,8 +29,8 @@ private:
     void compact();
 
     QByteArray m_buffer;
-    qsizetype m_start = 0;    // bytes before this were handed on
-    qsizetype m_scanFrom = 0; // no NUL from m_start up to here
+    qsizetype m_start = 0;     // bytes before this were handed on
+    qsizetype m_scanFrom = 0;  // no NUL from m_start up to here
     qsizetype m_reserved = -1; // where reserve() put the room, until commit()
 };
 

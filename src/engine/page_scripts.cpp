@@ -30,13 +30,13 @@ const QString evaluateWorld = QStringLiteral("velmora-evaluate");
 // Each assignment on its own, so one refusal does not stop the others.
 const QString &dialogScript()
 {
-    static const QString script = QStringLiteral(
-        "(function () {"
-        "try { window.alert = function () {}; } catch (e) {}"
-        "try { window.confirm = function () { return false; }; } catch (e) {}"
-        "try { window.prompt = function () { return null; }; } catch (e) {}"
-        "try { window.showModalDialog = function () { return undefined; }; } catch (e) {}"
-        "})();");
+    static const QString script =
+        QStringLiteral("(function () {"
+                       "try { window.alert = function () {}; } catch (e) {}"
+                       "try { window.confirm = function () { return false; }; } catch (e) {}"
+                       "try { window.prompt = function () { return null; }; } catch (e) {}"
+                       "try { window.showModalDialog = function () { return undefined; }; } catch (e) {}"
+                       "})();");
     return script;
 }
 

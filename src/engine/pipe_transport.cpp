@@ -63,8 +63,8 @@ void PipeTransport::send(const QByteArray &message)
 void PipeTransport::flush()
 {
     while (m_writeOffset < m_writeBuffer.size()) {
-        const ssize_t n = ::write(m_writeFd, m_writeBuffer.constData() + m_writeOffset,
-                                  size_t(m_writeBuffer.size() - m_writeOffset));
+        const ssize_t n =
+            ::write(m_writeFd, m_writeBuffer.constData() + m_writeOffset, size_t(m_writeBuffer.size() - m_writeOffset));
         if (n > 0) {
             m_writeOffset += n;
             continue;

@@ -106,7 +106,7 @@ qint64 residentBytes(qint64 pid)
     if (pages <= 0)
         return 0;
     return pages > std::numeric_limits<qint64>::max() / pageSize ? std::numeric_limits<qint64>::max()
-                                                                    : pages * pageSize;
+                                                                 : pages * pageSize;
 }
 
 } // namespace engine::proc

@@ -65,13 +65,14 @@ void ProfileDir::remove()
 int ProfileDir::removeStale(const QString &parentDir)
 {
     const QDir parent(parentDir);
-    const QStringList entries = parent.entryList({QLatin1String(prefix) + QLatin1Char('*')},
-                                                 QDir::Dirs | QDir::Hidden | QDir::System);
+    const QStringList entries =
+        parent.entryList({QLatin1String(prefix) + QLatin1Char('*')}, QDir::Dirs | QDir::Hidden | QDir::System);
     int removed = 0;
     for (const QString &name : entries) {
         const QString path = parent.filePath(name);
         const QByteArray encoded = QFile::encodeName(path);
-        struct stat st {};
+        struct stat st
+        {};
         if (::lstat(encoded.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
             continue;
         const int fd = ::open((encoded + '/' + lockFileName).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);

@@ -11,8 +11,8 @@ namespace {
 // page sends and never reads (beacons, CSP reports), never hold it.
 bool neverHolds(const QString &type)
 {
-    return type == QLatin1String("EventSource") || type == QLatin1String("WebSocket")
-        || type == QLatin1String("Ping") || type == QLatin1String("CSPViolationReport");
+    return type == QLatin1String("EventSource") || type == QLatin1String("WebSocket") || type == QLatin1String("Ping")
+        || type == QLatin1String("CSPViolationReport");
 }
 
 } // namespace

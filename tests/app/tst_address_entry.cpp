@@ -9,7 +9,7 @@ const QString tooShort = QString::fromUtf16(u"输入链接错误！  ");
 const QString title = QString::fromUtf16(u"提示 ");
 
 // A literal with every unit kept, NULs included.
-template<std::size_t N>
+template <std::size_t N>
 QString text(const char16_t (&units)[N])
 {
     return QString::fromUtf16(units, qsizetype(N - 1));
@@ -55,25 +55,37 @@ private slots:
 void AddressEntryTest::addressIsTrimmedCheckedAndLoaded_data()
 {
     QTest::addColumn<QString>("typed");
-    QTest::addColumn<QString>("shown");    // Text1 afterwards
-    QTest::addColumn<QString>("message");  // empty: none
+    QTest::addColumn<QString>("shown");   // Text1 afterwards
+    QTest::addColumn<QString>("message"); // empty: none
     QTest::addColumn<bool>("navigates");
 
-    QTest::newRow("empty") << "" << "" << badPrefix << false;
-    QTest::newRow("blanks only") << "    " << "" << badPrefix << false;
+    QTest::newRow("empty") << ""
+                           << "" << badPrefix << false;
+    QTest::newRow("blanks only") << "    "
+                                 << "" << badPrefix << false;
     QTest::newRow("ideographic blanks only") << QString::fromUtf16(u"\u3000 \u3000") << "" << badPrefix << false;
-    QTest::newRow("upper-case scheme") << "HTTP://example.com" << "HTTP://example.com" << badPrefix << false;
-    QTest::newRow("mixed-case scheme") << "Http://example.com" << "Http://example.com" << badPrefix << false;
-    QTest::newRow("secure scheme") << "https://example.com" << "https://example.com" << badPrefix << false;
-    QTest::newRow("shorter than prefix") << "http:/" << "http:/" << badPrefix << false;
-    QTest::newRow("leading tab kept") << "\thttp://example.com" << "\thttp://example.com" << badPrefix << false;
-    QTest::newRow("12 characters") << "http://a.bcd" << "http://a.bcd" << tooShort << false;
-    QTest::newRow("13 characters") << "http://a.bcde" << "http://a.bcde" << QString() << true;
-    QTest::newRow("12 after trimming") << "  http://a.bcd  " << "http://a.bcd" << tooShort << false;
-    QTest::newRow("blanks around") << "  http://example.com/x  " << "http://example.com/x" << QString() << true;
+    QTest::newRow("upper-case scheme") << "HTTP://example.com"
+                                       << "HTTP://example.com" << badPrefix << false;
+    QTest::newRow("mixed-case scheme") << "Http://example.com"
+                                       << "Http://example.com" << badPrefix << false;
+    QTest::newRow("secure scheme") << "https://example.com"
+                                   << "https://example.com" << badPrefix << false;
+    QTest::newRow("shorter than prefix") << "http:/"
+                                         << "http:/" << badPrefix << false;
+    QTest::newRow("leading tab kept") << "\thttp://example.com"
+                                      << "\thttp://example.com" << badPrefix << false;
+    QTest::newRow("12 characters") << "http://a.bcd"
+                                   << "http://a.bcd" << tooShort << false;
+    QTest::newRow("13 characters") << "http://a.bcde"
+                                   << "http://a.bcde" << QString() << true;
+    QTest::newRow("12 after trimming") << "  http://a.bcd  "
+                                       << "http://a.bcd" << tooShort << false;
+    QTest::newRow("blanks around") << "  http://example.com/x  "
+                                   << "http://example.com/x" << QString() << true;
     QTest::newRow("ideographic blanks around")
         << QString::fromUtf16(u"\u3000http://example.com\u3000") << "http://example.com" << QString() << true;
-    QTest::newRow("trailing tab kept") << "http://example.com\t" << "http://example.com\t" << QString() << true;
+    QTest::newRow("trailing tab kept") << "http://example.com\t"
+                                       << "http://example.com\t" << QString() << true;
     QTest::newRow("Chinese counts one each, 12")
         << QString::fromUtf16(u"http://例子.测试") << QString::fromUtf16(u"http://例子.测试") << tooShort << false;
     QTest::newRow("Chinese counts one each, 13")
@@ -118,27 +130,27 @@ void AddressEntryTest::anyTextIsCheckedAndPassedOnVerbatim_data()
 
     QTest::newRow("1 MB without scheme") << megabyte << megabyte << badPrefix;
     QTest::newRow("1 MB address") << http + megabyte << http + megabyte << QString();
-    QTest::newRow("1 MB of blanks around") << blanks + http + QStringLiteral("a.example/") + blanks
-                                           << http + QStringLiteral("a.example/") << QString();
+    QTest::newRow("1 MB of blanks around")
+        << blanks + http + QStringLiteral("a.example/") + blanks << http + QStringLiteral("a.example/") << QString();
     QTest::newRow("1 MB of blanks alone") << blanks << QString() << badPrefix;
     QTest::newRow("NUL inside") << text(u"http://a.example/\0b") << text(u"http://a.example/\0b") << QString();
     QTest::newRow("NUL first") << text(u"\0http://a.example/") << text(u"\0http://a.example/") << badPrefix;
-    QTest::newRow("NULs make up the length") << text(u"http://\0\0\0\0\0\0") << text(u"http://\0\0\0\0\0\0")
-                                             << QString();
-    QTest::newRow("control characters inside") << text(u"http://a\x01b\x1f.example/\x7f\t\r\n")
-                                               << text(u"http://a\x01b\x1f.example/\x7f\t\r\n") << QString();
-    QTest::newRow("line break before the scheme") << text(u"\nhttp://a.example/") << text(u"\nhttp://a.example/")
-                                                  << badPrefix;
-    QTest::newRow("right-to-left override inside") << text(u"http://a.example/\u202Egnp.exe")
-                                                   << text(u"http://a.example/\u202Egnp.exe") << QString();
-    QTest::newRow("right-to-left mark before the scheme") << text(u"\u200Fhttp://a.example/")
-                                                          << text(u"\u200Fhttp://a.example/") << badPrefix;
-    QTest::newRow("no-break spaces are not blanks") << text(u"\u00A0http://a.example/")
-                                                    << text(u"\u00A0http://a.example/") << badPrefix;
-    QTest::newRow("emoji count two units, 13") << http + emoji + emoji + emoji << http + emoji + emoji + emoji
-                                               << QString();
-    QTest::newRow("emoji count two units, 12") << http + emoji + emoji + QLatin1Char('a')
-                                               << http + emoji + emoji + QLatin1Char('a') << tooShort;
+    QTest::newRow("NULs make up the length")
+        << text(u"http://\0\0\0\0\0\0") << text(u"http://\0\0\0\0\0\0") << QString();
+    QTest::newRow("control characters inside")
+        << text(u"http://a\x01b\x1f.example/\x7f\t\r\n") << text(u"http://a\x01b\x1f.example/\x7f\t\r\n") << QString();
+    QTest::newRow("line break before the scheme")
+        << text(u"\nhttp://a.example/") << text(u"\nhttp://a.example/") << badPrefix;
+    QTest::newRow("right-to-left override inside")
+        << text(u"http://a.example/\u202Egnp.exe") << text(u"http://a.example/\u202Egnp.exe") << QString();
+    QTest::newRow("right-to-left mark before the scheme")
+        << text(u"\u200Fhttp://a.example/") << text(u"\u200Fhttp://a.example/") << badPrefix;
+    QTest::newRow("no-break spaces are not blanks")
+        << text(u"\u00A0http://a.example/") << text(u"\u00A0http://a.example/") << badPrefix;
+    QTest::newRow("emoji count two units, 13")
+        << http + emoji + emoji + emoji << http + emoji + emoji + emoji << QString();
+    QTest::newRow("emoji count two units, 12")
+        << http + emoji + emoji + QLatin1Char('a') << http + emoji + emoji + QLatin1Char('a') << tooShort;
     QTest::newRow("lone surrogate") << text(u"http://a.example/") + QChar(0xD800)
                                     << text(u"http://a.example/") + QChar(0xD800) << QString();
 }
@@ -156,7 +168,8 @@ void AddressEntryTest::anyTextIsCheckedAndPassedOnVerbatim()
     QTest::keyClick(w.addressBox(), Qt::Key_Return);
 
     // Compared without QCOMPARE, which would print a megabyte on failure.
-    QVERIFY2(w.addressBox()->text() == trimmed, qPrintable(QStringLiteral("%1 units").arg(w.addressBox()->text().size())));
+    QVERIFY2(w.addressBox()->text() == trimmed,
+             qPrintable(QStringLiteral("%1 units").arg(w.addressBox()->text().size())));
     if (message.isEmpty()) {
         QVERIFY(w.platform.messages.isEmpty());
         QCOMPARE(w.browser->navigations.size(), 1);
@@ -270,8 +283,9 @@ void AddressEntryTest::harvestAppendsTopLevelAnchorsThroughTheFilter()
                                  QStringLiteral("http://x.example/abc")});
     w.deliver();
     QVERIFY(!w.busyIndicator()->isVisible());
-    QCOMPARE(w.items(), QStringList({QStringLiteral("http://earlier.example/"), QStringLiteral("http://x.example/abc"),
-                                     QStringLiteral("mailto:abc@x.example"), QStringLiteral("http://x.example/abc")}));
+    QCOMPARE(w.items(),
+             QStringList({QStringLiteral("http://earlier.example/"), QStringLiteral("http://x.example/abc"),
+                          QStringLiteral("mailto:abc@x.example"), QStringLiteral("http://x.example/abc")}));
 
     // A page without anchors still ends the wait.
     QTest::keyClick(w.addressBox(), Qt::Key_Return);

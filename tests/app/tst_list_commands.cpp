@@ -1,6 +1,6 @@
 // The commands of the tools and information menus, through the fake platform.
-#include "window_fixture.h"
 #include "velmora_config.h"
+#include "window_fixture.h"
 
 #include <QDir>
 #include <QFile>
@@ -92,7 +92,8 @@ void ListCommandsTest::filterAppliesOnlyToLaterHarvests()
 void ListCommandsTest::duplicatesKeepFirstOfEachIgnoringCase()
 {
     WindowFixture w;
-    w.linkList()->links()->append(strings({u"x", u"y", u"x", u"z", u"y", u"Ab/", u"ab/", u"ab", u"AB", u"链接", u"链接"}));
+    w.linkList()->links()->append(
+        strings({u"x", u"y", u"x", u"z", u"y", u"Ab/", u"ab/", u"ab", u"AB", u"链接", u"链接"}));
     w.action("glcf")->trigger();
     QCOMPARE(w.items(), strings({u"x", u"y", u"z", u"Ab/", u"ab", u"链接"}));
     w.action("glcf")->trigger(); // a second run changes nothing
@@ -215,7 +216,8 @@ void ListCommandsTest::saveWritesItemsAsCrLfLinesInGb18030()
     QTemporaryDir dir;
     WindowFixture w;
     const QString path = dir.filePath(QStringLiteral("links.txt"));
-    w.linkList()->links()->append(strings({u"http://a.example/", u"http://例子.测试/链接", u"http://a.example/", u" x 😀 "}));
+    w.linkList()->links()->append(
+        strings({u"http://a.example/", u"http://例子.测试/链接", u"http://a.example/", u" x 😀 "}));
     w.platform.saveAnswers = {path};
     w.action("bc")->trigger();
     QVERIFY(w.platform.messages.isEmpty());
@@ -243,13 +245,19 @@ void ListCommandsTest::saveCompletesTxtSuffixCaseSensitively_data()
 {
     QTest::addColumn<QString>("chosen");
     QTest::addColumn<QString>("written");
-    QTest::newRow("no extension") << "list" << "list.txt";
-    QTest::newRow("txt") << "list.txt" << "list.txt";
-    QTest::newRow("upper TXT") << "list.TXT" << "list.TXT.txt";
-    QTest::newRow("mixed Txt") << "list.Txt" << "list.Txt.txt";
-    QTest::newRow("other extension") << "list.csv" << "list.csv.txt";
+    QTest::newRow("no extension") << "list"
+                                  << "list.txt";
+    QTest::newRow("txt") << "list.txt"
+                         << "list.txt";
+    QTest::newRow("upper TXT") << "list.TXT"
+                               << "list.TXT.txt";
+    QTest::newRow("mixed Txt") << "list.Txt"
+                               << "list.Txt.txt";
+    QTest::newRow("other extension") << "list.csv"
+                                     << "list.csv.txt";
     QTest::newRow("Chinese name") << QString::fromUtf16(u"链接列表") << QString::fromUtf16(u"链接列表.txt");
-    QTest::newRow("blanks kept") << " list " << " list .txt";
+    QTest::newRow("blanks kept") << " list "
+                                 << " list .txt";
 }
 
 void ListCommandsTest::saveCompletesTxtSuffixCaseSensitively()
@@ -336,8 +344,9 @@ void ListCommandsTest::aboutBoxShowsTheProductText()
     QCOMPARE(m.title, QString::fromUtf16(u"说明 "));
     const QStringList lines = m.text.split(QStringLiteral("\r\n"));
     QCOMPARE(lines.size(), 7);
-    QCOMPARE(lines.at(0), QString::fromUtf16(u"Ardentis软件科技〖") + QStringLiteral(VELMORA_VENDOR_HOST)
-                              + QString::fromUtf16(u"〗         "));
+    QCOMPARE(lines.at(0),
+             QString::fromUtf16(u"Ardentis软件科技〖") + QStringLiteral(VELMORA_VENDOR_HOST)
+                 + QString::fromUtf16(u"〗         "));
     QCOMPARE(lines.at(2), QString::fromUtf16(u"联系QQ：") + QStringLiteral(VELMORA_CONTACT_QQ));
     QCOMPARE(lines.at(6), QString::fromUtf16(u"软件版本：V1.1"));
     QVERIFY(lines.at(1).isEmpty() && lines.at(3).isEmpty() && lines.at(5).isEmpty());

@@ -12,7 +12,8 @@ QPoint itemCentre(LinkListView *list, int row)
 
 // Runs inside the popup's own event loop: records where it opened, then
 // chooses an item by clicking it, or dismisses the menu with Escape.
-struct PopupDriver {
+struct PopupDriver
+{
     QPoint openedAt;
     QString opened;
     void schedule(const char *choose = nullptr)
@@ -98,7 +99,7 @@ void ListPointerTest::pressBelowLastItemEmptiesAddressBox()
 void ListPointerTest::rightClickSelectsItemUnderPointerAndOpensMenuThere()
 {
     w->linkList()->links()->append({QStringLiteral("http://a.example/"), QStringLiteral("http://b.example/"),
-                                 QStringLiteral("http://c.example/")});
+                                    QStringLiteral("http://c.example/")});
     QTest::mouseClick(viewport(), Qt::LeftButton, {}, itemCentre(w->linkList(), 0));
     PopupDriver popup;
     popup.schedule();
@@ -113,7 +114,7 @@ void ListPointerTest::rightClickSelectsItemUnderPointerAndOpensMenuThere()
 void ListPointerTest::rightClickAfterDeletionFillsFromItemUnderPointer()
 {
     w->linkList()->links()->append({QStringLiteral("http://a.example/"), QStringLiteral("http://b.example/"),
-                                 QStringLiteral("http://c.example/")});
+                                    QStringLiteral("http://c.example/")});
     QTest::mouseClick(viewport(), Qt::LeftButton, {}, itemCentre(w->linkList(), 0));
     w->action("scxz")->trigger();
     QCOMPARE(w->linkList()->selectedRow(), -1);
@@ -127,7 +128,7 @@ void ListPointerTest::rightClickAfterDeletionFillsFromItemUnderPointer()
 void ListPointerTest::popupCommandWorksOnTheItemRightClicked()
 {
     w->linkList()->links()->append({QStringLiteral("http://a.example/"), QStringLiteral("http://b.example/"),
-                                 QStringLiteral("http://c.example/")});
+                                    QStringLiteral("http://c.example/")});
     QTest::mouseClick(viewport(), Qt::LeftButton, {}, itemCentre(w->linkList(), 0));
     PopupDriver popup;
     popup.schedule("scxz");

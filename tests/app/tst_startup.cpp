@@ -1,7 +1,7 @@
 // The window as it first appears: caption, controls, fonts, menus, focus.
 #include "app/application.h"
-#include "window_fixture.h"
 #include "velmora_config.h"
+#include "window_fixture.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -119,15 +119,15 @@ void StartupTest::menuTreeHasEveryItemInOrder()
             // Every item starts enabled, visible, unchecked and without a shortcut.
             const bool plain = a->isEnabled() && a->isVisible() && !a->isChecked() && a->shortcut().isEmpty();
             out << a->objectName() + QLatin1Char('=') + (a->isSeparator() ? QStringLiteral("-") : a->text())
-                       + (plain ? QString() : QStringLiteral(" (not plain)"));
+                    + (plain ? QString() : QStringLiteral(" (not plain)"));
         }
         return out;
     };
-    QCOMPARE(tree(bar.at(0)->menu()),
-             QStringList({QString::fromUtf16(u"glsz=过滤设置"), QStringLiteral("gg=-"),
-                          QString::fromUtf16(u"bc=保存列表"), QStringLiteral("g0=-"),
-                          QString::fromUtf16(u"glcf=过滤重复"), QStringLiteral("g1=-"),
-                          QString::fromUtf16(u"scxz=删除选择"), QString::fromUtf16(u"scqb=删除全部")}));
+    QCOMPARE(
+        tree(bar.at(0)->menu()),
+        QStringList({QString::fromUtf16(u"glsz=过滤设置"), QStringLiteral("gg=-"), QString::fromUtf16(u"bc=保存列表"),
+                     QStringLiteral("g0=-"), QString::fromUtf16(u"glcf=过滤重复"), QStringLiteral("g1=-"),
+                     QString::fromUtf16(u"scxz=删除选择"), QString::fromUtf16(u"scqb=删除全部")}));
     QCOMPARE(tree(bar.at(1)->menu()),
              QStringList({QString::fromUtf16(u"rjxx=软件信息"), QString::fromUtf16(u"fwgw=访问官网")}));
 }

@@ -30,9 +30,8 @@ private:
     ProgramRun extract(const QStringList &arguments, const std::function<void(qint64)> &started = {},
                        const QProcessEnvironment &environment = {})
     {
-        return runProgram(extractor, arguments,
-                          environment.isEmpty() ? plainEnvironment(m_tmp.path()) : environment, runWaitMs,
-                          started);
+        return runProgram(extractor, arguments, environment.isEmpty() ? plainEnvironment(m_tmp.path()) : environment,
+                          runWaitMs, started);
     }
 
     // Nothing of Chromium outlives the program: no process, no profile
@@ -65,8 +64,8 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("chromium"); // VELMORA_CHROMIUM, if set
         QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QString>("out");      // standard output begins so; empty: is empty
-        QTest::addColumn<QStringList>("err");  // each line of standard error begins so
+        QTest::addColumn<QString>("out");     // standard output begins so; empty: is empty
+        QTest::addColumn<QStringList>("err"); // each line of standard error begins so
 
         const QString prefix = QStringLiteral("velmora-extract: ");
         QTest::newRow("help") << QStringList{"--help"} << "" << 0 << "Usage: " << QStringList{};
@@ -76,14 +75,12 @@ private slots:
         QTest::newRow("no address") << QStringList{} << "" << 2 << "" << tryHelp;
         QTest::newRow("unknown option") << QStringList{"--frobnicate", "http://example.com/"} << "" << 2 << ""
                                         << tryHelp;
-        QTest::newRow("empty output name") << QStringList{"-o", "", "http://example.com/"} << "" << 2 << ""
-                                           << tryHelp;
-        QTest::newRow("negative timeout") << QStringList{"-t", "-1", "http://example.com/"} << "" << 2 << ""
-                                          << tryHelp;
+        QTest::newRow("empty output name") << QStringList{"-o", "", "http://example.com/"} << "" << 2 << "" << tryHelp;
+        QTest::newRow("negative timeout") << QStringList{"-t", "-1", "http://example.com/"} << "" << 2 << "" << tryHelp;
         QTest::newRow("timeout beyond a timer")
             << QStringList{"-t", "2147484", "http://example.com/"} << "" << 2 << "" << tryHelp;
-        QTest::newRow("settle not a number") << QStringList{"--settle", "2s", "http://example.com/"} << "" << 2
-                                             << "" << tryHelp;
+        QTest::newRow("settle not a number")
+            << QStringList{"--settle", "2s", "http://example.com/"} << "" << 2 << "" << tryHelp;
         // The window's messages, without the blanks that pad its message box.
         QTest::newRow("refused addresses alone")
             << QStringList{"https://example.com/", "http://a.bcd", "http://a/\n2"} << "" << 1 << ""
@@ -132,8 +129,10 @@ private slots:
     {
         QTest::addColumn<QString>("first");
         QTest::addColumn<QString>("firstLine");
-        QTest::newRow("while its links are written") << "/big" << "/item/0";
-        QTest::newRow("while the next page loads") << "/small" << "/one";
+        QTest::newRow("while its links are written") << "/big"
+                                                     << "/item/0";
+        QTest::newRow("while the next page loads") << "/small"
+                                                   << "/one";
     }
 
     void readerLeaves()
@@ -141,9 +140,9 @@ private slots:
         QFETCH(QString, first);
         QFETCH(QString, firstLine);
         const QString script = QStringLiteral("\"$0\" \"$@\" | head -n 1; echo \"status ${PIPESTATUS[0]}\" >&2");
-        const ProgramRun run = runProgram(
-            QStringLiteral("bash"), {QStringLiteral("-c"), script, extractor, site(first), site("/never")},
-            plainEnvironment(m_tmp.path()), runWaitMs);
+        const ProgramRun run =
+            runProgram(QStringLiteral("bash"), {QStringLiteral("-c"), script, extractor, site(first), site("/never")},
+                       plainEnvironment(m_tmp.path()), runWaitMs);
         QVERIFY2(run.finished, run.err.constData());
         QCOMPARE(QString::fromUtf8(run.out), site(firstLine) + QLatin1Char('\n'));
         // 128 + SIGPIPE, and nothing said about it.
@@ -184,7 +183,8 @@ private slots:
     // on a busy machine: 1 would be too few for it.
     void timeout()
     {
-        const ProgramRun run = extract({QStringLiteral("--timeout"), QStringLiteral("3"), site("/never"), site("/small")});
+        const ProgramRun run =
+            extract({QStringLiteral("--timeout"), QStringLiteral("3"), site("/never"), site("/small")});
         QVERIFY2(run.finished, run.err.constData());
         QCOMPARE(QString::fromUtf8(run.out), site("/one") + QLatin1Char('\n') + site("/two") + QLatin1Char('\n'));
         QCOMPARE(run.errLines().size(), 1);

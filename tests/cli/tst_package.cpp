@@ -175,8 +175,7 @@ private slots:
                 argument = unpacked(argument);
         }
         const ProgramRun run = tool(program, arguments);
-        QVERIFY2(run.finished && run.status == QProcess::NormalExit && run.code == 0,
-                 (run.out + run.err).constData());
+        QVERIFY2(run.finished && run.status == QProcess::NormalExit && run.code == 0, (run.out + run.err).constData());
         // Warnings fail too, though some of these checkers exit 0 on them.
         const QByteArray said = run.out + run.err;
         QVERIFY2(!said.contains("error") && !said.contains("warning") && !said.contains("\nW: ")
@@ -253,14 +252,16 @@ private slots:
     void outputFile()
     {
         QTemporaryDir folder;
-        const ProgramRun run = extract({QStringLiteral("-o"), folder.filePath(QStringLiteral("links")), site("/links")});
+        const ProgramRun run =
+            extract({QStringLiteral("-o"), folder.filePath(QStringLiteral("links")), site("/links")});
         QVERIFY2(run.finished && run.code == 0, run.err.constData());
         QVERIFY(run.out.isEmpty());
         QFile file(folder.filePath(QStringLiteral("links.txt")));
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray base = site(QStringLiteral("/")).toLatin1();
-        QCOMPARE(file.readAll(), base + "a\r\n" + base + "B\r\n" + base + "written\r\n"
-                     + "http://[\xC1\xB4\xBD\xD3]/\r\n" + base + "b\r\n");
+        QCOMPARE(file.readAll(),
+                 base + "a\r\n" + base + "B\r\n" + base + "written\r\n" + "http://[\xC1\xB4\xBD\xD3]/\r\n" + base
+                     + "b\r\n");
         QCOMPARE(QDir(folder.path()).entryList(QDir::Files), QStringList{QStringLiteral("links.txt")});
     }
 

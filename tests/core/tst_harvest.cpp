@@ -20,16 +20,16 @@ void HarvestTest::keptAnchors_data()
     QTest::addColumn<QString>("filter");
     QTest::addColumn<QStringList>("kept");
 
-    const QStringList page{"http://a.cn/1", "", "mailto:x@a.cn", "http://b.cn/ABC", "javascript:void(0)",
-                           "http://a.cn/1", "http://b.cn/abc"};
+    const QStringList page{
+        "http://a.cn/1",  "", "mailto:x@a.cn", "http://b.cn/ABC", "javascript:void(0)", "http://a.cn/1",
+        "http://b.cn/abc"};
     QTest::newRow("no anchors") << QStringList() << "" << QStringList();
     QTest::newRow("no filter keeps all but empty, duplicates and order kept")
-        << page << ""
-        << QStringList{"http://a.cn/1", "mailto:x@a.cn", "http://b.cn/ABC", "javascript:void(0)",
-                       "http://a.cn/1", "http://b.cn/abc"};
+        << page << "" << QStringList{"http://a.cn/1",      "mailto:x@a.cn", "http://b.cn/ABC",
+                                     "javascript:void(0)", "http://a.cn/1", "http://b.cn/abc"};
     QTest::newRow("filter is case-sensitive") << page << "abc" << QStringList{"http://b.cn/abc"};
-    QTest::newRow("filter matches anywhere") << page << "a.cn"
-                                             << QStringList{"http://a.cn/1", "mailto:x@a.cn", "http://a.cn/1"};
+    QTest::newRow("filter matches anywhere")
+        << page << "a.cn" << QStringList{"http://a.cn/1", "mailto:x@a.cn", "http://a.cn/1"};
     QTest::newRow("filter is not trimmed") << page << " a.cn" << QStringList();
     QTest::newRow("nothing matches") << page << "zzz" << QStringList();
     QTest::newRow("no filter and nothing empty") << QStringList{"b", "a", "b"} << "" << QStringList{"b", "a", "b"};
@@ -53,8 +53,9 @@ void HarvestTest::keptAnchors_data()
     QTest::newRow("half a surrogate pair becomes U+FFFD")
         << QStringList{QStringLiteral("http://a.cn/") + high, low + QStringLiteral("b"), QString(high) + low,
                        QString(low) + high}
-        << "" << QStringList{QStringLiteral("http://a.cn/\uFFFD"), QStringLiteral("\uFFFDb"), QStringLiteral("😀"),
-                             QStringLiteral("\uFFFD\uFFFD")};
+        << ""
+        << QStringList{QStringLiteral("http://a.cn/\uFFFD"), QStringLiteral("\uFFFDb"), QStringLiteral("😀"),
+                       QStringLiteral("\uFFFD\uFFFD")};
 }
 
 void HarvestTest::keptAnchors()

@@ -47,8 +47,8 @@ void ProductTest::chr936KeepsNoStateBetweenCalls()
 
 void ProductTest::captionSpellsBrandVersionAndHost()
 {
-    const QString expected = QStringLiteral("Ardentis科技-VelmoraV1.1(")
-        + QString::fromLatin1(VELMORA_VENDOR_HOST) + QLatin1Char(')');
+    const QString expected =
+        QStringLiteral("Ardentis科技-VelmoraV1.1(") + QString::fromLatin1(VELMORA_VENDOR_HOST) + QLatin1Char(')');
     QCOMPARE(product::composeCaption(), expected);
 }
 
@@ -63,8 +63,8 @@ void ProductTest::aboutTextHasSevenLinesWithItsBlanks()
     const QStringList lines = text.split(QStringLiteral("\r\n"));
     QCOMPARE(lines.size(), 7);
     QCOMPARE(lines.at(0),
-             QStringLiteral("Ardentis软件科技〖") + QString::fromLatin1(VELMORA_VENDOR_HOST)
-                 + QStringLiteral("〗") + QString(9, QLatin1Char(' ')));
+             QStringLiteral("Ardentis软件科技〖") + QString::fromLatin1(VELMORA_VENDOR_HOST) + QStringLiteral("〗")
+                 + QString(9, QLatin1Char(' ')));
     QCOMPARE(lines.at(2), QStringLiteral("联系QQ：") + QString::fromUtf8(VELMORA_CONTACT_QQ));
     QCOMPARE(lines.at(4), QStringLiteral("软件名称：Velmora免费版"));
     QCOMPARE(lines.at(6), QStringLiteral("软件版本：V1.1"));

@@ -22,10 +22,9 @@ QStringList withoutIndexes(QStringList items, const QList<qsizetype> &indexes)
 const QStringList &letters()
 {
     static const QStringList list = [] {
-        QStringList l{"a", "A", "b", "B", "k", "K", "i", "I", "s", "S", "/", " ", "%41",
-                      "σ", "ς", "Σ", "ß", "ẞ", "ss", "SS", "к", "К", "ё", "Ё",
-                      "İ", "ı", "ǅ", "ǆ", "Ǆ", "ａ", "Ａ", "中"};
-        l << QString(QChar(0x212A)); // KELVIN SIGN
+        QStringList l{"a", "A", "b",  "B",  "k", "K", "i", "I", "s", "S", "/", " ", "%41", "σ",  "ς",  "Σ",
+                      "ß", "ẞ", "ss", "SS", "к", "К", "ё", "Ё", "İ", "ı", "ǅ", "ǆ", "Ǆ",   "ａ", "Ａ", "中"};
+        l << QString(QChar(0x212A));                                               // KELVIN SIGN
         l << QString::fromUcs4(U"\U00010400") << QString::fromUcs4(U"\U00010428"); // 𐐀 𐐨
         return l;
     }();
@@ -48,15 +47,27 @@ QString recase(QRandomGenerator &rng, const QString &word)
     QString out;
     for (const QChar c : word) {
         switch (rng.bounded(3)) {
-        case 0: out += c.toUpper(); break;
-        case 1: out += c.toLower(); break;
-        default: out += c; break;
+        case 0:
+            out += c.toUpper();
+            break;
+        case 1:
+            out += c.toLower();
+            break;
+        default:
+            out += c;
+            break;
         }
     }
     return out;
 }
 
-enum class Shape { Pool, Runs, AllEqual, AllDistinct, Long };
+enum class Shape {
+    Pool,
+    Runs,
+    AllEqual,
+    AllDistinct,
+    Long
+};
 
 QStringList randomList(QRandomGenerator &rng, Shape shape)
 {
@@ -127,8 +138,8 @@ void RemoveDupsTest::knownLists_data()
     QTest::newRow("one item") << QStringList{"x"} << ignoreCase << QStringList{"x"};
     QTest::newRow("x y x z y") << QStringList{"x", "y", "x", "z", "y"} << ignoreCase << QStringList{"x", "y", "z"};
     QTest::newRow("run of four") << QStringList{"x", "x", "x", "x"} << ignoreCase << QStringList{"x"};
-    QTest::newRow("case ignored, slash counts") << QStringList{"Ab/", "ab/", "ab"} << ignoreCase
-                                                << QStringList{"Ab/", "ab"};
+    QTest::newRow("case ignored, slash counts")
+        << QStringList{"Ab/", "ab/", "ab"} << ignoreCase << QStringList{"Ab/", "ab"};
     QTest::newRow("exact") << QStringList{"a", "A"} << Compare::Exact << QStringList{"a", "A"};
     QTest::newRow("exact, repeats go") << QStringList{"a", "A", "a"} << Compare::Exact << QStringList{"a", "A"};
     QTest::newRow("all distinct") << QStringList{"b", "a", "c"} << ignoreCase << QStringList{"b", "a", "c"};
@@ -192,8 +203,7 @@ void RemoveDupsTest::agreesWithPairwiseLoopOnRandomLists()
             // The hash keys must split the items exactly as the comparison does.
             for (qsizetype i = 0; i < items.size(); ++i) {
                 for (qsizetype j = i + 1; j < items.size(); ++j) {
-                    const bool comparesEqual =
-                        QString::compare(items.at(i), items.at(j), Qt::CaseInsensitive) == 0;
+                    const bool comparesEqual = QString::compare(items.at(i), items.at(j), Qt::CaseInsensitive) == 0;
                     const bool sameKey = items.at(i).toCaseFolded() == items.at(j).toCaseFolded();
                     if (comparesEqual != sameKey)
                         QFAIL(qPrintable(QStringLiteral("key and comparison disagree on \"%1\" and \"%2\"")
@@ -203,8 +213,7 @@ void RemoveDupsTest::agreesWithPairwiseLoopOnRandomLists()
 
             for (const auto compare : {remove_dups::Compare::IgnoreCase, remove_dups::Compare::Exact}) {
                 const QList<qsizetype> indexes = remove_dups::duplicateIndexes(items, compare);
-                QVERIFY(std::adjacent_find(indexes.cbegin(), indexes.cend(), std::greater_equal<>())
-                        == indexes.cend());
+                QVERIFY(std::adjacent_find(indexes.cbegin(), indexes.cend(), std::greater_equal<>()) == indexes.cend());
                 const QStringList expected = pairwiseRemoveDups(items, compare);
                 if (withoutIndexes(items, indexes) != expected)
                     QFAIL(qPrintable(QStringLiteral("comparison %1 differs on: %2")

@@ -1,10 +1,10 @@
 #include "core/save_file.h"
 
 #include <QDir>
-#include <QScopeGuard>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStringDecoder>
 #include <QTemporaryDir>
 #include <QTest>
@@ -44,8 +44,7 @@ void put(const QString &path, const QByteArray &bytes)
 // Hidden entries included: a temporary file of the save would be one.
 QStringList entries(const QString &folder)
 {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                                  QDir::Name);
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
 // The message names the failed operation in Chinese, with the reason, and
@@ -56,8 +55,7 @@ void checkMessage(const QString &message, const QString &path, const QString &re
     QString rest = message;
     rest.remove(QDir::toNativeSeparators(path));
     QVERIFY2(!rest.contains(QRegularExpression(QStringLiteral("[A-Za-z]"))), qPrintable(message));
-    QVERIFY2(rest.contains(QRegularExpression(QStringLiteral("^无法[\\x{4e00}-\\x{9fff}]+文件"))),
-             qPrintable(message));
+    QVERIFY2(rest.contains(QRegularExpression(QStringLiteral("^无法[\\x{4e00}-\\x{9fff}]+文件"))), qPrintable(message));
 }
 
 // Runs work in a forked child after prepare (dropping privileges, lowering a
@@ -145,9 +143,9 @@ void SaveFileTest::init()
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
     // The unprivileged child must be able to reach the folder.
-    QVERIFY(QFile::setPermissions(m_dir->path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
-                                                     | QFile::ReadOther | QFile::ExeOther | QFile::ReadGroup
-                                                     | QFile::ExeGroup));
+    QVERIFY(QFile::setPermissions(m_dir->path(),
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther
+                                      | QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup));
 }
 
 void SaveFileTest::cleanup()
@@ -162,17 +160,28 @@ void SaveFileTest::txtSuffix_data()
     QTest::addColumn<QString>("chosen");
     QTest::addColumn<QString>("final");
 
-    QTest::newRow("no extension") << "/d/links" << "/d/links.txt";
-    QTest::newRow("ends in .txt") << "/d/links.txt" << "/d/links.txt";
-    QTest::newRow("upper case") << "/d/links.TXT" << "/d/links.TXT.txt";
-    QTest::newRow("mixed case") << "/d/links.Txt" << "/d/links.Txt.txt";
-    QTest::newRow("other extension") << "/d/links.csv" << "/d/links.csv.txt";
-    QTest::newRow("txt without dot") << "/d/linkstxt" << "/d/linkstxt.txt";
-    QTest::newRow("three characters") << "txt" << "txt.txt";
-    QTest::newRow("exactly .txt") << ".txt" << ".txt";
-    QTest::newRow("trailing blank") << "/d/links.txt " << "/d/links.txt .txt";
-    QTest::newRow("folder named .txt") << "/d.txt/links" << "/d.txt/links.txt";
-    QTest::newRow("Chinese name") << "/d/链接" << "/d/链接.txt";
+    QTest::newRow("no extension") << "/d/links"
+                                  << "/d/links.txt";
+    QTest::newRow("ends in .txt") << "/d/links.txt"
+                                  << "/d/links.txt";
+    QTest::newRow("upper case") << "/d/links.TXT"
+                                << "/d/links.TXT.txt";
+    QTest::newRow("mixed case") << "/d/links.Txt"
+                                << "/d/links.Txt.txt";
+    QTest::newRow("other extension") << "/d/links.csv"
+                                     << "/d/links.csv.txt";
+    QTest::newRow("txt without dot") << "/d/linkstxt"
+                                     << "/d/linkstxt.txt";
+    QTest::newRow("three characters") << "txt"
+                                      << "txt.txt";
+    QTest::newRow("exactly .txt") << ".txt"
+                                  << ".txt";
+    QTest::newRow("trailing blank") << "/d/links.txt "
+                                    << "/d/links.txt .txt";
+    QTest::newRow("folder named .txt") << "/d.txt/links"
+                                       << "/d.txt/links.txt";
+    QTest::newRow("Chinese name") << "/d/链接"
+                                  << "/d/链接.txt";
 }
 
 void SaveFileTest::txtSuffix()
@@ -302,13 +311,15 @@ void SaveFileTest::overwriteKeepsOwnerModeAndLink()
         QCOMPARE(chown(name.constData(), nobody, nobody), 0);
     QCOMPARE(chmod(name.constData(), mode), 0);
     QVERIFY(QFile::link("target.txt", path("link.txt")));
-    struct stat before {};
+    struct stat before
+    {};
     QCOMPARE(stat(name.constData(), &before), 0);
 
     QCOMPARE(save_file::writeLinkFile(path("link.txt"), {"http://a.cn/"}), QString());
     QCOMPARE(contents(file), QByteArray("http://a.cn/\r\n"));
     QVERIFY(QFileInfo(path("link.txt")).isSymLink());
-    struct stat after {};
+    struct stat after
+    {};
     QCOMPARE(stat(name.constData(), &after), 0);
     QCOMPARE(after.st_mode & 07777, mode);
     QCOMPARE(after.st_uid, before.st_uid);
@@ -320,10 +331,14 @@ void SaveFileTest::leavesAnythingButARegularFileUntouched_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("mustMention");
-    QTest::newRow("named pipe") << "fifo" << "命名管道";
-    QTest::newRow("link to a named pipe") << "link-to-fifo" << "命名管道";
-    QTest::newRow("socket") << "socket" << "套接字";
-    QTest::newRow("link loop") << "loop" << "循环链接";
+    QTest::newRow("named pipe") << "fifo"
+                                << "命名管道";
+    QTest::newRow("link to a named pipe") << "link-to-fifo"
+                                          << "命名管道";
+    QTest::newRow("socket") << "socket"
+                            << "套接字";
+    QTest::newRow("link loop") << "loop"
+                               << "循环链接";
 }
 
 void SaveFileTest::leavesAnythingButARegularFileUntouched()
@@ -336,21 +351,23 @@ void SaveFileTest::leavesAnythingButARegularFileUntouched()
     const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
     QVERIFY(sock >= 0);
     const auto closeSocket = qScopeGuard([sock] { close(sock); });
-    sockaddr_un address {};
+    sockaddr_un address{};
     address.sun_family = AF_UNIX;
     const QByteArray socketPath = QFile::encodeName(path("socket"));
     QVERIFY(size_t(socketPath.size()) < sizeof address.sun_path);
     std::memcpy(address.sun_path, socketPath.constData(), size_t(socketPath.size()));
     QCOMPARE(bind(sock, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
     const QStringList before = entries(m_dir->path());
-    struct stat fifo {};
+    struct stat fifo
+    {};
     QCOMPARE(lstat(QFile::encodeName(path("fifo")).constData(), &fifo), 0);
 
     const QString message = save_file::writeLinkFile(path(name), {"http://a.cn/"});
     QVERIFY2(message.contains(mustMention), qPrintable(message));
     QVERIFY2(message.startsWith(QStringLiteral("无法")), qPrintable(message));
     QCOMPARE(entries(m_dir->path()), before);
-    struct stat after {};
+    struct stat after
+    {};
     QCOMPARE(lstat(QFile::encodeName(path("fifo")).constData(), &after), 0);
     QVERIFY(S_ISFIFO(after.st_mode));
     QCOMPARE(after.st_ino, fifo.st_ino);
@@ -386,8 +403,9 @@ void SaveFileTest::failsInReadOnlyFolder()
 {
     const QString file = path("links.txt");
     put(file, "old\r\n");
-    QVERIFY(QFile::setPermissions(m_dir->path(), QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther
-                                                     | QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup));
+    QVERIFY(QFile::setPermissions(m_dir->path(),
+                                  QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther
+                                      | QFile::ReadGroup | QFile::ExeGroup));
 
     const std::optional<QString> message = writeUnprivileged(file, {"http://a.cn/"});
     QVERIFY(message);
@@ -402,8 +420,9 @@ void SaveFileTest::failsOnReadOnlyFile()
     // replaced behind his back.
     const QString file = path("links.txt");
     put(file, "old\r\n");
-    QVERIFY(QFile::setPermissions(m_dir->path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
-                                                     | QFile::ReadOther | QFile::WriteOther | QFile::ExeOther));
+    QVERIFY(QFile::setPermissions(m_dir->path(),
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther
+                                      | QFile::WriteOther | QFile::ExeOther));
     QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::ReadOther));
 
     const std::optional<QString> message = writeUnprivileged(file, {"http://a.cn/"});

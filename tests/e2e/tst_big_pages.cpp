@@ -124,8 +124,10 @@ private:
         clock.start();
         StallMeter stalls(5);
         window.enter(url(path));
-        [&] { QTRY_VERIFY_WITH_TIMEOUT(list->links()->count() >= expected || !m_platform.messages.isEmpty(),
-                                       harvestTimeoutMs); }();
+        [&] {
+            QTRY_VERIFY_WITH_TIMEOUT(list->links()->count() >= expected || !m_platform.messages.isEmpty(),
+                                     harvestTimeoutMs);
+        }();
         const qint64 elapsed = clock.elapsed();
         // Let the first paint of the full list happen inside the measure.
         QTest::qWait(200);
@@ -203,4 +205,3 @@ int main(int argc, char **argv)
 }
 
 #include "tst_big_pages.moc"
-

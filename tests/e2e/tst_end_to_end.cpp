@@ -97,10 +97,11 @@ void EndToEndTest::typedAddressAndEnterFillTheList()
     const QString url = server.url(QStringLiteral("/dir/links.html"));
     extract(url, 7);
     const QString base = server.url(QString());
-    QCOMPARE(items(), QStringList({base + QStringLiteral("/dir/page?x=1"), base + QStringLiteral("/Upper/"),
-                                   base + QStringLiteral("/upper/"), QStringLiteral("mailto:someone@example.com"),
-                                   base + QStringLiteral("/dir/page?x=1"), base + QStringLiteral("/scripted"),
-                                   base + QStringLiteral("/late")}));
+    QCOMPARE(items(),
+             QStringList({base + QStringLiteral("/dir/page?x=1"), base + QStringLiteral("/Upper/"),
+                          base + QStringLiteral("/upper/"), QStringLiteral("mailto:someone@example.com"),
+                          base + QStringLiteral("/dir/page?x=1"), base + QStringLiteral("/scripted"),
+                          base + QStringLiteral("/late")}));
     QCOMPARE(edit("Text1")->text(), url);
 }
 
@@ -120,8 +121,9 @@ void EndToEndTest::filterDedupeDeleteAndSaveThroughTheMenus()
     QVERIFY(!items().contains(QStringLiteral("mailto:someone@example.com")));
 
     trigger("glcf"); // /upper/ and the second page?x=1 go
-    QCOMPARE(items(), QStringList({base + QStringLiteral("/dir/page?x=1"), base + QStringLiteral("/Upper/"),
-                                   base + QStringLiteral("/scripted"), base + QStringLiteral("/late")}));
+    QCOMPARE(items(),
+             QStringList({base + QStringLiteral("/dir/page?x=1"), base + QStringLiteral("/Upper/"),
+                          base + QStringLiteral("/scripted"), base + QStringLiteral("/late")}));
 
     LinkListView *view = list();
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(view->model()->index(1, 0)).center());
@@ -148,12 +150,12 @@ void EndToEndTest::filterDedupeDeleteAndSaveThroughTheMenus()
     trigger("bc");
     QFile saved(path + QStringLiteral(".txt"));
     QVERIFY(saved.open(QIODevice::ReadOnly));
-    QCOMPARE(saved.readAll(), (base + QStringLiteral("/dir/page?x=1\r\n") + base + QStringLiteral("/scripted\r\n")
-                               + base + QStringLiteral("/late\r\n"))
-                                  .toLatin1());
+    QCOMPARE(saved.readAll(),
+             (base + QStringLiteral("/dir/page?x=1\r\n") + base + QStringLiteral("/scripted\r\n") + base
+              + QStringLiteral("/late\r\n"))
+                 .toLatin1());
     QCOMPARE(edit("Text2")->text(), QString());
 }
 
 QTEST_MAIN(EndToEndTest)
 #include "tst_end_to_end.moc"
-

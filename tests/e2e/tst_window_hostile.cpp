@@ -62,7 +62,8 @@ private:
     // Chromium answers in order, so every message it sent before has been handled.
     bool tabShows(const QString &part) const
     {
-        const DevToolsReply reply = callAndWait(m_window->chromium()->connection(), QStringLiteral("Target.getTargets"));
+        const DevToolsReply reply =
+            callAndWait(m_window->chromium()->connection(), QStringLiteral("Target.getTargets"));
         const QJsonArray targets = reply.result.value(QLatin1String("targetInfos")).toArray();
         return !reply.done || reply.error.isError()
             || std::any_of(targets.begin(), targets.end(), [&part](const QJsonValue &target) {
@@ -97,10 +98,7 @@ private:
     }
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_server.listen());
-    }
+    void initTestCase() { QVERIFY(m_server.listen()); }
 
     void init()
     {
@@ -201,4 +199,3 @@ private slots:
 
 QTEST_MAIN(WindowHostileTest)
 #include "tst_window_hostile.moc"
-

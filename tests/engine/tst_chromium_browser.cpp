@@ -1,10 +1,10 @@
 // ChromiumBrowser against real Chromium and a local page server. Runs once
 // per harvest path (VELMORA_TEST_HARVEST).
+#include "core/harvest.h"
+#include "devtools_call.h"
 #include "engine/chromium_browser.h"
 #include "engine/chromium_locator.h"
 #include "engine/devtools_connection.h"
-#include "core/harvest.h"
-#include "devtools_call.h"
 #include "engine_recorder.h"
 #include "page_server.h"
 #include "procfs.h"
@@ -14,8 +14,8 @@
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonObject>
-#include <QSignalSpy>
 #include <QScopeGuard>
+#include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -41,8 +41,8 @@ class ChromiumBrowserTest final : public QObject
     Q_OBJECT
 
 private:
-    PageServer m_site;   // 127.0.0.1
-    PageServer m_other;  // reached as "localhost": another site, so its frames run out of process
+    PageServer m_site;  // 127.0.0.1
+    PageServer m_other; // reached as "localhost": another site, so its frames run out of process
     std::unique_ptr<ChromiumBrowser> m_browser;
     std::unique_ptr<EngineRecorder> m_rec;
 
@@ -122,21 +122,23 @@ private slots:
 
     void addressesComeBackAbsoluteAndInDocumentOrder()
     {
-        m_site.route(QStringLiteral("/resolve/page"), "<html><head><base href=\"/base/dir/\"></head><body>\n"
-                     "<a href=\"rel\">relative</a>\n"
-                     "<a href=\"//example.test/pr\">protocol-relative</a>\n"
-                     "<a name=\"only-a-name\">no href</a>\n"
-                     "<a href=\"mailto:someone@example.test\">mail</a>\n"
-                     "<a href=\"javascript:void(0)\">js</a>\n"
-                     "<a href=\"/dup\">one</a><a href=\"/dup\">two</a>\n"
-                     "<script>\n"
-                     "  var a = document.createElement('a'); a.href = 'by-script'; document.body.appendChild(a);\n"
-                     "  window.addEventListener('load', function () {\n"
-                     "    var b = document.createElement('a'); b.href = 'by-load-handler'; document.body.appendChild(b);\n"
-                     "  });\n"
-                     "</script>\n"
-                     "<svg><a href=\"/svg-anchor\"><text>svg</text></a></svg>\n"
-                     "</body></html>\n");
+        m_site.route(
+            QStringLiteral("/resolve/page"),
+            "<html><head><base href=\"/base/dir/\"></head><body>\n"
+            "<a href=\"rel\">relative</a>\n"
+            "<a href=\"//example.test/pr\">protocol-relative</a>\n"
+            "<a name=\"only-a-name\">no href</a>\n"
+            "<a href=\"mailto:someone@example.test\">mail</a>\n"
+            "<a href=\"javascript:void(0)\">js</a>\n"
+            "<a href=\"/dup\">one</a><a href=\"/dup\">two</a>\n"
+            "<script>\n"
+            "  var a = document.createElement('a'); a.href = 'by-script'; document.body.appendChild(a);\n"
+            "  window.addEventListener('load', function () {\n"
+            "    var b = document.createElement('a'); b.href = 'by-load-handler'; document.body.appendChild(b);\n"
+            "  });\n"
+            "</script>\n"
+            "<svg><a href=\"/svg-anchor\"><text>svg</text></a></svg>\n"
+            "</body></html>\n");
         const auto page = harvest(site(QStringLiteral("/resolve/page")));
         QCOMPARE(page.kind, EngineRecorder::Complete);
         QCOMPARE(page.url, site(QStringLiteral("/resolve/page")));
@@ -173,28 +175,30 @@ private slots:
         // Element names are case-sensitive in XML: an A there is no anchor,
         // and a getElementsByTagName('A') found only it.
         QTest::newRow("XHTML") << QByteArray("application/xhtml+xml")
-                               << QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                                             "<html xmlns=\"http://www.w3.org/1999/xhtml\""
-                                             " xmlns:h=\"http://www.w3.org/1999/xhtml\""
-                                             " xmlns:svg=\"http://www.w3.org/2000/svg\"><head><title>x</title></head><body>\n"
-                                             "<a href=\"/ns/one\">one</a>\n"
-                                             "<A href=\"/ns/upper\">not an anchor</A>\n"
-                                             "<h:a href=\"/ns/prefixed\">prefixed</h:a>\n"
-                                             "<svg:svg><svg:a href=\"/ns/svg\"><svg:text>s</svg:text></svg:a></svg:svg>\n"
-                                             "<script>//<![CDATA[\n"
-                                             "var a = document.createElementNS('http://www.w3.org/1999/xhtml', 'a');"
-                                             " a.href = '/ns/by-script'; document.body.appendChild(a);\n"
-                                             "//]]></script></body></html>\n")
+                               << QByteArray(
+                                      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                                      "<html xmlns=\"http://www.w3.org/1999/xhtml\""
+                                      " xmlns:h=\"http://www.w3.org/1999/xhtml\""
+                                      " xmlns:svg=\"http://www.w3.org/2000/svg\"><head><title>x</title></head><body>\n"
+                                      "<a href=\"/ns/one\">one</a>\n"
+                                      "<A href=\"/ns/upper\">not an anchor</A>\n"
+                                      "<h:a href=\"/ns/prefixed\">prefixed</h:a>\n"
+                                      "<svg:svg><svg:a href=\"/ns/svg\"><svg:text>s</svg:text></svg:a></svg:svg>\n"
+                                      "<script>//<![CDATA[\n"
+                                      "var a = document.createElementNS('http://www.w3.org/1999/xhtml', 'a');"
+                                      " a.href = '/ns/by-script'; document.body.appendChild(a);\n"
+                                      "//]]></script></body></html>\n")
                                << QStringList{"/ns/one", "/ns/prefixed", "/ns/by-script"} << 0 << atLoad << QString();
         // In HTML, the same call also matched foreign elements named A, whose
         // href came back as the text "undefined".
         QTest::newRow("foreign A elements in HTML")
             << QByteArray("text/html; charset=utf-8")
-            << QByteArray("<a href=\"/ns/one\">one</a><script>"
-                          "document.body.appendChild(document.createElementNS('http://www.w3.org/2000/svg', 'A'));"
-                          "document.body.appendChild(document.createElementNS('http://example.test/ns', 'A'));"
-                          "var b = document.createElement('A'); b.href = '/ns/created-upper'; document.body.appendChild(b);"
-                          "</script><A HREF=\"/ns/upper-tag\">upper</A>")
+            << QByteArray(
+                   "<a href=\"/ns/one\">one</a><script>"
+                   "document.body.appendChild(document.createElementNS('http://www.w3.org/2000/svg', 'A'));"
+                   "document.body.appendChild(document.createElementNS('http://example.test/ns', 'A'));"
+                   "var b = document.createElement('A'); b.href = '/ns/created-upper'; document.body.appendChild(b);"
+                   "</script><A HREF=\"/ns/upper-tag\">upper</A>")
             << QStringList{"/ns/one", "/ns/created-upper", "/ns/upper-tag"} << 0 << atLoad << QString();
         // No load event follows a stop: what was parsed is the document.
         QTest::newRow("stopped by its own script")
@@ -203,9 +207,10 @@ private slots:
             << QStringList{"/ns/one"} << 0 << atLoad << QString();
 
         // Links that the page's own requests bring after its load event.
-        const QByteArray addLink("<a href=\"/ns/one\">one</a><script>"
-                                 "function add(path) {"
-                                 " var a = document.createElement('a'); a.href = path; document.body.appendChild(a); }");
+        const QByteArray addLink(
+            "<a href=\"/ns/one\">one</a><script>"
+            "function add(path) {"
+            " var a = document.createElement('a'); a.href = path; document.body.appendChild(a); }");
         PageServer::Response slow;
         slow.contentType = "text/plain";
         slow.delayMs = 800;
@@ -214,13 +219,13 @@ private slots:
         slow.delayMs = 300;
         slow.body = "/ns/from-fetch";
         m_site.route(QStringLiteral("/ns/fetch-300"), slow);
-        QTest::newRow("an XHR answered late, then a fetch it starts")
-            << html
-            << addLink + "var x = new XMLHttpRequest(); x.open('GET', '/ns/xhr-800');"
-                         "x.onload = function () { add(x.responseText);"
-                         " fetch('/ns/fetch-300').then(function (r) { return r.text(); }).then(add); };"
-                         "x.send();</script>"
-            << QStringList{"/ns/one", "/ns/from-xhr", "/ns/from-fetch"} << 1100 << 0 << QString();
+        QTest::newRow("an XHR answered late, then a fetch it starts") << html
+                                                                      << addLink
+                + "var x = new XMLHttpRequest(); x.open('GET', '/ns/xhr-800');"
+                  "x.onload = function () { add(x.responseText);"
+                  " fetch('/ns/fetch-300').then(function (r) { return r.text(); }).then(add); };"
+                  "x.send();</script>" << QStringList{"/ns/one", "/ns/from-xhr", "/ns/from-fetch"}
+                                                                      << 1100 << 0 << QString();
         PageServer::Response endless;
         endless.contentType = "text/plain";
         endless.neverEnds = true;
@@ -237,9 +242,10 @@ private slots:
         m_site.route(QStringLiteral("/ns/next-document"), "<a href=\"/ns/next-link\">n</a>");
         QTest::newRow("a page that moves on while it settles: the next document, once")
             << html
-            << addLink + "fetch('/ns/never');"
-                         "addEventListener('load', function () {"
-                         " setTimeout(function () { location.href = '/ns/next-document'; }, 300); });</script>"
+            << addLink
+                + "fetch('/ns/never');"
+                  "addEventListener('load', function () {"
+                  " setTimeout(function () { location.href = '/ns/next-document'; }, 300); });</script>"
             << QStringList{"/ns/next-link"} << 0 << 0 << QStringLiteral("/ns/next-document");
     }
 
@@ -293,7 +299,7 @@ private slots:
         QStringList expected;
         for (int i = 0; i < 3000; ++i) {
             const QString path = QStringLiteral("/p%1/").arg(i) + QString(400, QLatin1Char('x'))
-                                 + (i % 7 == 0 ? QStringLiteral("?q=(a)\\%E4%B8%AD") : QString());
+                + (i % 7 == 0 ? QStringLiteral("?q=(a)\\%E4%B8%AD") : QString());
             if (i == 1500) {
                 const QString huge = QStringLiteral("/huge/") + QString(700 * 1024, QLatin1Char('y'));
                 html += "<a href=\"" + huge.toUtf8() + "\">h</a>";
@@ -343,8 +349,8 @@ private slots:
         QCOMPARE(page.anchors, absolute);
         // Site isolation: Chromium lists a frame as a target of its own only
         // when it runs in a renderer of its own.
-        const DevToolsReply targets
-            = callAndWait(m_browser->connection(), QStringLiteral("Target.getTargets"), {}, {}, loadTimeout);
+        const DevToolsReply targets =
+            callAndWait(m_browser->connection(), QStringLiteral("Target.getTargets"), {}, {}, loadTimeout);
         QVERIFY2(targets.done && !targets.error.isError(), qPrintable(targets.error.message));
         int crossSiteFrames = 0;
         for (const auto &info : targets.result.value(QLatin1String("targetInfos")).toArray())
@@ -381,14 +387,14 @@ private slots:
                      "  document.write('<a href=\"/modal-undefined\">modal</a>');"
                      "</script>"
                      "<iframe src=\"/dialogs/frame\"></iframe>"
-                     "<iframe src=\"" + other(QStringLiteral("/dialogs/frame")).toUtf8() + "\"></iframe>");
+                     "<iframe src=\""
+                         + other(QStringLiteral("/dialogs/frame")).toUtf8() + "\"></iframe>");
         const auto page = harvest(site(QStringLiteral("/dialogs/page")));
         QCOMPARE(page.kind, EngineRecorder::Complete);
         // Harmless stand-ins, not null: the script went on after each call.
-        QCOMPARE(page.anchors, (QStringList{site(QStringLiteral("/after-alert")),
-                                            site(QStringLiteral("/confirm-said-no")),
-                                            site(QStringLiteral("/prompt-dismissed")),
-                                            site(QStringLiteral("/modal-undefined"))}));
+        QCOMPARE(page.anchors,
+                 (QStringList{site(QStringLiteral("/after-alert")), site(QStringLiteral("/confirm-said-no")),
+                              site(QStringLiteral("/prompt-dismissed")), site(QStringLiteral("/modal-undefined"))}));
     }
 
     void beforeUnloadDoesNotHoldThePage()
@@ -468,9 +474,10 @@ private slots:
         closed.close();
         QTest::newRow("refused") << QStringLiteral("http://127.0.0.1:%1/").arg(refused)
                                  << QStringLiteral("net::ERR_CONNECTION_REFUSED");
-        QTest::newRow("unresolvable host") << QStringLiteral("http://no-such-host.invalid/")
-                                           << QStringLiteral("net::ERR_NAME_NOT_RESOLVED");
-        QTest::newRow("unsafe port") << QStringLiteral("http://127.0.0.1:6000/") << QStringLiteral("net::ERR_UNSAFE_PORT");
+        QTest::newRow("unresolvable host")
+            << QStringLiteral("http://no-such-host.invalid/") << QStringLiteral("net::ERR_NAME_NOT_RESOLVED");
+        QTest::newRow("unsafe port") << QStringLiteral("http://127.0.0.1:6000/")
+                                     << QStringLiteral("net::ERR_UNSAFE_PORT");
         QTest::newRow("download") << QStringLiteral("/file.bin") << QStringLiteral("下载文件");
     }
 
@@ -526,8 +533,8 @@ private slots:
         m_rec->clear();
         QSignalSpy requested(&m_site, &PageServer::requested);
         m_browser->navigate(site(path));
-        QTRY_VERIFY_WITH_TIMEOUT(requested.count() > 0 && requested.constLast().constFirst().toString().startsWith("/stall/"),
-                                 loadTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            requested.count() > 0 && requested.constLast().constFirst().toString().startsWith("/stall/"), loadTimeout);
         if (path.endsWith(QLatin1String("with-image")))
             QTRY_VERIFY_WITH_TIMEOUT(m_site.requests().contains(QStringLiteral("/stall/image")), loadTimeout);
         settle();
@@ -548,8 +555,8 @@ private slots:
         m_site.route(QStringLiteral("/park/next"), slow);
         QCOMPARE(harvest(site(QStringLiteral("/park/read"))).kind, EngineRecorder::Complete);
         // The tab showing it, among the tabs Chromium holds.
-        const DevToolsReply targets
-            = callAndWait(m_browser->connection(), QStringLiteral("Target.getTargets"), {}, {}, loadTimeout);
+        const DevToolsReply targets =
+            callAndWait(m_browser->connection(), QStringLiteral("Target.getTargets"), {}, {}, loadTimeout);
         QString readTab;
         for (const auto &info : targets.result.value(QLatin1String("targetInfos")).toArray())
             if (info.toObject().value(QLatin1String("url")).toString().endsWith(QLatin1String("/park/read")))
@@ -589,9 +596,13 @@ private slots:
         // What a desktop session holds: with it, Chromium started the
         // accessibility bus and asked UPower on the user's bus.
         const QList<std::pair<const char *, QByteArray>> desktop{
-            {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/velmora-bus"}, {"DISPLAY", ":97"},
-            {"WAYLAND_DISPLAY", "wayland-97"}, {"XAUTHORITY", "/nonexistent/velmora-xauthority"},
-            {"XDG_RUNTIME_DIR", "/nonexistent/velmora-runtime"}, {"LANG", "C.UTF-8"}, {"LC_MESSAGES", "C"}};
+            {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/velmora-bus"},
+            {"DISPLAY", ":97"},
+            {"WAYLAND_DISPLAY", "wayland-97"},
+            {"XAUTHORITY", "/nonexistent/velmora-xauthority"},
+            {"XDG_RUNTIME_DIR", "/nonexistent/velmora-runtime"},
+            {"LANG", "C.UTF-8"},
+            {"LC_MESSAGES", "C"}};
         QList<std::pair<const char *, QByteArray>> saved;
         for (const auto &[name, value] : desktop) {
             saved.append({name, qgetenv(name)});
@@ -620,8 +631,8 @@ private slots:
         }
         for (auto it = env.cbegin(); it != env.cend(); ++it) {
             const bool allowed = it.key() == QLatin1String("PATH") || it.key() == QLatin1String("HOME")
-                                 || it.key() == QLatin1String("TMPDIR") || it.key() == QLatin1String("LANG")
-                                 || it.key().startsWith(QLatin1String("LC_"));
+                || it.key() == QLatin1String("TMPDIR") || it.key() == QLatin1String("LANG")
+                || it.key().startsWith(QLatin1String("LC_"));
             QVERIFY2(allowed, qPrintable(it.key() + QLatin1Char('=') + it.value()));
         }
         QCOMPARE(env.value(QStringLiteral("HOME")), profile);
@@ -655,7 +666,8 @@ private slots:
         QTemporaryDir dir;
         const QString fullBrowser = QStringLiteral("/usr/lib/chromium/chromium");
         QVERIFY2(QFileInfo(fullBrowser).isExecutable(), "the full browser (Debian package chromium) is needed");
-        const auto page = harvestThrough(chromiumWrapper(dir, fullBrowser, rules), QStringLiteral("http://www.example.com/typed"));
+        const auto page =
+            harvestThrough(chromiumWrapper(dir, fullBrowser, rules), QStringLiteral("http://www.example.com/typed"));
         QCOMPARE(page.kind, EngineRecorder::Complete);
         QCOMPARE(page.url, QStringLiteral("http://www.example.com/typed"));
         QCOMPARE(page.anchors, QStringList{QStringLiteral("http://www.example.com/typed/link")});
@@ -671,7 +683,8 @@ private slots:
         QVERIFY(ready.wait(loadTimeout));
         const QString profile = browser->profilePath();
         const qint64 pid = browser->processId();
-        struct stat st {};
+        struct stat st
+        {};
         QCOMPARE(::stat(QFile::encodeName(profile).constData(), &st), 0);
         QCOMPARE(st.st_mode & 07777, mode_t(0700));
         QVERIFY(procfs::isAlive(pid));
@@ -705,4 +718,3 @@ private slots:
 
 QTEST_GUILESS_MAIN(ChromiumBrowserTest)
 #include "tst_chromium_browser.moc"
-

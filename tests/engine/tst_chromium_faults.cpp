@@ -188,7 +188,9 @@ private slots:
         QTest::newRow("not executable") << QByteArray("#!/bin/sh\n") << false << QStringLiteral("不是可执行文件");
         QTest::newRow("exits at start") << QByteArray("#!/bin/sh\necho 'fatal: no display for you' >&2\nexit 3\n")
                                         << true << QStringLiteral("fatal: no display for you");
-        QTest::newRow("cannot be executed") << QByteArray("\x7f" "ELF garbage") << true << QStringLiteral("无法运行");
+        QTest::newRow("cannot be executed") << QByteArray("\x7f"
+                                                          "ELF garbage")
+                                            << true << QStringLiteral("无法运行");
     }
 
     void unusableExecutables()
@@ -274,4 +276,3 @@ int main(int argc, char **argv)
 }
 
 #include "tst_chromium_faults.moc"
-

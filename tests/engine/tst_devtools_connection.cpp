@@ -28,9 +28,16 @@ public:
     void close() override { open = false; }
     bool isOpen() const override { return open; }
 
-    void receive(const QJsonObject &object) { emit messageReceived(QJsonDocument(object).toJson(QJsonDocument::Compact)); }
+    void receive(const QJsonObject &object)
+    {
+        emit messageReceived(QJsonDocument(object).toJson(QJsonDocument::Compact));
+    }
     void receiveRaw(const QByteArray &bytes) { emit messageReceived(bytes); }
-    void hangUp() { open = false; emit closed(QStringLiteral("end of file")); }
+    void hangUp()
+    {
+        open = false;
+        emit closed(QStringLiteral("end of file"));
+    }
 };
 
 struct Outcome
@@ -98,7 +105,8 @@ private slots:
         FakeTransport transport;
         DevToolsConnection connection(&transport);
         QSignalSpy events(&connection, &DevToolsConnection::eventReceived);
-        transport.receive({{"method", "Page.loadEventFired"}, {"params", QJsonObject{{"timestamp", 1.5}}}, {"sessionId", "S9"}});
+        transport.receive(
+            {{"method", "Page.loadEventFired"}, {"params", QJsonObject{{"timestamp", 1.5}}}, {"sessionId", "S9"}});
         transport.receive({{"method", "Target.targetCreated"}, {"params", QJsonObject{}}});
         QCOMPARE(events.size(), 2);
         QCOMPARE(events[0][0].toString(), QStringLiteral("S9"));
@@ -146,10 +154,12 @@ private slots:
         FakeTransport transport;
         DevToolsConnection connection(&transport);
         auto attach = [&](const char *on, const char *id, const char *type) {
-            QJsonObject message{{"method", "Target.attachedToTarget"},
-                                {"params", QJsonObject{{"sessionId", id}, {"waitingForDebugger", true},
-                                                       {"targetInfo", QJsonObject{{"targetId", QString("T-") + id},
-                                                                                  {"type", type}}}}}};
+            QJsonObject message{
+                {"method", "Target.attachedToTarget"},
+                {"params",
+                 QJsonObject{{"sessionId", id},
+                             {"waitingForDebugger", true},
+                             {"targetInfo", QJsonObject{{"targetId", QString("T-") + id}, {"type", type}}}}}};
             if (*on)
                 message.insert("sessionId", on);
             transport.receive(message);
@@ -186,8 +196,8 @@ private slots:
         QCOMPARE(transport.sent.last().value("sessionId").toString(), QStringLiteral("P"));
         QSignalSpy detached(frame, &DevToolsSession::detached);
         QPointer<DevToolsSession> gone(frame);
-        transport.receive({{"method", "Target.detachedFromTarget"}, {"sessionId", "P"},
-                           {"params", QJsonObject{{"sessionId", "F"}}}});
+        transport.receive(
+            {{"method", "Target.detachedFromTarget"}, {"sessionId", "P"}, {"params", QJsonObject{{"sessionId", "F"}}}});
         QCOMPARE(detached.size(), 1);
         QCOMPARE(onFrame.calls, 1);
         QCOMPARE(onFrame.error.kind, CallError::Closed);
@@ -239,9 +249,8 @@ private slots:
         FakeTransport transport;
         DevToolsConnection connection(&transport);
         Outcome second;
-        const int first = connection.call(QStringLiteral("A"), {}, {}, [&](const QJsonObject &, const CallError &) {
-            connection.close();
-        });
+        const int first = connection.call(QStringLiteral("A"), {}, {},
+                                          [&](const QJsonObject &, const CallError &) { connection.close(); });
         connection.call(QStringLiteral("B"), {}, {}, recordInto(second));
         transport.receive({{"id", first}, {"result", QJsonObject{}}});
         QCOMPARE(second.calls, 1);
@@ -404,7 +413,8 @@ private slots:
             QCOMPARE(message.size(), 300 * 1024);
             turnedBefore.append(turned);
             turned = false;
-            QMetaObject::invokeMethod(&context, [&] { turned = true; }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                &context, [&] { turned = true; }, Qt::QueuedConnection);
         });
         QSignalSpy closed(&transport, &Transport::closed);
         connect(&transport, &Transport::closed, &context, [&] { closedAfterAll = order.size() == 3; });
@@ -418,4 +428,3 @@ private slots:
 
 QTEST_GUILESS_MAIN(DevToolsConnectionTest)
 #include "tst_devtools_connection.moc"
-

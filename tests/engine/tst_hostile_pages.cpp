@@ -2,11 +2,11 @@
 // popups, pages that reload themselves for ever, odd targets and odd
 // addresses. Each ends in a harvest or a clean report, Chromium is never
 // restarted, and the next extraction works at once.
+#include "devtools_call.h"
 #include "engine/chromium_browser.h"
 #include "engine/devtools_connection.h"
 #include "engine/proc_reader.h"
 #include "engine/renderer_watch.h"
-#include "devtools_call.h"
 #include "engine_recorder.h"
 #include "page_server.h"
 #include "procfs.h"
@@ -52,7 +52,7 @@ private:
     PageServer m_other; // reached as "localhost": another site, its frames run in another process
     std::unique_ptr<ChromiumBrowser> m_browser;
     std::unique_ptr<EngineRecorder> m_rec;
-    qint64 m_pid = 0; // the Chromium every case must leave running
+    qint64 m_pid = 0;                  // the Chromium every case must leave running
     QList<QJsonObject> m_dialogs;      // Page.javascriptDialogOpening params, in order
     QList<QJsonObject> m_createdPages; // Target.targetCreated infos of type page
 
@@ -179,8 +179,10 @@ private:
     // once path is requested, script is running.
     static QByteArray signalThenRun(const QByteArray &path, const QByteArray &script)
     {
-        return "<script>var x = new XMLHttpRequest(); x.open('GET', '" + path + "', false); x.send();</script>"
-               "<script>" + script + "</script>";
+        return "<script>var x = new XMLHttpRequest(); x.open('GET', '" + path
+            + "', false); x.send();</script>"
+              "<script>"
+            + script + "</script>";
     }
 
 private slots:
@@ -221,11 +223,14 @@ private slots:
                      "<a href=\"/a\">a</a><iframe src=\"" + other(QStringLiteral("/loop/frame")).toUtf8()
                          + "\"></iframe>");
 
-        QTest::newRow("alert loop") << "/loop/alert" << "/loop/alert/running";
+        QTest::newRow("alert loop") << "/loop/alert"
+                                    << "/loop/alert/running";
         QTest::newRow("confirm loop through a fresh frame") << "/loop/fresh-confirm"
                                                             << "/loop/fresh-confirm/running";
-        QTest::newRow("prompt loop") << "/loop/prompt" << "/loop/prompt/running";
-        QTest::newRow("prompt loop in a cross-site frame") << "/loop/cross-site-prompt" << "/loop/frame/running";
+        QTest::newRow("prompt loop") << "/loop/prompt"
+                                     << "/loop/prompt/running";
+        QTest::newRow("prompt loop in a cross-site frame") << "/loop/cross-site-prompt"
+                                                           << "/loop/frame/running";
     }
 
     void dialogLoopsNeverHoldTheNextExtraction()
@@ -240,7 +245,8 @@ private slots:
         QVERIFY(m_rec->topLevel().isEmpty());
         QCOMPARE(m_rec->count(EngineRecorder::NavigateError), 0);
 
-        CHECKED(recover(QStringLiteral("%1 | never finishes, nothing reported").arg(QString::fromLatin1(QTest::currentDataTag()))));
+        CHECKED(recover(
+            QStringLiteral("%1 | never finishes, nothing reported").arg(QString::fromLatin1(QTest::currentDataTag()))));
         CHECKED(expectOnlyOurTabs(QStringLiteral("/loop/")));
         QVERIFY(m_dialogs.isEmpty()); // no real dialog ever reached Chromium
         // Closing the wrong way brings Chromium down a second or so after the
@@ -259,13 +265,17 @@ private slots:
             return "<script>var n = 0; setInterval(function () {"
                    "  alert('a');"
                    "  if (confirm('c') !== false || prompt('p', 'x') !== null) return;"
-                   "  if (++n == " + n + ") fetch('/timers/" + n + "');"
-                   "}, 5);</script>";
+                   "  if (++n == "
+                + n + ") fetch('/timers/" + n
+                + "');"
+                  "}, 5);</script>";
         };
         m_other.route(QStringLiteral("/timers/frame"), ticking(3));
-        m_site.route(QStringLiteral("/timers/page"), ticking(5) + "<a href=\"/timers/link\">t</a>"
-                                                         "<iframe src=\"" + other(QStringLiteral("/timers/frame")).toUtf8()
-                                                         + "\"></iframe>");
+        m_site.route(QStringLiteral("/timers/page"),
+                     ticking(5)
+                         + "<a href=\"/timers/link\">t</a>"
+                           "<iframe src=\""
+                         + other(QStringLiteral("/timers/frame")).toUtf8() + "\"></iframe>");
         m_browser->navigate(site(QStringLiteral("/timers/page")));
         QTRY_VERIFY_WITH_TIMEOUT(!m_rec->topLevel().isEmpty(), loadTimeout);
         QCOMPARE(m_rec->topLevel().constFirst().anchors, QStringList{site(QStringLiteral("/timers/link"))});
@@ -277,7 +287,8 @@ private slots:
         QCOMPARE(m_rec->count(EngineRecorder::EngineError), 0);
         QCOMPARE(m_rec->topLevel().size(), 1);
 
-        CHECKED(recover(QStringLiteral("dialogs from setInterval, page and cross-site frame | harvested, no real dialog")));
+        CHECKED(
+            recover(QStringLiteral("dialogs from setInterval, page and cross-site frame | harvested, no real dialog")));
         CHECKED(expectOnlyOurTabs(QStringLiteral("/timers/")));
     }
 
@@ -296,7 +307,8 @@ private slots:
         // click that also sends the page on.
         QString session;
         CHECKED(attachTo(site(QStringLiteral("/leave")), session));
-        CHECKED(runWithGesture(session, QStringLiteral("setTimeout(function () { location.href = '/leave/next'; }, 0); 1")));
+        CHECKED(runWithGesture(session,
+                               QStringLiteral("setTimeout(function () { location.href = '/leave/next'; }, 0); 1")));
         QTRY_COMPARE_WITH_TIMEOUT(m_rec->topLevel().size(), 2, loadTimeout);
         QCOMPARE(m_rec->topLevel().constLast().anchors, QStringList{site(QStringLiteral("/leave/next-link"))});
         QVERIFY(std::any_of(m_dialogs.cbegin(), m_dialogs.cend(), [](const QJsonObject &dialog) {
@@ -333,21 +345,26 @@ private slots:
         QCOMPARE(m_rec->topLevel().size(), 1);
         QCOMPARE(m_rec->topLevel().constFirst().anchors,
                  (QStringList{site(QStringLiteral("/forge/one")), site(QStringLiteral("/forge/two"))}));
-        CHECKED(recover(QStringLiteral("pageshow dispatched by the page, early, on load and on a timer | harvested once")));
+        CHECKED(
+            recover(QStringLiteral("pageshow dispatched by the page, early, on load and on a timer | harvested once")));
         QCOMPARE(m_rec->topLevel().size(), 2);
     }
 
     void popupsLeaveNoTabBehind()
     {
-        const QByteArray open = "function tryOpen(url, mark) {"
-                                "  if (!window.open(url)) {"
-                                "    var a = document.createElement('a'); a.href = mark; document.body.appendChild(a); } }";
-        m_other.route(QStringLiteral("/popup/frame"), "<body><script>" + open + "tryOpen('/popup/from-frame', '#');</script>");
-        m_site.route(QStringLiteral("/popups.html"),
-                     "<body><a href=\"/popup/link\">p</a><script>" + open
-                         + "tryOpen('/popup/during', '/popup/blocked-during');"
-                           "addEventListener('load', function () { tryOpen('/popup/on-load', '/popup/blocked-on-load'); });"
-                           "</script><iframe src=\"" + other(QStringLiteral("/popup/frame")).toUtf8() + "\"></iframe>");
+        const QByteArray open =
+            "function tryOpen(url, mark) {"
+            "  if (!window.open(url)) {"
+            "    var a = document.createElement('a'); a.href = mark; document.body.appendChild(a); } }";
+        m_other.route(QStringLiteral("/popup/frame"),
+                      "<body><script>" + open + "tryOpen('/popup/from-frame', '#');</script>");
+        m_site.route(
+            QStringLiteral("/popups.html"),
+            "<body><a href=\"/popup/link\">p</a><script>" + open
+                + "tryOpen('/popup/during', '/popup/blocked-during');"
+                  "addEventListener('load', function () { tryOpen('/popup/on-load', '/popup/blocked-on-load'); });"
+                  "</script><iframe src=\""
+                + other(QStringLiteral("/popup/frame")).toUtf8() + "\"></iframe>");
         m_browser->navigate(site(QStringLiteral("/popups.html")));
         QTRY_VERIFY_WITH_TIMEOUT(!m_rec->topLevel().isEmpty(), loadTimeout);
         QVERIFY(m_rec->topLevel().constFirst().anchors.startsWith(site(QStringLiteral("/popup/link"))));
@@ -359,18 +376,18 @@ private slots:
         CHECKED(attachTo(site(QStringLiteral("/popups.html")), session));
         CHECKED(runWithGesture(session, QStringLiteral("window.open('/popup/gesture'); 1")));
         CHECKED(runWithGesture(session, QStringLiteral("window.open('/popup/no-opener', '_blank', 'noopener'); 1")));
-        CHECKED(runWithGesture(session, QStringLiteral("var a = document.createElement('a');"
-                                                       "a.href = '/popup/target-blank'; a.target = '_blank';"
-                                                       "a.rel = 'noopener noreferrer'; document.body.appendChild(a);"
-                                                       "a.click(); 1")));
+        CHECKED(runWithGesture(session,
+                               QStringLiteral("var a = document.createElement('a');"
+                                              "a.href = '/popup/target-blank'; a.target = '_blank';"
+                                              "a.rel = 'noopener noreferrer'; document.body.appendChild(a);"
+                                              "a.click(); 1")));
         DevToolsReply detached;
         CHECKED(ask(QStringLiteral("Target.detachFromTarget"), {{QStringLiteral("sessionId"), session}}, {}, detached));
-        QTRY_VERIFY_WITH_TIMEOUT(std::count_if(m_createdPages.cbegin(), m_createdPages.cend(),
-                                               [](const QJsonObject &info) {
-                                                   return info.contains(QLatin1String("openerId"));
-                                               })
-                                     >= 3,
-                                 loadTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            std::count_if(m_createdPages.cbegin(), m_createdPages.cend(),
+                          [](const QJsonObject &info) { return info.contains(QLatin1String("openerId")); })
+                >= 3,
+            loadTimeout);
         CHECKED(expectOnlyOurTabs(QStringLiteral("/popup/")));
         QCOMPARE(m_rec->topLevel().size(), 1); // popups are never harvested
         CHECKED(recover(QStringLiteral("window.open during load, on load, from a frame, and clicked | no tab left")));
@@ -394,7 +411,8 @@ private slots:
             QCOMPARE(load.anchors, QStringList{site(QStringLiteral("/reload/link"))});
         }
 
-        CHECKED(recover(QStringLiteral("%1 | harvested at every load").arg(QString::fromLatin1(QTest::currentDataTag()))));
+        CHECKED(
+            recover(QStringLiteral("%1 | harvested at every load").arg(QString::fromLatin1(QTest::currentDataTag()))));
         auto loadsOfPage = [this, &url] {
             const auto loads = m_rec->topLevel();
             return std::count_if(loads.cbegin(), loads.cend(), [&url](const auto &load) { return load.url == url; });
@@ -436,8 +454,9 @@ private slots:
         }
         m_site.route(QStringLiteral("/odd/script-to-file"),
                      "<a href=\"/odd/stayed\">s</a><script>location.href = 'file:///etc/passwd';</script>");
-        m_site.route(QStringLiteral("/odd/script-to-data"),
-                     "<a href=\"/odd/stayed\">s</a><script>location.href = 'data:text/html,<a href=/x>x</a>';</script>");
+        m_site.route(
+            QStringLiteral("/odd/script-to-data"),
+            "<a href=\"/odd/stayed\">s</a><script>location.href = 'data:text/html,<a href=/x>x</a>';</script>");
         // Grows by 64 MB buffers while its load never ends.
         PageServer::Response hog;
         hog.body = "<a href=\"/odd/lost\">l</a><script>var hog = []; setInterval(function () {"
@@ -460,17 +479,19 @@ private slots:
         QTest::newRow("PDF") << "/odd/doc.pdf" << !shell << QStringList() << QStringLiteral("下载文件");
         QTest::newRow("500, empty") << "/odd/empty-500" << shell << QStringList()
                                     << QStringLiteral("net::ERR_HTTP_RESPONSE_CODE_FAILURE");
-        const QString unsafeRedirect = QStringLiteral("不允许打开的地址（如本机文件）（Chromium 错误代码 net::ERR_UNSAFE_REDIRECT）");
+        const QString unsafeRedirect =
+            QStringLiteral("不允许打开的地址（如本机文件）（Chromium 错误代码 net::ERR_UNSAFE_REDIRECT）");
         QTest::newRow("redirect to file:") << "/odd/to-file" << false << QStringList() << unsafeRedirect;
         QTest::newRow("redirect to data:") << "/odd/to-data" << false << QStringList() << unsafeRedirect;
-        QTest::newRow("script sends the page to file:") << "/odd/script-to-file" << true << QStringList{"/odd/stayed"}
-                                                        << QString();
-        QTest::newRow("script sends the page to data:") << "/odd/script-to-data" << true << QStringList{"/odd/stayed"}
-                                                        << QString();
-        QTest::newRow("memory past the bound") << "/odd/hog" << false << QStringList() << "占用的内存超过了上限（1.0 GB）";
+        QTest::newRow("script sends the page to file:")
+            << "/odd/script-to-file" << true << QStringList{"/odd/stayed"} << QString();
+        QTest::newRow("script sends the page to data:")
+            << "/odd/script-to-data" << true << QStringList{"/odd/stayed"} << QString();
+        QTest::newRow("memory past the bound")
+            << "/odd/hog" << false << QStringList() << "占用的内存超过了上限（1.0 GB）";
         QTest::newRow("links to data:, file: and a PDF")
-            << "/odd/links" << true
-            << QStringList{"data:text/html,<b>x</b>", "file:///etc/passwd", "/odd/doc.pdf"} << QString();
+            << "/odd/links" << true << QStringList{"data:text/html,<b>x</b>", "file:///etc/passwd", "/odd/doc.pdf"}
+            << QString();
     }
 
     void oddTargetsEndInAHarvestOrAReport()
@@ -482,8 +503,9 @@ private slots:
 
         m_browser->navigate(site(path));
         QTRY_VERIFY_WITH_TIMEOUT(m_rec->events.size() - m_rec->frames().size() >= 1, loadTimeout);
-        CHECKED(recover(QStringLiteral("%1 | %2").arg(QString::fromLatin1(QTest::currentDataTag()),
-                                                     harvested ? QStringLiteral("harvested") : QStringLiteral("reported"))));
+        CHECKED(recover(
+            QStringLiteral("%1 | %2").arg(QString::fromLatin1(QTest::currentDataTag()),
+                                          harvested ? QStringLiteral("harvested") : QStringLiteral("reported"))));
         // Exactly one report for the page, then the next page's harvest.
         QList<EngineRecorder::Event> reports;
         for (const auto &event : std::as_const(m_rec->events)) {
@@ -514,20 +536,25 @@ private slots:
         QTest::addColumn<QString>("requested"); // what the server must see; empty: refused before any request
 
         const QString base = site(QStringLiteral("/any/"));
-        const QString marker = QDir::temp().filePath(QStringLiteral("velmora-shell-%1").arg(QCoreApplication::applicationPid()));
+        const QString marker =
+            QDir::temp().filePath(QStringLiteral("velmora-shell-%1").arg(QCoreApplication::applicationPid()));
         QTest::newRow("1 MB") << base + QString(qsizetype(1024) * 1024, QLatin1Char('m'))
                               << QStringLiteral("/any/") + QString(qsizetype(1024) * 1024, QLatin1Char('m'));
         QTest::newRow("NUL") << base + QStringLiteral("a") + QChar(0) + QStringLiteral("b") << "/any/a%00b";
-        QTest::newRow("control characters") << base + QString::fromLatin1("a\x01" "b\x1f" "c\x7f" "d\te\nf\rg")
+        QTest::newRow("control characters") << base
+                + QString::fromLatin1("a\x01"
+                                      "b\x1f"
+                                      "c\x7f"
+                                      "d\te\nf\rg")
                                             << "/any/a%01b%1Fc%7Fdefg";
-        QTest::newRow("right-to-left marks") << base + QString::fromUtf16(u"\u202Egpj.exe\u200F")
-                                             << "/any/%E2%80%AEgpj.exe%E2%80%8F";
+        QTest::newRow("right-to-left marks")
+            << base + QString::fromUtf16(u"\u202Egpj.exe\u200F") << "/any/%E2%80%AEgpj.exe%E2%80%8F";
         QTest::newRow("right-to-left mark in the host")
             << QStringLiteral("http://127.0.0.1%1:%2/").arg(QChar(0x202E)).arg(m_site.port()) << QString();
         QTest::newRow("shell syntax") << base + QStringLiteral("$(touch%20") + marker + QStringLiteral(")`touch%20")
-                                             + marker + QStringLiteral("`;touch%20") + marker + QStringLiteral("|x")
+                + marker + QStringLiteral("`;touch%20") + marker + QStringLiteral("|x")
                                       << "/any/$(touch%20" + marker + ")%60touch%20" + marker + "%60;touch%20" + marker
-                                             + "%7Cx";
+                + "%7Cx";
     }
 
     void addressesOfAnyContentReachChromiumAsData()
@@ -559,9 +586,10 @@ private slots:
             QVERIFY2(!exe.endsWith(QLatin1String("sh")), qPrintable(exe));
         }
         QVERIFY(QDir::temp().entryList({QStringLiteral("velmora-shell-*")}).isEmpty());
-        CHECKED(recover(QStringLiteral("address: %1 | %2")
-                            .arg(QString::fromLatin1(QTest::currentDataTag()),
-                                 requested.isEmpty() ? QStringLiteral("refused, reported") : QStringLiteral("loaded"))));
+        CHECKED(
+            recover(QStringLiteral("address: %1 | %2")
+                        .arg(QString::fromLatin1(QTest::currentDataTag()),
+                             requested.isEmpty() ? QStringLiteral("refused, reported") : QStringLiteral("loaded"))));
     }
 
     void cleanupTestCase()
@@ -573,4 +601,3 @@ private slots:
 
 QTEST_GUILESS_MAIN(HostilePagesTest)
 #include "tst_hostile_pages.moc"
-

@@ -52,7 +52,8 @@ private slots:
 
         LocatorInput input;
         input.candidates = {dir.filePath(QStringLiteral("absent")), fixed, QStringLiteral("chromium")};
-        input.pathVariable = dir.filePath(QStringLiteral("bin1")) + QLatin1Char(':') + dir.filePath(QStringLiteral("bin2"));
+        input.pathVariable =
+            dir.filePath(QStringLiteral("bin1")) + QLatin1Char(':') + dir.filePath(QStringLiteral("bin2"));
         QCOMPARE(locateChromium(input).executable, fixed);
 
         // A name is searched along the whole PATH before the next candidate,
@@ -124,7 +125,8 @@ private slots:
             QVERIFY2(profile.create(parent.path(), &error), qPrintable(error));
             path = profile.path();
             QVERIFY(QFileInfo(path).fileName().startsWith(QLatin1String(ProfileDir::prefix)));
-            struct stat st {};
+            struct stat st
+            {};
             QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
             QCOMPARE(st.st_mode & 07777, mode_t(0700));
             // A second instance's sweep leaves a live folder alone.
@@ -151,7 +153,8 @@ private slots:
         const QString notOurs = makeProfile(QStringLiteral("velmora-chromium-user01"), true);
         QVERIFY(::chown(QFile::encodeName(notOurs).constData(), 65534, 65534) == 0 || ::geteuid() != 0);
 
-        const int lock = ::open(QFile::encodeName(held + QStringLiteral("/velmora.lock")).constData(), O_RDONLY | O_CLOEXEC);
+        const int lock =
+            ::open(QFile::encodeName(held + QStringLiteral("/velmora.lock")).constData(), O_RDONLY | O_CLOEXEC);
         QVERIFY(lock >= 0);
         QCOMPARE(::flock(lock, LOCK_EX | LOCK_NB), 0);
 
@@ -175,8 +178,8 @@ private slots:
     {
         // A renderer may rename itself; blanks and ')' in the name must not
         // shift the fields after it.
-        const auto line = proc::parseStat(
-            "4242 (Web Content) (x)) S 17 4242 4242 0 -1 4194560 100 0 0 0 30 12 0 0 20 0 1 0 5 0 0\n");
+        const auto line =
+            proc::parseStat("4242 (Web Content) (x)) S 17 4242 4242 0 -1 4194560 100 0 0 0 30 12 0 0 20 0 1 0 5 0 0\n");
         QVERIFY(line);
         QCOMPARE(line->pid, 4242);
         QCOMPARE(line->ppid, 17);
@@ -215,7 +218,10 @@ private slots:
         QCOMPARE(tree.first(), qint64(::getpid()));
         QVERIFY(tree.contains(child.processId()));
         // QProcess runs sleep by its full path.
-        QVERIFY(proc::commandLine(child.processId()).endsWith(QByteArray("sleep\0" "30\0", 9)));
+        QVERIFY(proc::commandLine(child.processId())
+                    .endsWith(QByteArray("sleep\0"
+                                         "30\0",
+                                         9)));
         QVERIFY(procfs::isAlive(child.processId()));
         QVERIFY(procfs::treePss(::getpid()).processes >= 2);
         // Current first: memory may grow between the two readings, and the
@@ -234,4 +240,3 @@ private slots:
 
 QTEST_GUILESS_MAIN(LaunchSetupTest)
 #include "tst_launch_setup.moc"
-

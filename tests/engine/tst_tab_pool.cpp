@@ -35,10 +35,10 @@ struct Rig
         settings.closeCheckMs = 20;
         settings.closeAttempts = 5;
         pool = std::make_unique<TabPool>(&connection, settings);
-        QObject::connect(pool.get(), &TabPool::documentComplete, [this](bool top, const QString &url,
-                                                                         const QStringList &links) {
-            log.append(top ? QStringLiteral("complete %1 %2").arg(url).arg(links.size()) : "frame " + url);
-        });
+        QObject::connect(
+            pool.get(), &TabPool::documentComplete, [this](bool top, const QString &url, const QStringList &links) {
+                log.append(top ? QStringLiteral("complete %1 %2").arg(url).arg(links.size()) : "frame " + url);
+            });
         QObject::connect(pool.get(), &TabPool::navigateError,
                          [this](const QString &url, const QString &) { log.append("error " + url); });
         QObject::connect(pool.get(), &TabPool::hung, [this] { log.append("hung"); });
@@ -160,11 +160,12 @@ private slots:
     void aStalledLoadNeverBlocksTheNextAndFallsSilent()
     {
         Rig rig;
-        rig.chromium.answer("Page.navigate", [](const ScriptedChromium::Command &command) -> std::optional<QJsonObject> {
-            if (command.params.value("url").toString() == QLatin1String("http://stalled/"))
-                return std::nullopt;
-            return QJsonObject{{"frameId", "F"}};
-        });
+        rig.chromium.answer("Page.navigate",
+                            [](const ScriptedChromium::Command &command) -> std::optional<QJsonObject> {
+                                if (command.params.value("url").toString() == QLatin1String("http://stalled/"))
+                                    return std::nullopt;
+                                return QJsonObject{{"frameId", "F"}};
+                            });
         QVERIFY(rig.start());
         rig.pool->navigate("http://stalled/");
         const QString stalled = rig.current();
@@ -269,8 +270,7 @@ private slots:
         if (answers)
             rig.chromium.event(session, "Network.loadingFinished", {{"requestId", "R1"}});
         // The anchors' watch, the read once R1 was quiet, the read at the bound.
-        QTRY_COMPARE_WITH_TIMEOUT(rig.sentCount(QStringLiteral("Runtime.evaluate"), session), answers ? 3 : 2,
-                                  waitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.sentCount(QStringLiteral("Runtime.evaluate"), session), answers ? 3 : 2, waitMs);
         if (answers) {
             const QJsonObject value{{"url", "http://a/"}, {"links", QJsonArray{"http://x/", "http://y/"}}};
             for (const auto &read : rig.chromium.sentOf(QStringLiteral("Runtime.evaluate"), session).mid(1))
@@ -284,7 +284,7 @@ private slots:
 
     void harvestPartsOutOfTurnAreDropped_data()
     {
-        QTest::addColumn<QStringList>("reports"); // "part/parts url"
+        QTest::addColumn<QStringList>("reports");  // "part/parts url"
         QTest::addColumn<QStringList>("harvests"); // "url links"
         QTest::newRow("in turn") << QStringList{"0/2 a", "1/2 a"} << QStringList{"a 2"};
         QTest::newRow("one part") << QStringList{"0/1 a"} << QStringList{"a 1"};
@@ -308,8 +308,10 @@ private slots:
             QString payload = report;
             const QStringList fields = report.split(QRegularExpression("[/ ]"));
             if (fields.size() == 3) {
-                const QJsonObject object{{"part", fields[0].toInt()}, {"parts", fields[1].toInt()},
-                                         {"url", fields[2]}, {"links", QJsonArray{fields[2] + "/link"}}};
+                const QJsonObject object{{"part", fields[0].toInt()},
+                                         {"parts", fields[1].toInt()},
+                                         {"url", fields[2]},
+                                         {"links", QJsonArray{fields[2] + "/link"}}};
                 payload = QString::fromUtf8(QJsonDocument(object).toJson());
             }
             if (const auto links = harvest.add(payload))

@@ -77,14 +77,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const size_t index = runs.size();
         runs.push_back(0);
         const QString session = index % 3 == 2 ? QStringLiteral("S1") : QString();
-        connection.call(QStringLiteral("Fuzz.call"), {}, session, [&, index](const QJsonObject &, const CallError &error) {
-            ++runs[index];
-            if (error.kind == CallError::Closed)
-                return;
-            ++outcomes;
-            if (callOnAnswer && runs.size() < maxCalls)
-                call();
-        });
+        connection.call(QStringLiteral("Fuzz.call"), {}, session,
+                        [&, index](const QJsonObject &, const CallError &error) {
+                            ++runs[index];
+                            if (error.kind == CallError::Closed)
+                                return;
+                            ++outcomes;
+                            if (callOnAnswer && runs.size() < maxCalls)
+                                call();
+                        });
     };
     for (int i = 0; i < firstCalls; ++i)
         call();

@@ -11,9 +11,9 @@ namespace {
 // Greek sigmas, sharp s, Turkish i, the Kelvin sign, full-width letters, a
 // Deseret pair and both halves of a pair on their own.
 const std::array<const char16_t *, 32> letters{
-    u"a", u"A", u"k", u"K", u"i", u"I", u"s", u"S", u"/", u" ", u"%41", u"ss",
-    u"σ", u"ς", u"Σ", u"ß", u"ẞ", u"İ", u"ı", u"ǅ", u"ǆ", u"Ǆ", u"ａ", u"Ａ",
-    u"\u212A", u"\U00010400", u"\U00010428", u"\xD801", u"\xDC00", u"中", u"ё", u"Ё"};
+    u"a",  u"A",  u"k",      u"K",          u"i",          u"I",      u"s",      u"S",  u"/", u" ", u"%41",
+    u"ss", u"σ",  u"ς",      u"Σ",          u"ß",          u"ẞ",      u"İ",      u"ı",  u"ǅ", u"ǆ", u"Ǆ",
+    u"ａ", u"Ａ", u"\u212A", u"\U00010400", u"\U00010428", u"\xD801", u"\xDC00", u"中", u"ё", u"Ё"};
 
 // The first byte picks the case rule. Then each byte adds a letter; 0xFF
 // ends an item, and 0xFE takes the next two bytes as any code unit.

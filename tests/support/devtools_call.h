@@ -20,8 +20,7 @@ struct DevToolsReply
 // the event loop runs. done stays false if the call has not ended after
 // timeoutMs and a second more.
 inline DevToolsReply callAndWait(engine::DevToolsConnection *connection, const QString &method,
-                                 const QJsonObject &params = {}, const QString &sessionId = {},
-                                 int timeoutMs = 5000)
+                                 const QJsonObject &params = {}, const QString &sessionId = {}, int timeoutMs = 5000)
 {
     if (!connection)
         return {true, {}, {engine::CallError::Closed, QStringLiteral("no connection: Chromium is gone")}};
@@ -29,7 +28,9 @@ inline DevToolsReply callAndWait(engine::DevToolsConnection *connection, const Q
     auto reply = std::make_shared<DevToolsReply>();
     connection->call(
         method, params, sessionId,
-        [reply](const QJsonObject &result, const engine::CallError &error) { *reply = {true, result, error}; },
+        [reply](const QJsonObject &result, const engine::CallError &error) {
+            *reply = {true, result, error};
+        },
         timeoutMs);
     static_cast<void>(QTest::qWaitFor([&] { return reply->done; }, timeoutMs + 1000)); // done says the same
     return *reply;

@@ -4,7 +4,6 @@
 
 using namespace engine;
 
-
 EngineRecorder::EngineRecorder(Browser *browser, QObject *parent) : QObject(parent)
 {
     connect(browser, &Browser::documentComplete, this,
@@ -14,8 +13,9 @@ EngineRecorder::EngineRecorder(Browser *browser, QObject *parent) : QObject(pare
     connect(browser, &Browser::navigateError, this, [this](const QString &url, const QString &reason) {
         events.append({NavigateError, false, url, {}, reason});
     });
-    connect(browser, &Browser::engineError, this,
-            [this](const QString &reason) { events.append({EngineError, false, {}, {}, reason}); });
+    connect(browser, &Browser::engineError, this, [this](const QString &reason) {
+        events.append({EngineError, false, {}, {}, reason});
+    });
 }
 
 int EngineRecorder::count(Kind kind) const
@@ -55,7 +55,7 @@ QString EngineRecorder::lastReason() const
 HarvestPath harvestPathUnderTest()
 {
     return qEnvironmentVariable("VELMORA_TEST_HARVEST") == QLatin1String("evaluate") ? HarvestPath::Evaluate
-                                                                                       : HarvestPath::Binding;
+                                                                                     : HarvestPath::Binding;
 }
 
 bool engineIsHeadlessShell()

@@ -12,7 +12,11 @@ class EngineRecorder final : public QObject
 {
     Q_OBJECT
 public:
-    enum Kind { Complete, NavigateError, EngineError };
+    enum Kind {
+        Complete,
+        NavigateError,
+        EngineError
+    };
     struct Event
     {
         Kind kind;

@@ -16,7 +16,6 @@
 
 using namespace engine;
 
-
 namespace {
 
 constexpr int readyTimeoutMs = 60000;
@@ -56,8 +55,7 @@ EngineWindow::EngineWindow(Browser *engine, Platform *platform)
     : m_fake(platform ? dynamic_cast<FakePlatform *>(platform) : &m_fakePlatform),
       m_chromium(qobject_cast<ChromiumBrowser *>(engine)),
       m_form(std::make_unique<Form1>(engine, platform ? *platform : m_fakePlatform))
-{
-}
+{}
 
 EngineWindow::~EngineWindow()
 {
@@ -103,9 +101,7 @@ qint64 EngineWindow::recover(const QString &url, const QString &link, int timeou
     clock.start();
     enter(url);
     const bool back = QTest::qWaitFor(
-        [&] {
-            return links->count() > before && links->items().constLast() == link && !edit("Text3")->isVisible();
-        },
+        [&] { return links->count() > before && links->items().constLast() == link && !edit("Text3")->isVisible(); },
         timeoutMs);
     return back ? clock.elapsed() : -1;
 }
@@ -163,8 +159,9 @@ bool EngineWindow::waitForListPaint(int timeoutMs)
     return painted;
 }
 
-std::optional<EngineWindow::Extraction> EngineWindow::extract(const QString &url, int expected, const QString &firstLink,
-                                                        const QString &lastLink, QString *error)
+std::optional<EngineWindow::Extraction> EngineWindow::extract(const QString &url, int expected,
+                                                              const QString &firstLink, const QString &lastLink,
+                                                              QString *error)
 {
     clearList();
     LinkListModel *links = list()->links();
@@ -232,4 +229,3 @@ std::optional<EngineWindow::Extraction> EngineWindow::extract(const QString &url
     }
     return result;
 }
-

@@ -58,8 +58,8 @@ public:
 
     struct Extraction
     {
-        double filledMs = 0;  // Enter -> the list holds every link
-        double paintedMs = 0; // Enter -> the full list has been painted
+        double filledMs = 0;       // Enter -> the list holds every link
+        double paintedMs = 0;      // Enter -> the full list has been painted
         double longestStallMs = 0; // the longest gap between 1 ms timer ticks
     };
     // Types url into Text1 and presses Enter, then waits for expected links

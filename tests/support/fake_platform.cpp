@@ -11,15 +11,13 @@ int FakePlatform::messageBox(QWidget *, const QString &text, int style, const QS
     return (style & 0x0F) == 4 ? No : Ok;
 }
 
-QString FakePlatform::inputBox(QWidget *, const QString &prompt, const QString &title,
-                               const QString &defaultText)
+QString FakePlatform::inputBox(QWidget *, const QString &prompt, const QString &title, const QString &defaultText)
 {
     inputs.append({prompt, title, defaultText});
     return inputAnswers.isEmpty() ? QString() : inputAnswers.takeFirst();
 }
 
-QString FakePlatform::saveFileName(QWidget *, const QString &title, const QString &filter,
-                                   const QString &initialDir)
+QString FakePlatform::saveFileName(QWidget *, const QString &title, const QString &filter, const QString &initialDir)
 {
     saveDialogs.append({title, filter, initialDir});
     return saveAnswers.isEmpty() ? QString() : saveAnswers.takeFirst();

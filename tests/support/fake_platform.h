@@ -11,25 +11,27 @@
 class FakePlatform final : public Platform
 {
 public:
-    struct Message {
+    struct Message
+    {
         QString text;
         int style = 0;
         QString title;
     };
-    struct Input {
+    struct Input
+    {
         QString prompt;
         QString title;
         QString defaultText;
     };
-    struct SaveDialog {
+    struct SaveDialog
+    {
         QString title;
         QString filter;
         QString initialDir;
     };
 
     int messageBox(QWidget *owner, const QString &text, int style, const QString &title) override;
-    QString inputBox(QWidget *owner, const QString &prompt, const QString &title,
-                     const QString &defaultText) override;
+    QString inputBox(QWidget *owner, const QString &prompt, const QString &title, const QString &defaultText) override;
     QString saveFileName(QWidget *owner, const QString &title, const QString &filter,
                          const QString &initialDir) override;
     void openUrl(const QString &url) override { openedUrls.append(url); }

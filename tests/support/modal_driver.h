@@ -10,7 +10,7 @@
 // Answers a real modal dialog as a user would: waits until a dialog of type T
 // is the active modal widget, then runs answer on it. The dialog's own event
 // loop runs the check, so this is set up before the command that opens it.
-template<typename T>
+template <typename T>
 void whenModal(std::function<void(T *)> answer, int timeoutMs = 10000)
 {
     auto *timer = new QTimer(qApp);

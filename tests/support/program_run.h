@@ -15,14 +15,11 @@ struct ProgramRun
 {
     bool finished = false; // false: still running after the wait, and killed
     QProcess::ExitStatus status = QProcess::NormalExit;
-    int code = -1;         // exit code, or the signal that ended it
+    int code = -1; // exit code, or the signal that ended it
     QByteArray out;
     QByteArray err;
 
-    QStringList errLines() const
-    {
-        return QString::fromUtf8(err).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    }
+    QStringList errLines() const { return QString::fromUtf8(err).split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
 };
 
 // started is called once the process runs, with its id.

@@ -57,8 +57,7 @@ public:
     // A page's life on the session: its top document commits, then the
     // harvest script reports links in one part.
     void commit(const QString &sessionId, const QString &url);
-    void report(const QString &sessionId, const QString &url, const QStringList &links, int part = 0,
-                int parts = 1);
+    void report(const QString &sessionId, const QString &url, const QStringList &links, int part = 0, int parts = 1);
 
 private:
     std::optional<QJsonObject> byDefault(const Command &command);

@@ -15,12 +15,14 @@
 
 // A Form1 on the fakes, with its controls found by name as a user of the
 // window's objectNames would.
-struct WindowFixture {
+struct WindowFixture
+{
     FakePlatform platform;
     FakeBrowser *browser = new FakeBrowser;
     std::unique_ptr<Form1> form = std::make_unique<Form1>(browser, platform);
 
-    template<typename T> T *get(const char *name) const
+    template <typename T>
+    T *get(const char *name) const
     {
         auto *found = form->findChild<T *>(QLatin1String(name));
         if (!found)
