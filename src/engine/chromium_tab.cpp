@@ -192,9 +192,8 @@ void ChromiumTab::onCurrentEvent(bool onPage, const QString &method, const QJson
             // A page that stops itself (window.stop()) never fires its load
             // event: what it holds is read as if it had. A harvest that comes
             // before Page.navigate has answered is dropped by reportHarvest.
-            if (m_evaluate && !m_page.failed && !std::exchange(m_page.loadEnded, true))
-                if (readsAtLoad())
-                    m_evaluate->loaded();
+            if (m_evaluate && !m_page.failed && !std::exchange(m_page.loadEnded, true) && readsAtLoad())
+                m_evaluate->loaded();
             return;
         }
         const auto frame = m_childFrames.constFind(params.value(QLatin1String("frameId")).toString());

@@ -7,6 +7,8 @@
 #include <QJsonDocument>
 #include <QLoggingCategory>
 
+#include <algorithm>
+
 Q_LOGGING_CATEGORY(lcHarvest, "velmora.harvest", QtWarningMsg)
 
 namespace engine {
@@ -111,8 +113,12 @@ void EvaluateHarvest::makeWorld()
             const QList<Evaluation> queued = std::exchange(self->m_queued, {});
             if (queued.isEmpty())
                 return;
-            if (error.kind == CallError::Timeout)
-                return emit self->unresponsive();
+            // Only a read's failure counts: the anchors' watch is a help.
+            if (error.kind == CallError::Timeout) {
+                if (std::any_of(queued.cbegin(), queued.cend(), [](const Evaluation &e) { return e.read; }))
+                    emit self->unresponsive();
+                return;
+            }
             // Without a world the document went away; its successor reports.
             for (const Evaluation &evaluation : queued) {
                 if (self && self->m_context != 0)

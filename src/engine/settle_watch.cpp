@@ -34,8 +34,13 @@ SettleWatch::SettleWatch(int boundMs, QObject *parent) : QObject(parent), m_boun
 
 void SettleWatch::networkEvent(const DevToolsSession *from, const QString &method, const QJsonObject &params)
 {
+    // Most events of a big page are its data arriving: decided on the name alone.
+    const bool starts = method == QLatin1String("Network.requestWillBeSent");
+    if (!starts && method != QLatin1String("Network.loadingFinished")
+        && method != QLatin1String("Network.loadingFailed"))
+        return;
     const QString id = params.value(QLatin1String("requestId")).toString();
-    if (method == QLatin1String("Network.requestWillBeSent")) {
+    if (starts) {
         // The top document's own navigation is the next document, read in
         // its turn: it does not hold this one (a page that reloads on load
         // is read at every load).
@@ -46,12 +51,10 @@ void SettleWatch::networkEvent(const DevToolsSession *from, const QString &metho
         // A redirect is the same request going on.
         if (!m_inFlight.contains(id))
             m_inFlight.insert(id, {from, m_clock.elapsed()});
-    } else if (method == QLatin1String("Network.loadingFinished") || method == QLatin1String("Network.loadingFailed")) {
+    } else {
         if (m_inFlight.remove(id) == 0)
             return;
         m_lastEndMs = m_clock.elapsed();
-    } else {
-        return;
     }
     if (m_settling && !m_reading)
         check();
