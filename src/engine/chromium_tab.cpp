@@ -323,6 +323,17 @@ void ChromiumTab::retire()
                 return self->finishLeaving();
             self->m_page.leaving = true;
             QTimer::singleShot(self->m_settings.leaveLoadMs, self, &ChromiumTab::finishLeaving);
+            // The browser accepts the navigation even while the page's
+            // renderer spins in a script, which then never lets it commit: a
+            // renderer that cannot answer this either is not waited for.
+            if (self->m_session)
+                self->m_session->call(
+                    QStringLiteral("Runtime.evaluate"), {{QStringLiteral("expression"), QStringLiteral("0")}},
+                    [self](const QJsonObject &, const CallError &probeError) {
+                        if (self && probeError.kind == CallError::Timeout)
+                            self->finishLeaving();
+                    },
+                    self->m_settings.leaveStartMs);
         },
         m_settings.leaveStartMs);
 }
