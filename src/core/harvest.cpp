@@ -3,6 +3,7 @@
 #include "core/ascii_scan.h"
 
 #include <algorithm>
+#include <numeric>
 
 namespace harvest {
 
@@ -69,23 +70,35 @@ QString encodeControls(const QString &text)
     return encoded(text, false);
 }
 
-QStringList keptAnchors(const QStringList &anchors, const QString &filter)
+QStringList keptAnchors(const QStringList &anchors, const QString &filter, Qt::CaseSensitivity filterCase,
+                        QList<qsizetype> *positions)
 {
+    if (positions)
+        positions->clear();
     // The usual case keeps everything as it came: share the list rather than
     // copy it, which would touch every one of a big page's strings.
     if (filter.isEmpty() && std::none_of(anchors.cbegin(), anchors.cend(), [](const QString &href) {
             return href.isEmpty() || needsMending(href);
-        }))
+        })) {
+        if (positions) {
+            positions->resize(anchors.size());
+            std::iota(positions->begin(), positions->end(), qsizetype(0));
+        }
         return anchors;
+    }
     QStringList kept;
     kept.reserve(anchors.size());
-    for (const QString &href : anchors) {
+    for (qsizetype i = 0; i < anchors.size(); ++i) {
+        const QString &href = anchors.at(i);
         if (href.isEmpty())
             continue;
         // The filter sees what the list shows and the file holds.
         QString item = safeItem(href);
-        if (filter.isEmpty() || item.contains(filter, Qt::CaseSensitive))
+        if (filter.isEmpty() || item.contains(filter, filterCase)) {
             kept.append(std::move(item));
+            if (positions)
+                positions->append(i);
+        }
     }
     return kept;
 }

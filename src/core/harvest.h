@@ -18,8 +18,10 @@ QString safeItem(const QString &href);
 QString encodeControls(const QString &text);
 
 // The anchors a harvest appends, in order: every non-empty href, made safe,
-// that contains the filter text (exact, case-sensitive); an empty filter
-// keeps them all.
-QStringList keptAnchors(const QStringList &anchors, const QString &filter);
+// that contains the filter text (exact, case-sensitive unless asked
+// otherwise); an empty filter keeps them all. positions, if given, receives
+// where each kept one stood in anchors.
+QStringList keptAnchors(const QStringList &anchors, const QString &filter,
+                        Qt::CaseSensitivity filterCase = Qt::CaseSensitive, QList<qsizetype> *positions = nullptr);
 
 } // namespace harvest

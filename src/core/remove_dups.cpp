@@ -5,6 +5,7 @@
 #include <QHashFunctions>
 
 #include <array>
+#include <unordered_set>
 #include <vector>
 
 namespace remove_dups {
@@ -254,6 +255,31 @@ QList<qsizetype> duplicateIndexes(const QStringList &items, Compare compare)
         }
     }
     return duplicates;
+}
+
+struct Seen::Table
+{
+    struct Hash
+    {
+        bool ignoreCase;
+        size_t operator()(const QString &text) const { return ignoreCase ? foldedHash(text) : exactHash(text); }
+    };
+    struct Equal
+    {
+        bool ignoreCase;
+        bool operator()(const QString &a, const QString &b) const { return ignoreCase ? foldedEqual(a, b) : a == b; }
+    };
+    explicit Table(bool ignoreCase) : items(0, Hash{ignoreCase}, Equal{ignoreCase}) {}
+    std::unordered_set<QString, Hash, Equal> items;
+};
+
+Seen::Seen(Compare compare) : m_table(std::make_unique<Table>(compare == Compare::IgnoreCase)) {}
+
+Seen::~Seen() = default;
+
+bool Seen::add(const QString &item)
+{
+    return m_table->items.insert(item).second;
 }
 
 } // namespace remove_dups

@@ -276,6 +276,11 @@ QByteArray encodeLines(const QStringList &items)
 
 QString writeLinkFile(const QString &path, const QStringList &items)
 {
+    return writeFile(path, encodeLines(items));
+}
+
+QString writeFile(const QString &path, const QByteArray &bytes)
+{
     if (path.isEmpty())
         return QStringLiteral("无法创建文件：没有给出文件名");
 
@@ -290,8 +295,6 @@ QString writeLinkFile(const QString &path, const QStringList &items)
     if (place.exists() && !place.isFile())
         return QStringLiteral("无法保存到文件“%1”：这里已有一个%2，它不是普通文件，没有改动它")
             .arg(QDir::toNativeSeparators(target), kindOfSpecialFile(target));
-
-    const QByteArray bytes = encodeLines(items);
 
     QSaveFile file(target);
     errno = 0;

@@ -31,4 +31,7 @@ QByteArray encodeLines(const QStringList &items);
 // operation that failed and why.
 QString writeLinkFile(const QString &path, const QStringList &items);
 
+// The same for bytes of any format.
+QString writeFile(const QString &path, const QByteArray &bytes);
+
 } // namespace save_file
