@@ -23,6 +23,12 @@ public:
     // documentComplete, or fails through navigateError or engineError.
     virtual void navigate(const QString &url) = 0;
 
+    // Another page loaded at the same time on the same engine: a Browser of its
+    // own (navigate and the page signals are its own), owned by this one. The
+    // engine's failure (engineError) reaches every lane. Null where the engine
+    // loads one page at a time.
+    virtual Browser *addLane() { return nullptr; }
+
 signals:
     // A document has completed. topLevel tells the page's own document from a
     // frame's; anchors holds the href of every A element of the top-level

@@ -11,6 +11,12 @@ public:
 
     void start() override { ++starts; }
     void navigate(const QString &url) override { navigations.append(url); }
+    Browser *addLane() override
+    {
+        auto *lane = new FakeBrowser(this);
+        lanes.append(lane);
+        return lane;
+    }
 
     void completeTopLevel(const QStringList &anchors, const QString &url = QStringLiteral("http://page.test/"))
     {
@@ -21,6 +27,13 @@ public:
         emit documentComplete(false, url, anchors);
     }
 
+    void failNavigation(const QString &reason)
+    {
+        emit navigateError(navigations.value(navigations.size() - 1), reason);
+    }
+    void failEngine(const QString &reason) { emit engineError(reason); }
+
     int starts = 0;
     QStringList navigations;
+    QList<FakeBrowser *> lanes;
 };

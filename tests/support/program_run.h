@@ -22,10 +22,11 @@ struct ProgramRun
     QStringList errLines() const { return QString::fromUtf8(err).split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
 };
 
-// started is called once the process runs, with its id.
+// started is called once the process runs, with its id; input is all its
+// standard input gets.
 inline ProgramRun runProgram(const QString &program, const QStringList &arguments,
                              const QProcessEnvironment &environment, int waitMs,
-                             const std::function<void(qint64)> &started = {})
+                             const std::function<void(qint64)> &started = {}, const QByteArray &input = {})
 {
     QProcess process;
     process.setProgram(program);
@@ -36,6 +37,8 @@ inline ProgramRun runProgram(const QString &program, const QStringList &argument
     ProgramRun run;
     if (!process.waitForStarted(10000))
         return run;
+    process.write(input);
+    process.closeWriteChannel();
     if (started)
         started(process.processId());
     run.finished = done.count() > 0 || done.wait(waitMs);
