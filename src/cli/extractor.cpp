@@ -1,59 +1,84 @@
 #include "cli/extractor.h"
 
+#include "cli/input.h"
 #include "core/address.h"
 #include "core/harvest.h"
 #include "core/remove_dups.h"
 #include "engine/browser.h"
 
+#include <QTimer>
+
 namespace cli {
 
-Extractor::Extractor(engine::Browser &browser, const Options &options, Sink &sink, QObject *parent)
-    : QObject(parent), m_browser(browser), m_options(options), m_sink(sink)
+namespace {
+
+// Pages read ahead of the one next in order, per lane: a page that takes
+// long holds back at most this many finished ones in memory.
+constexpr qsizetype aheadPerLane = 4;
+
+} // namespace
+
+Extractor::Extractor(const QList<engine::Browser *> &lanes, const Options &options, const QStringList &addresses,
+                     Sink &sink, QObject *parent)
+    : QObject(parent), m_options(options), m_addresses(addresses), m_sink(sink)
 {
-    m_deadline.setSingleShot(true);
-    connect(&m_deadline, &QTimer::timeout, this, [this] {
-        fail(QStringLiteral("网页在 %1 秒内没有加载完成，已放弃").arg(m_options.timeoutSeconds));
-        advance();
-    });
-    connect(&m_browser, &engine::Browser::documentComplete, this, &Extractor::onDocumentComplete);
-    connect(&m_browser, &engine::Browser::navigateError, this, &Extractor::onNavigateError);
-    connect(&m_browser, &engine::Browser::engineError, this, &Extractor::onEngineError);
+    if (m_options.dedupe != Dedupe::None)
+        m_seen = std::make_unique<remove_dups::Seen>(
+            m_options.dedupe == Dedupe::Exact ? remove_dups::Compare::Exact : remove_dups::Compare::IgnoreCase);
+    m_lanes.resize(size_t(lanes.size()));
+    for (size_t i = 0; i < m_lanes.size(); ++i) {
+        Lane &lane = m_lanes[i];
+        lane.browser = lanes.at(qsizetype(i));
+        lane.deadline = new QTimer(this);
+        lane.deadline->setSingleShot(true);
+        connect(lane.deadline, &QTimer::timeout, this, [this, i] {
+            settle(m_lanes[i],
+                   failure(m_lanes[i].index,
+                           tr("gave up: the page had not loaded after %1 s").arg(m_options.timeoutSeconds)));
+        });
+        connect(lane.browser, &engine::Browser::documentComplete, this,
+                [this, i](bool topLevel, const QString &url, const QStringList &anchors) {
+                    onDocumentComplete(m_lanes[i], topLevel, url, anchors);
+                });
+        connect(lane.browser, &engine::Browser::navigateError, this,
+                [this, i](const QString &, const QString &reason) { onNavigateError(m_lanes[i], reason); });
+        connect(lane.browser, &engine::Browser::engineError, this,
+                [this, i](const QString &reason) { onEngineError(m_lanes[i], reason); });
+    }
 }
+
+Extractor::~Extractor() = default;
 
 void Extractor::start()
 {
-    advance();
+    QMetaObject::invokeMethod(this, &Extractor::fill, Qt::QueuedConnection);
 }
 
-// Every step to the next address goes through the event loop: the engine may
-// report from inside navigate() (Chromium not found), and the sink may be
-// slow; neither must nest one address inside another.
-void Extractor::advance()
+// Every new page is started through the event loop: the engine may report
+// from inside navigate() (Chromium not found), and the sink may be slow;
+// neither must nest one address inside another.
+void Extractor::fill()
 {
-    m_loading.clear();
-    m_deadline.stop();
-    QMetaObject::invokeMethod(this, &Extractor::next, Qt::QueuedConnection);
-}
-
-void Extractor::next()
-{
+    m_filling = false;
     if (m_finished)
         return;
-    while (++m_index < m_options.addresses.size()) {
-        const QString trimmed = address::trimBlanks(m_options.addresses.at(m_index));
-        const address::Verdict verdict = address::check(trimmed);
-        if (verdict != address::Verdict::Ok) {
-            // The window's message box pads its text with blanks.
-            fail(address::message(verdict).trimmed());
-            continue;
+    const qsizetype ahead = aheadPerLane * qsizetype(m_lanes.size());
+    for (Lane &lane : m_lanes) {
+        while (lane.index < 0 && m_nextToLoad < m_addresses.size() && m_nextToLoad < m_nextToDeliver + ahead) {
+            const qsizetype index = m_nextToLoad++;
+            const QString trimmed = address::trimBlanks(m_addresses.at(index));
+            const QString refused = refusal(trimmed);
+            if (!refused.isEmpty()) {
+                m_waiting.emplace(index, failure(index, refused));
+                continue;
+            }
+            lane.index = index;
+            if (m_engineReady)
+                startDeadline(lane);
+            lane.browser->navigate(trimmed);
         }
-        m_loading = trimmed;
-        if (m_engineReady)
-            startDeadline();
-        m_browser.navigate(trimmed);
-        return;
     }
-    finish(m_failures == 0 ? Outcome::AllRead : Outcome::SomeFailed);
+    deliver();
 }
 
 void Extractor::engineReady()
@@ -61,14 +86,67 @@ void Extractor::engineReady()
     m_engineReady = true;
     // A page's time starts once the engine can load it: Chromium starting
     // on a busy machine is not the page's fault, and has limits of its own.
-    if (!m_loading.isEmpty() && !m_deadline.isActive())
-        startDeadline();
+    for (Lane &lane : m_lanes) {
+        if (lane.index >= 0 && !lane.deadline->isActive())
+            startDeadline(lane);
+    }
 }
 
-void Extractor::startDeadline()
+void Extractor::startDeadline(Lane &lane)
 {
     if (m_options.timeoutSeconds > 0)
-        m_deadline.start(m_options.timeoutSeconds * 1000);
+        lane.deadline->start(m_options.timeoutSeconds * 1000);
+}
+
+PageOutcome Extractor::failure(qsizetype index, const QString &cause) const
+{
+    PageOutcome outcome;
+    outcome.page = m_addresses.at(index);
+    outcome.error = cause;
+    return outcome;
+}
+
+void Extractor::settle(Lane &lane, PageOutcome outcome)
+{
+    const qsizetype index = std::exchange(lane.index, -1);
+    lane.deadline->stop();
+    if (index < 0 || m_finished)
+        return;
+    m_waiting.emplace(index, std::move(outcome));
+    deliver();
+    if (!m_filling && !m_finished) {
+        m_filling = true;
+        QMetaObject::invokeMethod(this, &Extractor::fill, Qt::QueuedConnection);
+    }
+}
+
+void Extractor::deliver()
+{
+    while (!m_finished && !m_waiting.empty() && m_waiting.begin()->first == m_nextToDeliver) {
+        PageOutcome outcome = std::move(m_waiting.begin()->second);
+        m_waiting.erase(m_waiting.begin());
+        ++m_nextToDeliver;
+        if (outcome.failed()) {
+            ++m_failures;
+        } else if (m_seen) {
+            // In the order of the addresses, so the first kept is the same
+            // whichever page was read first.
+            QStringList fresh;
+            QList<qsizetype> positions;
+            for (qsizetype i = 0; i < outcome.links.size(); ++i) {
+                if (!m_seen->add(outcome.links.at(i)))
+                    continue;
+                fresh.append(outcome.links.at(i));
+                positions.append(outcome.positions.at(i));
+            }
+            outcome.links = std::move(fresh);
+            outcome.positions = std::move(positions);
+        }
+        if (!m_sink.deliver(outcome))
+            return finish(Outcome::OutputLost);
+    }
+    if (m_nextToDeliver == m_addresses.size())
+        finish(m_failures == 0 ? Outcome::AllRead : Outcome::SomeFailed);
 }
 
 void Extractor::finish(Outcome outcome)
@@ -76,67 +154,51 @@ void Extractor::finish(Outcome outcome)
     if (m_finished)
         return;
     m_finished = true;
-    m_loading.clear();
-    m_deadline.stop();
+    for (Lane &lane : m_lanes) {
+        lane.index = -1;
+        lane.deadline->stop();
+    }
     emit finished(outcome);
 }
 
-void Extractor::fail(const QString &cause)
+void Extractor::onDocumentComplete(Lane &lane, bool topLevel, const QString &url, const QStringList &anchors)
 {
-    ++m_failures;
-    m_sink.failure(m_options.addresses.at(m_index), cause);
-}
-
-void Extractor::onDocumentComplete(bool topLevel, const QString &url, const QStringList &anchors)
-{
-    Q_UNUSED(url); // after redirects it may differ from what was asked
     // The first top-level load is the page's; frames and anything the page
     // loads later belong to no address of ours.
-    if (!topLevel || m_loading.isEmpty() || m_finished)
+    if (!topLevel || lane.index < 0 || m_finished)
         return;
-    QStringList kept = harvest::keptAnchors(anchors, m_options.filter);
-    if (m_options.dedupe) {
-        // m_seen holds no repeats, so every index found lies in the new part.
-        const qsizetype before = m_seen.size();
-        m_seen.append(kept);
-        const QList<qsizetype> repeats = remove_dups::duplicateIndexes(m_seen, remove_dups::Compare::IgnoreCase);
-        QStringList fresh;
-        fresh.reserve(kept.size() - repeats.size());
-        auto repeat = repeats.cbegin();
-        for (qsizetype i = before; i < m_seen.size(); ++i) {
-            if (repeat != repeats.cend() && *repeat == i)
-                ++repeat;
-            else
-                fresh.append(m_seen.at(i));
-        }
-        m_seen.resize(before);
-        m_seen.append(fresh);
-        kept = std::move(fresh);
+    PageOutcome outcome;
+    outcome.page = m_addresses.at(lane.index);
+    outcome.url = url;
+    outcome.links =
+        harvest::keptAnchors(anchors, m_options.filter,
+                             m_options.filterIgnoresCase ? Qt::CaseInsensitive : Qt::CaseSensitive, &outcome.positions);
+    settle(lane, std::move(outcome));
+}
+
+void Extractor::onNavigateError(Lane &lane, const QString &reason)
+{
+    if (lane.index < 0 || m_finished)
+        return;
+    settle(lane, failure(lane.index, reason));
+}
+
+void Extractor::onEngineError(Lane &lane, const QString &reason)
+{
+    // Every lane hears of the same failure: the first one decides whether
+    // the engine ever came up.
+    const bool unusable = !m_engineReady && !m_engineFailing;
+    if (m_engineReady) {
+        m_engineReady = false; // the engine restarts on the next navigate
+        m_engineFailing = true;
+        QMetaObject::invokeMethod(
+            this, [this] { m_engineFailing = false; }, Qt::QueuedConnection);
     }
-    if (!m_sink.links(kept))
-        return finish(Outcome::OutputLost);
-    advance();
-}
-
-void Extractor::onNavigateError(const QString &url, const QString &reason)
-{
-    Q_UNUSED(url);
-    if (m_loading.isEmpty() || m_finished)
+    if (lane.index < 0 || m_finished)
         return;
-    fail(reason);
-    advance();
-}
-
-void Extractor::onEngineError(const QString &reason)
-{
-    const bool wasReady = m_engineReady;
-    m_engineReady = false; // the engine restarts on the next navigate
-    if (m_loading.isEmpty() || m_finished)
-        return;
-    fail(reason);
-    if (!wasReady)
-        return finish(Outcome::EngineUnusable);
-    advance();
+    settle(lane, failure(lane.index, reason));
+    if (unusable)
+        finish(Outcome::EngineUnusable);
 }
 
 } // namespace cli

@@ -1,14 +1,25 @@
 #pragma once
 
 #include "cli/options.h"
+#include "cli/output.h"
 
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
-#include <QTimer>
+
+#include <map>
+#include <memory>
+#include <vector>
+
+class QTimer;
 
 namespace engine {
 class Browser;
+}
+
+namespace remove_dups {
+class Seen;
 }
 
 namespace cli {
@@ -18,14 +29,14 @@ class Sink
 {
 public:
     virtual ~Sink() = default;
-    // An address's links, filtered and without repeats if asked. False when
-    // they could not be delivered: the run stops.
-    virtual bool links(const QStringList &links) = 0;
-    virtual void failure(const QString &address, const QString &cause) = 0;
+    // One address's outcome, in the order of the addresses, filtered and
+    // without repeats if asked. False when it could not be delivered: the
+    // run stops.
+    virtual bool deliver(const PageOutcome &outcome) = 0;
 };
 
-// Reads the addresses one after another on one engine, with the window's
-// rules: the same address checks, filter and duplicate rule.
+// Reads addresses on one engine, a page at a time on each of its lanes, and
+// delivers them in their own order.
 class Extractor final : public QObject
 {
     Q_OBJECT
@@ -36,10 +47,14 @@ public:
         EngineUnusable, // Chromium could not be started
         OutputLost,     // the links could not be delivered
     };
+    Q_ENUM(Outcome)
 
-    Extractor(engine::Browser &browser, const Options &options, Sink &sink, QObject *parent = nullptr);
+    // lanes: Browsers of one engine that load at the same time (at least one).
+    Extractor(const QList<engine::Browser *> &lanes, const Options &options, const QStringList &addresses, Sink &sink,
+              QObject *parent = nullptr);
+    ~Extractor() override;
 
-    // Begins with the first address; finished() follows, never from inside
+    // Begins with the first addresses; finished() follows, never from inside
     // this call.
     void start();
     // The engine has (re)started: from now on an engine error is the page's
@@ -52,25 +67,36 @@ signals:
     void finished(cli::Extractor::Outcome outcome);
 
 private:
-    void next();
-    void advance();
+    struct Lane
+    {
+        engine::Browser *browser = nullptr;
+        QTimer *deadline = nullptr;
+        qsizetype index = -1; // the address it loads, or -1
+    };
+
+    void fill();
+    void startDeadline(Lane &lane);
+    void settle(Lane &lane, PageOutcome outcome);
+    void deliver();
     void finish(Outcome outcome);
-    void fail(const QString &cause);
-    void startDeadline();
+    PageOutcome failure(qsizetype index, const QString &cause) const;
 
-    void onDocumentComplete(bool topLevel, const QString &url, const QStringList &anchors);
-    void onNavigateError(const QString &url, const QString &reason);
-    void onEngineError(const QString &reason);
+    void onDocumentComplete(Lane &lane, bool topLevel, const QString &url, const QStringList &anchors);
+    void onNavigateError(Lane &lane, const QString &reason);
+    void onEngineError(Lane &lane, const QString &reason);
 
-    engine::Browser &m_browser;
     const Options m_options;
+    const QStringList m_addresses;
     Sink &m_sink;
-    QTimer m_deadline;
-    qsizetype m_index = -1; // the address being read
-    QString m_loading;      // its trimmed form while the engine loads it
-    QStringList m_seen;     // every link passed on so far, when deduplicating
+    std::vector<Lane> m_lanes;
+    qsizetype m_nextToLoad = 0;
+    qsizetype m_nextToDeliver = 0;
+    std::map<qsizetype, PageOutcome> m_waiting; // read out of turn
+    std::unique_ptr<remove_dups::Seen> m_seen;
     int m_failures = 0;
     bool m_engineReady = false;
+    bool m_engineFailing = false; // every lane is being told of one failure
+    bool m_filling = false;
     bool m_finished = false;
 };
 

@@ -1,6 +1,8 @@
 // velmora-extract: the window's extraction for shell pipelines.
 #include "cli/extractor.h"
+#include "cli/input.h"
 #include "cli/options.h"
+#include "cli/output.h"
 #include "cli/streams.h"
 #include "core/harvest.h"
 #include "core/quit_signals.h"
@@ -9,8 +11,10 @@
 #include "velmora_config.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -44,41 +48,55 @@ void complain(const QString &subject, const QString &cause)
     cli::writeAll(STDERR_FILENO, line.toUtf8());
 }
 
-// Links go out as UTF-8, one a line, each address's in one write: a reader
-// sees them as soon as the page is read.
-class StandardOutput final : public cli::Sink
+// Each address's outcome goes out in one write as soon as it is its turn,
+// so a reader sees a page's links as soon as they are read; with --output
+// the same bytes are gathered for the file.
+class Output final : public cli::Sink
 {
 public:
-    bool links(const QStringList &links) override
+    explicit Output(const cli::Options &options) : m_options(options) {}
+
+    bool deliver(const cli::PageOutcome &outcome) override
     {
-        QByteArray bytes;
-        for (const QString &link : links) {
-            bytes += link.toUtf8();
-            bytes += '\n';
+        if (outcome.failed() && !m_options.quiet)
+            complain(outcome.page, outcome.error);
+        const QByteArray bytes = cli::formatted(outcome, m_options.format);
+        if (!m_options.toStandardOutput()) {
+            file += bytes;
+            return true;
         }
         result = cli::writeAll(STDOUT_FILENO, bytes);
         error = errno;
         return result == cli::WriteResult::Written;
     }
-    void failure(const QString &address, const QString &cause) override { complain(address, cause); }
 
+    QByteArray file;
     cli::WriteResult result = cli::WriteResult::Written;
     int error = 0;
+
+private:
+    const cli::Options &m_options;
 };
 
-// Gathers the links for the file written once every address is done.
-class FileOutput final : public cli::Sink
+// The addresses of the arguments, then those of --input.
+bool gatherAddresses(const cli::Options &options, QStringList &addresses)
 {
-public:
-    bool links(const QStringList &links) override
-    {
-        all += links;
+    addresses = options.addresses;
+    if (options.input.isEmpty())
         return true;
+    QFile input;
+    const bool standardInput = options.input == QLatin1String("-");
+    const bool opened = standardInput ? input.open(stdin, QIODevice::ReadOnly)
+                                      : (input.setFileName(options.input), input.open(QIODevice::ReadOnly));
+    const QByteArray bytes = opened ? input.readAll() : QByteArray();
+    if (!opened || input.error() != QFileDevice::NoError) {
+        complain(standardInput ? QCoreApplication::translate("cli", "standard input") : options.input,
+                 input.errorString());
+        return false;
     }
-    void failure(const QString &address, const QString &cause) override { complain(address, cause); }
-
-    QStringList all;
-};
+    addresses += cli::addressList(bytes);
+    return true;
+}
 
 int usage(const QString &problem)
 {
@@ -96,9 +114,10 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("velmora-extract"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VELMORA_VERSION));
 
-    const cli::ParsedArguments parsed = cli::parseArguments(QCoreApplication::arguments());
-    if (stdoutClosed && parsed.kind != cli::ParsedArguments::Kind::Error && parsed.options.output.isEmpty()) {
-        complain({}, QStringLiteral("standard output is closed"));
+    const cli::ParsedArguments parsed = cli::parseArguments(QCoreApplication::arguments(), ::isatty(STDIN_FILENO) == 1);
+    const cli::Options &options = parsed.options;
+    if (stdoutClosed && parsed.kind != cli::ParsedArguments::Kind::Error && options.toStandardOutput()) {
+        complain({}, QCoreApplication::translate("cli", "standard output is closed"));
         return Unusable;
     }
     switch (parsed.kind) {
@@ -110,7 +129,9 @@ int main(int argc, char *argv[])
     case cli::ParsedArguments::Kind::Run:
         break;
     }
-    const cli::Options &options = parsed.options;
+    QStringList addresses;
+    if (!gatherAddresses(options, addresses))
+        return Unusable;
 
     // A reader leaving shows as a failed write instead of killing the process
     // before the engine is shut down.
@@ -118,16 +139,29 @@ int main(int argc, char *argv[])
     // No restart: a write blocked on a reader that stopped reading must
     // return, so that an interrupt can end the program.
     quit_signals::Watcher watcher({SIGINT, SIGTERM, SIGHUP}, quit_signals::Restart::None);
-    StandardOutput standardOutput;
-    FileOutput fileOutput;
-    cli::Sink *sink = &standardOutput;
-    if (!options.output.isEmpty())
-        sink = &fileOutput;
+    Output output(options);
 
     engine::ChromiumOptions engineOptions;
     engineOptions.settleMs = options.settleMs;
     auto browser = std::make_unique<engine::ChromiumBrowser>(engineOptions);
-    cli::Extractor extractor(*browser, options, *sink);
+    // More lanes than pages would only hold tabs open.
+    const int wanted = int(std::min<qsizetype>(options.jobs, std::max<qsizetype>(addresses.size(), 1)));
+    const int jobs = std::min(wanted, 1 /*LANES*/);
+    if (jobs < wanted && !options.quiet)
+        complain({},
+                 QCoreApplication::translate("cli",
+                                             "reading %1 pages at once, not %2: the machine's free "
+                                             "memory holds no more")
+                     .arg(jobs)
+                     .arg(wanted));
+    QList<engine::Browser *> lanes{browser.get()};
+    while (lanes.size() < jobs) {
+        engine::Browser *lane = browser->addLane();
+        if (!lane)
+            break;
+        lanes.append(lane);
+    }
+    cli::Extractor extractor(lanes, options, addresses, output);
     QObject::connect(browser.get(), &engine::ChromiumBrowser::ready, &extractor, &cli::Extractor::engineReady);
     auto outcome = cli::Extractor::Outcome::AllRead;
     QObject::connect(&extractor, &cli::Extractor::finished, &app, [&outcome](cli::Extractor::Outcome o) {
@@ -139,12 +173,12 @@ int main(int argc, char *argv[])
     // rather than at the next write, which a page that never finishes
     // loading would put off until its timeout.
     QSocketNotifier readerWatch(STDOUT_FILENO, QSocketNotifier::Exception);
-    readerWatch.setEnabled(options.output.isEmpty());
+    readerWatch.setEnabled(options.toStandardOutput());
     QObject::connect(&readerWatch, &QSocketNotifier::activated, &extractor, [&] {
         if (!cli::readerGone(STDOUT_FILENO))
             return;
         readerWatch.setEnabled(false);
-        standardOutput.result = cli::WriteResult::Closed;
+        output.result = cli::WriteResult::Closed;
         extractor.stop(cli::Extractor::Outcome::OutputLost);
     });
     extractor.start();
@@ -152,7 +186,8 @@ int main(int argc, char *argv[])
 
     // Chromium goes first, whatever ended the run: no process and no profile
     // folder may outlive us. What it says while closing concerns no address.
-    QObject::disconnect(browser.get(), nullptr, &extractor, nullptr);
+    for (engine::Browser *lane : std::as_const(lanes))
+        QObject::disconnect(lane, nullptr, &extractor, nullptr);
     if (outcome == cli::Extractor::Outcome::AllRead || outcome == cli::Extractor::Outcome::SomeFailed)
         cli::endStandardOutput();
     browser.reset();
@@ -164,20 +199,21 @@ int main(int argc, char *argv[])
     case cli::Extractor::Outcome::EngineUnusable:
         return Unusable;
     case cli::Extractor::Outcome::OutputLost:
-        if (standardOutput.result == cli::WriteResult::Closed)
+        if (output.result == cli::WriteResult::Closed)
             quit_signals::Watcher::dieBy(SIGPIPE); // as any filter ends when its reader leaves
-        complain(QStringLiteral("standard output"), QString::fromLocal8Bit(std::strerror(standardOutput.error)));
+        complain(QCoreApplication::translate("cli", "standard output"),
+                 QString::fromLocal8Bit(std::strerror(output.error)));
         return Unusable;
     case cli::Extractor::Outcome::AllRead:
     case cli::Extractor::Outcome::SomeFailed:
         break;
     }
 
-    if (!options.output.isEmpty()) {
-        const QString path = save_file::withTxtSuffix(options.output);
-        const QString error = save_file::writeLinkFile(path, fileOutput.all);
+    // The file is replaced whole, and only once every address is done.
+    if (!options.toStandardOutput()) {
+        const QString error = save_file::writeFile(options.output, output.file);
         if (!error.isEmpty()) {
-            complain(path, error);
+            complain(options.output, error);
             return Unusable;
         }
     }

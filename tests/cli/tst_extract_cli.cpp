@@ -72,7 +72,8 @@ private slots:
         QTest::newRow("version") << QStringList{"-V"} << "" << 0 << "velmora-extract " VELMORA_VERSION "\n"
                                  << QStringList{};
         const QStringList tryHelp{prefix, "Try 'velmora-extract --help'"};
-        QTest::newRow("no address") << QStringList{} << "" << 2 << "" << tryHelp;
+        // Standard input is a pipe here: with no address it is the list.
+        QTest::newRow("no address, nothing on standard input") << QStringList{} << "" << 0 << "" << QStringList{};
         QTest::newRow("unknown option") << QStringList{"--frobnicate", "http://example.com/"} << "" << 2 << ""
                                         << tryHelp;
         QTest::newRow("empty output name") << QStringList{"-o", "", "http://example.com/"} << "" << 2 << "" << tryHelp;
@@ -81,17 +82,28 @@ private slots:
             << QStringList{"-t", "2147484", "http://example.com/"} << "" << 2 << "" << tryHelp;
         QTest::newRow("settle not a number")
             << QStringList{"--settle", "2s", "http://example.com/"} << "" << 2 << "" << tryHelp;
-        // The window's messages, without the blanks that pad its message box.
+        QTest::newRow("no jobs") << QStringList{"-j0", "http://example.com/"} << "" << 2 << "" << tryHelp;
+        QTest::newRow("two formats") << QStringList{"--json", "-0", "http://example.com/"} << "" << 2 << "" << tryHelp;
+        QTest::newRow("unknown dedupe mode")
+            << QStringList{"--dedupe=fold", "http://example.com/"} << "" << 2 << "" << tryHelp;
+        // An option's value that looks like the mode is still the value.
+        QTest::newRow("--dedupe=nocase as a filter text")
+            << QStringList{"-f", "--dedupe=nocase", "ftp://x/"} << "" << 1 << ""
+            << QStringList{prefix + "ftp://x/: only http:// and https:// addresses are read"};
+        QTest::newRow("input file missing") << QStringList{"-i", "/nonexistent/list", "http://example.com/"} << "" << 2
+                                            << "" << QStringList{prefix + "/nonexistent/list: "};
         QTest::newRow("refused addresses alone")
-            << QStringList{"https://example.com/", "http://a.bcd", "http://a/\n2"} << "" << 1 << ""
-            << QStringList{prefix + QString::fromUtf16(u"https://example.com/: 输入链接格式错误，应“http://”开头！"),
-                           prefix + QString::fromUtf16(u"http://a.bcd: 输入链接错误！"),
+            << QStringList{"ftp://example.com/", "http:/a.test/", "http://a/\n2", "-q", "mailto:a@b.test"} << "" << 1
+            << "" << QStringList{};
+        QTest::newRow("refused addresses, said")
+            << QStringList{"ftp://example.com/", "http://a/\n2"} << "" << 1 << ""
+            << QStringList{prefix + "ftp://example.com/: only http:// and https:// addresses are read",
                            // A line break in an address does not break the line.
-                           prefix + QString::fromUtf16(u"http://a/%0A2: 输入链接错误！")};
+                           prefix + "http://a/%0A2: not a valid address"};
         // A file that cannot be written is no success, whatever was read.
         QTest::newRow("output cannot be written")
-            << QStringList{"-o", "/nonexistent/folder/links", "http://a.bcd"} << "" << 2 << ""
-            << QStringList{prefix + "http://a.bcd: ", prefix + "/nonexistent/folder/links.txt: "};
+            << QStringList{"-o", "/nonexistent/folder/links", "ftp://x/"} << "" << 2 << ""
+            << QStringList{prefix + "ftp://x/: ", prefix + "/nonexistent/folder/links: "};
         QTest::newRow("engine missing") << QStringList{"http://example.com/a", "http://example.com/b"}
                                         << "/nonexistent/chromium" << 2 << ""
                                         << QStringList{prefix + "http://example.com/a: "};

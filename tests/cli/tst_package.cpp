@@ -10,6 +10,8 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QHostAddress>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -58,10 +60,10 @@ private:
         return runProgram(program, arguments, QProcessEnvironment::systemEnvironment(), toolWaitMs);
     }
 
-    ProgramRun extract(const QStringList &arguments) const
+    ProgramRun extract(const QStringList &arguments, const QByteArray &input = {}) const
     {
         return runProgram(unpacked(QStringLiteral("usr/bin/velmora-extract")), arguments,
-                          plainEnvironment(m_tmp.path()), extractWaitMs);
+                          plainEnvironment(m_tmp.path()), extractWaitMs, {}, input);
     }
 
     QStringList linksOf(const QStringList &paths) const
@@ -91,6 +93,10 @@ private slots:
         answer.body = "/from-request";
         answer.delayMs = 300;
         m_site.route(QStringLiteral("/late/answer"), answer);
+        PageServer::Response slow;
+        slow.body = linksPage;
+        slow.delayMs = 1000;
+        m_site.route(QStringLiteral("/slow"), slow);
     }
 
     void contents()
@@ -185,34 +191,47 @@ private slots:
 
     void extract_data()
     {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QStringList>("links"); // paths on the site, or whole addresses
+        QTest::addColumn<QStringList>("arguments"); // LIST: a file holding input
+        QTest::addColumn<QByteArray>("input");      // standard input, or LIST's
+        QTest::addColumn<QStringList>("links");     // paths on the site, or whole addresses
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QStringList>("failed"); // addresses named on standard error, in order
 
         const QString bad = QStringLiteral("http://[链接]/");
-        QTest::newRow("every link, in order")
-            << QStringList{"/links"} << QStringList{"/a", "/B", "/written", bad, "/b"} << 0 << QStringList{};
+        QTest::newRow("every link, in order") << QStringList{"/links"} << QByteArray()
+                                              << QStringList{"/a", "/B", "/written", bad, "/b"} << 0 << QStringList{};
         QTest::newRow("filter is case-sensitive")
-            << QStringList{"--filter", "b", "/links"} << QStringList{"/b"} << 0 << QStringList{};
+            << QStringList{"--filter", "b", "/links"} << QByteArray() << QStringList{"/b"} << 0 << QStringList{};
         QTest::newRow("filter beyond ASCII")
-            << QStringList{"-f", "链接", "/links"} << QStringList{bad} << 0 << QStringList{};
+            << QStringList{"-f", "链接", "/links"} << QByteArray() << QStringList{bad} << 0 << QStringList{};
         QTest::newRow("dedupe across addresses, case ignored, first kept")
-            << QStringList{"--dedupe", "/links", "/more"} << QStringList{"/a", "/B", "/written", bad, "/c"} << 0
-            << QStringList{};
+            << QStringList{"--dedupe=nocase", "/links", "/more"} << QByteArray()
+            << QStringList{"/a", "/B", "/written", bad, "/c"} << 0 << QStringList{};
         QTest::newRow("links a page's requests bring after its load")
-            << QStringList{"/late"} << QStringList{"/static", "/from-request"} << 0 << QStringList{};
+            << QStringList{"/late"} << QByteArray() << QStringList{"/static", "/from-request"} << 0 << QStringList{};
         QTest::newRow("--settle 0 reads at the load event")
-            << QStringList{"--settle", "0", "/late"} << QStringList{"/static"} << 0 << QStringList{};
+            << QStringList{"--settle", "0", "/late"} << QByteArray() << QStringList{"/static"} << 0 << QStringList{};
         // The address box's trimming: blanks and ideographic spaces at the ends.
         QTest::newRow("failures are reported and the rest still read")
-            << QStringList{"REFUSED", "https://example.com/", QStringLiteral(u"\u3000 /links ")}
-            << QStringList{"/a", "/B", "/written", bad, "/b"} << 1 << QStringList{"REFUSED", "https://example.com/"};
+            << QStringList{"REFUSED", "ftp://example.com/", QStringLiteral(u"\u3000 /links ")} << QByteArray()
+            << QStringList{"/a", "/B", "/written", bad, "/b"} << 1 << QStringList{"REFUSED", "ftp://example.com/"};
+        const QByteArray list = "# pages\n\n  /more \r\n/links\n";
+        QTest::newRow("addresses on standard input")
+            << QStringList{} << list << QStringList{"/A", "/c", "/C", "/WRITTEN", "/a", "/B", "/written", bad, "/b"}
+            << 0 << QStringList{};
+        QTest::newRow("addresses from a file, after the arguments")
+            << QStringList{"-d", "-i", "LIST", "/links"} << list
+            << QStringList{"/a", "/B", "/written", bad, "/b", "/A", "/c", "/C", "/WRITTEN"} << 0 << QStringList{};
+        // The first page comes a second late; its links still come first.
+        QTest::newRow("-j 2 keeps the order of the addresses")
+            << QStringList{"-j", "2", "/slow", "/more"} << QByteArray()
+            << QStringList{"/a", "/B", "/written", bad, "/b", "/A", "/c", "/C", "/WRITTEN"} << 0 << QStringList{};
     }
 
     void extract()
     {
         QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, input);
         QFETCH(QStringList, links);
         QFETCH(int, exitCode);
         QFETCH(QStringList, failed);
@@ -234,8 +253,17 @@ private slots:
             argument = resolve(argument);
         for (QString &address : failed)
             address = resolve(address);
+        input.replace("/", m_site.url(QStringLiteral("/")).toUtf8());
+        QTemporaryDir folder;
+        const qsizetype listAt = arguments.indexOf(QLatin1String("LIST"));
+        if (listAt >= 0) {
+            QFile file(folder.filePath(QStringLiteral("list")));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(input) == input.size());
+            arguments[listAt] = file.fileName();
+            input.clear();
+        }
 
-        const ProgramRun run = extract(arguments);
+        const ProgramRun run = extract(arguments, input);
         QVERIFY2(run.finished, run.err.constData());
         QCOMPARE(run.status, QProcess::NormalExit);
         const QString expected = linksOf(links).join(QLatin1Char('\n')) + (links.isEmpty() ? "" : "\n");
@@ -248,21 +276,77 @@ private slots:
         QCOMPARE(run.code, exitCode);
     }
 
-    // The window's file format, through the window's save code.
+    // --output writes exactly the file named, and only that file.
+    void outputFile_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("file"); // empty: standard output
+        QTest::addColumn<QByteArray>("expected");
+
+        const QByteArray base = site(QStringLiteral("/")).toLatin1();
+        QTest::newRow("what standard output shows, under the name given")
+            << QStringList{"-o", "links.csv"} << "links.csv"
+            << QByteArray(base + "a\n" + base + "B\n" + base + "written\nhttp://[\xE9\x93\xBE\xE6\x8E\xA5]/\n" + base
+                          + "b\n");
+        QTest::newRow("the window's format")
+            << QStringList{"--gb18030", "-o", "links"} << "links"
+            << QByteArray(base + "a\r\n" + base + "B\r\n" + base + "written\r\nhttp://[\xC1\xB4\xBD\xD3]/\r\n" + base
+                          + "b\r\n");
+        QByteArray separated = QByteArray(base + "a\n" + base + "B\n" + base
+                                          + "written\nhttp://[\xE9\x93\xBE\xE6\x8E\xA5]/\n" + base + "b\n")
+                                   .replace('\n', '\0');
+        QTest::newRow("- is standard output") << QStringList{"-0", "-o", "-"} << "" << separated;
+    }
+
     void outputFile()
     {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, file);
+        QFETCH(QByteArray, expected);
+
         QTemporaryDir folder;
-        const ProgramRun run =
-            extract({QStringLiteral("-o"), folder.filePath(QStringLiteral("links")), site("/links")});
+        if (!file.isEmpty())
+            arguments.replace(arguments.indexOf(file), folder.filePath(file));
+        const ProgramRun run = extract(arguments + QStringList{site("/links")});
         QVERIFY2(run.finished && run.code == 0, run.err.constData());
+        if (file.isEmpty()) {
+            QCOMPARE(run.out, expected);
+            return;
+        }
         QVERIFY(run.out.isEmpty());
-        QFile file(folder.filePath(QStringLiteral("links.txt")));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray base = site(QStringLiteral("/")).toLatin1();
-        QCOMPARE(file.readAll(),
-                 base + "a\r\n" + base + "B\r\n" + base + "written\r\n" + "http://[\xC1\xB4\xBD\xD3]/\r\n" + base
-                     + "b\r\n");
-        QCOMPARE(QDir(folder.path()).entryList(QDir::Files), QStringList{QStringLiteral("links.txt")});
+        QFile written(folder.filePath(file));
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QCOMPARE(written.readAll(), expected);
+        QCOMPARE(QDir(folder.path()).entryList(QDir::Files), QStringList{file});
+    }
+
+    // Every line one JSON object: the links of a page with where they came
+    // from, and a failure in its place among them.
+    void jsonLines()
+    {
+        const ProgramRun run = extract({QStringLiteral("--json"), QStringLiteral("-F"), QStringLiteral("B"),
+                                        site("/links"), QStringLiteral("ftp://x/"), site("/more")});
+        QVERIFY2(run.finished && run.code == 1, run.err.constData());
+        QStringList seen;
+        for (const QByteArray &line : run.out.split('\n')) {
+            if (line.isEmpty())
+                continue;
+            QJsonParseError error{};
+            const QJsonObject object = QJsonDocument::fromJson(line, &error).object();
+            QVERIFY2(error.error == QJsonParseError::NoError, line.constData());
+            const QString page = object.value(QLatin1String("page")).toString();
+            if (object.contains(QLatin1String("error"))) {
+                seen.append(page + QLatin1String(" error"));
+                continue;
+            }
+            QCOMPARE(object.value(QLatin1String("url")).toString(), page);
+            seen.append(page + u' ' + object.value(QLatin1String("href")).toString() + u' '
+                        + QString::number(object.value(QLatin1String("index")).toInt(-1)));
+        }
+        QCOMPARE(seen,
+                 (QStringList{site("/links") + u' ' + site("/B") + " 1", site("/links") + u' ' + site("/b") + " 4",
+                              "ftp://x/ error"}));
+        QCOMPARE(run.errLines().size(), 1);
     }
 
     void cleanupTestCase()

@@ -1,0 +1,220 @@
+// velmora-extract's run logic in process, on fake engine lanes: what it
+// loads, in which order it delivers, and the bytes of each output format.
+#include "cli/extractor.h"
+#include "cli/options.h"
+#include "fake_browser.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSet>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+
+// The pages the fake engine knows: their anchors, or why they fail.
+struct FakePage
+{
+    QStringList anchors;
+    QString error;
+};
+
+const QHash<QString, FakePage> &fakeSite()
+{
+    static const QHash<QString, FakePage> pages{
+        {QStringLiteral("http://a.test/"), {{"http://a.test/x", "http://a.test/Y", "", "http://a.test/y"}, {}}},
+        {QStringLiteral("http://b.test/"), {{"http://a.test/x", "http://b.test/z"}, {}}},
+        {QStringLiteral("HTTPS://c.test/"), {{QString::fromUtf16(u"http://c.test/链接\r\n")}, {}}},
+        {QStringLiteral("http://down.test/"), {{}, QStringLiteral("refused")}},
+    };
+    return pages;
+}
+
+// Collects what a run delivers, as standard output would get it.
+class Collected final : public cli::Sink
+{
+public:
+    explicit Collected(cli::Format format) : m_format(format) {}
+    bool deliver(const cli::PageOutcome &outcome) override
+    {
+        bytes += cli::formatted(outcome, m_format);
+        pages.append(outcome.page);
+        return true;
+    }
+    QByteArray bytes;
+    QStringList pages;
+
+private:
+    cli::Format m_format;
+};
+
+} // namespace
+
+class ExtractorTest final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void runs_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QStringList>("addresses");
+        QTest::addColumn<QStringList>("readFirst"); // pages loading at once finish in this order
+        QTest::addColumn<QByteArray>("expected");
+        QTest::addColumn<int>("outcome");
+
+        const QStringList ab{"http://a.test/", "http://b.test/"};
+        const int allRead = int(cli::Extractor::Outcome::AllRead);
+        const int someFailed = int(cli::Extractor::Outcome::SomeFailed);
+        QTest::newRow("lines, empty hrefs dropped")
+            << QStringList{} << ab << QStringList{}
+            << QByteArray("http://a.test/x\nhttp://a.test/Y\nhttp://a.test/y\nhttp://a.test/x\nhttp://b.test/z\n")
+            << allRead;
+        QTest::newRow("-0") << QStringList{"-0"} << QStringList{"http://b.test/"} << QStringList{}
+                            << QByteArray("http://a.test/x\0http://b.test/z\0", 32) << allRead;
+        // Paths are case-sensitive: only the same text is a repeat.
+        QTest::newRow("--dedupe is exact") << QStringList{"--dedupe"} << ab << QStringList{}
+                                           << QByteArray("http://a.test/x\nhttp://a.test/Y\nhttp://a.test/y\n"
+                                                         "http://b.test/z\n")
+                                           << allRead;
+        QTest::newRow("--dedupe=nocase is the window's rule")
+            << QStringList{"--dedupe=nocase"} << ab << QStringList{}
+            << QByteArray("http://a.test/x\nhttp://a.test/Y\nhttp://b.test/z\n") << allRead;
+        QTest::newRow("-F ignores case, -f does not")
+            << QStringList{"-F", "/y"} << QStringList{"http://a.test/"} << QStringList{}
+            << QByteArray("http://a.test/Y\nhttp://a.test/y\n") << allRead;
+        // Lane 1's page is read first; it still comes second, and the
+        // repeat is dropped from it, not from the page before.
+        QTest::newRow("-j 2 keeps the input order")
+            << QStringList{"-j", "2", "-d"} << ab << QStringList{"http://b.test/", "http://a.test/"}
+            << QByteArray("http://a.test/x\nhttp://a.test/Y\nhttp://a.test/y\nhttp://b.test/z\n") << allRead;
+        QTest::newRow("-j 3, failures in their place")
+            << QStringList{"-j", "3", "--json"} << QStringList{"ftp://a.test/", "http://down.test/", "http://b.test/"}
+            << QStringList{"http://b.test/", "http://down.test/"}
+            << QByteArray("{\"page\":\"ftp://a.test/\",\"error\":\"only http:// and https:// addresses are read\"}\n"
+                          "{\"page\":\"http://down.test/\",\"error\":\"refused\"}\n"
+                          "{\"page\":\"http://b.test/\",\"url\":\"http://b.test/\",\"href\":\"http://a.test/x\","
+                          "\"index\":0}\n"
+                          "{\"page\":\"http://b.test/\",\"url\":\"http://b.test/\",\"href\":\"http://b.test/z\","
+                          "\"index\":1}\n")
+            << someFailed;
+        // index counts the page's anchors, the empty and the filtered ones too.
+        QTest::newRow("--json, the page as given, https in capitals")
+            << QStringList{"--json", "-f", "test/"}
+            << QStringList{QString::fromUtf16(u" \u3000HTTPS://c.test/"), "http://b.test/"} << QStringList{}
+            << QByteArray("{\"page\":\" \xE3\x80\x80HTTPS://c.test/\",\"url\":\"HTTPS://c.test/\",\"href\":"
+                          "\"http://c.test/\xE9\x93\xBE\xE6\x8E\xA5%0D%0A\",\"index\":0}\n"
+                          "{\"page\":\"http://b.test/\",\"url\":\"http://b.test/\",\"href\":\"http://a.test/x\","
+                          "\"index\":0}\n"
+                          "{\"page\":\"http://b.test/\",\"url\":\"http://b.test/\",\"href\":\"http://b.test/z\","
+                          "\"index\":1}\n")
+            << allRead;
+        QTest::newRow("-f, index past an empty and a filtered href")
+            << QStringList{"--json", "-f", "y"} << QStringList{"http://a.test/"} << QStringList{}
+            << QByteArray("{\"page\":\"http://a.test/\",\"url\":\"http://a.test/\",\"href\":\"http://a.test/y\","
+                          "\"index\":3}\n")
+            << allRead;
+        QTest::newRow("--gb18030") << QStringList{"--gb18030"} << QStringList{"HTTPS://c.test/"} << QStringList{}
+                                   << QByteArray("http://c.test/\xC1\xB4\xBD\xD3%0D%0A\r\n") << allRead;
+    }
+
+    void runs()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(QStringList, addresses);
+        QFETCH(QStringList, readFirst);
+        QFETCH(QByteArray, expected);
+        QFETCH(int, outcome);
+
+        const cli::ParsedArguments parsed =
+            cli::parseArguments(QStringList{"velmora-extract"} + options + QStringList{"x"}, true);
+        QCOMPARE(parsed.kind, cli::ParsedArguments::Kind::Run);
+        FakeBrowser browser;
+        QList<engine::Browser *> lanes{&browser};
+        while (lanes.size() < parsed.options.jobs)
+            lanes.append(browser.addLane());
+        Collected sink(parsed.options.format);
+        cli::Extractor extractor(lanes, parsed.options, addresses, sink);
+        QSignalSpy finished(&extractor, &cli::Extractor::finished);
+        extractor.start();
+        extractor.engineReady();
+
+        QList<qsizetype> answered(lanes.size(), 0);
+        while (finished.isEmpty()) {
+            QCoreApplication::processEvents();
+            // The lanes waiting for their page, the one named first in
+            // readFirst answered first.
+            FakeBrowser *next = nullptr;
+            qsizetype rank = readFirst.size();
+            for (qsizetype i = 0; i < lanes.size(); ++i) {
+                auto *lane = static_cast<FakeBrowser *>(lanes.at(i));
+                if (lane->navigations.size() == answered.at(i))
+                    continue;
+                const qsizetype at = readFirst.indexOf(lane->navigations.constLast());
+                if (!next || (at >= 0 && at < rank)) {
+                    next = lane;
+                    rank = at >= 0 ? at : readFirst.size();
+                }
+            }
+            if (!next)
+                continue;
+            ++answered[lanes.indexOf(next)];
+            const FakePage page = fakeSite().value(next->navigations.constLast());
+            if (page.error.isEmpty())
+                next->completeTopLevel(page.anchors, next->navigations.constLast());
+            else
+                next->failNavigation(page.error);
+        }
+        QCOMPARE(sink.bytes, expected);
+        QCOMPARE(finished.constFirst().constFirst().value<cli::Extractor::Outcome>(), cli::Extractor::Outcome(outcome));
+        // Never more pages loading than lanes, and each loaded once.
+        QStringList loaded;
+        for (engine::Browser *lane : lanes)
+            loaded += static_cast<FakeBrowser *>(lane)->navigations;
+        QCOMPARE(loaded.size(), QSet<QString>(loaded.cbegin(), loaded.cend()).size());
+        if (parsed.options.format == cli::Format::Json) {
+            for (const QByteArray &line : sink.bytes.split('\n')) {
+                if (line.isEmpty())
+                    continue;
+                QJsonParseError error{};
+                const QJsonDocument document = QJsonDocument::fromJson(line, &error);
+                QVERIFY2(error.error == QJsonParseError::NoError && document.isObject(), line.constData());
+                QVERIFY(document.object().contains(QLatin1String("page")));
+            }
+        }
+    }
+
+    // Whatever a page or its address holds, every line stays one valid
+    // JSON object that gives back the same text.
+    void jsonKeepsAnyText_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("quotes and backslashes") << QStringLiteral("a\"b\\c");
+        QTest::newRow("controls") << QString(QChar(0)) + QString::fromUtf16(u"\u0001\n\r\t\u001F\u007F");
+        QTest::newRow("line separators") << QString::fromUtf16(u"\u2028\u2029");
+        QTest::newRow("a pair and a half") << QString(QChar(0xD83D)) + QChar(0xDE00) + QChar(0xDC00) + QChar(0xD800);
+    }
+
+    void jsonKeepsAnyText()
+    {
+        QFETCH(QString, text);
+        cli::PageOutcome outcome;
+        outcome.page = text;
+        outcome.url = text;
+        outcome.links = QStringList{text};
+        outcome.positions = {7};
+        for (bool failed : {false, true}) {
+            outcome.error = failed ? text : QString();
+            if (failed)
+                outcome.error += QLatin1Char('!');
+            const QByteArray bytes = cli::formatted(outcome, cli::Format::Json);
+            QCOMPARE(bytes.count('\n'), 1);
+            const QJsonObject object = QJsonDocument::fromJson(bytes).object();
+            QCOMPARE(object.value(QLatin1String("page")).toString(), text);
+            QCOMPARE(object.value(QLatin1String(failed ? "error" : "href")).toString(), failed ? outcome.error : text);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(ExtractorTest)
+#include "tst_extractor.moc"
