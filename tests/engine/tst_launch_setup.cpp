@@ -1,6 +1,8 @@
-// Finding Chromium, its command line, its profile folders and its processes.
+// Finding Chromium, its command line, its profile folders and its processes;
+// what its failures are called.
 #include "engine/chromium_locator.h"
 #include "engine/command_line.h"
+#include "engine/navigation_error.h"
 #include "engine/proc_reader.h"
 #include "engine/profile_dir.h"
 #include "engine/proxy_settings.h"
@@ -203,6 +205,26 @@ private slots:
         // Last before the address, which must stay last.
         const QStringList args = chromiumArguments(QStringLiteral("/tmp/p"), false, settings.switches);
         QCOMPARE(args.mid(args.size() - 1 - expected.size()), expected + QStringList{"about:blank"});
+    }
+
+    void certificateFailuresSaySoAndKeepTheirCode_data()
+    {
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<QString>("mustMention");
+        QTest::newRow("authority") << "net::ERR_CERT_AUTHORITY_INVALID" << QStringLiteral("证书不受信任");
+        QTest::newRow("name") << "net::ERR_CERT_COMMON_NAME_INVALID" << QStringLiteral("证书与该地址的主机名不符");
+        QTest::newRow("date") << "net::ERR_CERT_DATE_INVALID" << QStringLiteral("证书已过期或尚未生效");
+        QTest::newRow("any other") << "net::ERR_CERT_WEAK_KEY" << QStringLiteral("证书有问题");
+        QTest::newRow("transparency") << "net::ERR_CERTIFICATE_TRANSPARENCY_REQUIRED" << QStringLiteral("证书有问题");
+    }
+
+    void certificateFailuresSaySoAndKeepTheirCode()
+    {
+        QFETCH(QString, code);
+        QFETCH(QString, mustMention);
+        const QString reason = navigationErrorReason(QStringLiteral("https://127.0.0.1:8443/"), code);
+        QVERIFY2(reason.contains(mustMention), qPrintable(reason));
+        QVERIFY2(reason.contains(code), qPrintable(reason));
     }
 
     void profileFolderIsPrivateLockedAndRemoved()
