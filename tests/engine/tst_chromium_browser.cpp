@@ -712,6 +712,41 @@ private slots:
         QVERIFY(!environ.readAll().toLower().contains("proxy"));
     }
 
+    void httpsPagesLoadOnlyWithATrustedCertificate_data()
+    {
+        QTest::addColumn<bool>("trusted");
+        QTest::newRow("trusted") << true;
+        QTest::newRow("self-signed, not trusted") << false;
+    }
+
+    void httpsPagesLoadOnlyWithATrustedCertificate()
+    {
+        QFETCH(bool, trusted);
+        PageServer tls;
+        QString why;
+        QVERIFY2(tls.listenTls(&why), qPrintable(why));
+        tls.route(QStringLiteral("/tls/page"), "<a href=\"/tls/link\">t</a>");
+        QTemporaryDir dir;
+        const QString chromium = locateChromium(LocatorInput::systemInputs()).executable;
+        const QString wrapper = trusted ? tls.writeTrustingChromium(dir.path(), chromium) : chromium;
+        QVERIFY(!wrapper.isEmpty());
+
+        const QString url = tls.url(QStringLiteral("/tls/page"));
+        QVERIFY(url.startsWith(QLatin1String("https://127.0.0.1:")));
+        const auto page = harvestThrough(wrapper, url);
+        if (trusted) {
+            QCOMPARE(page.kind, EngineRecorder::Complete);
+            QCOMPARE(page.anchors, QStringList{tls.url(QStringLiteral("/tls/link"))});
+            QCOMPARE(tls.requests(), QStringList{"/tls/page"});
+        } else {
+            QCOMPARE(page.kind, EngineRecorder::NavigateError);
+            QVERIFY2(page.reason.contains(QStringLiteral("证书不受信任"))
+                         && page.reason.contains(QLatin1String("net::ERR_CERT_AUTHORITY_INVALID")),
+                     qPrintable(page.reason));
+            QCOMPARE(tls.requests(), QStringList());
+        }
+    }
+
     void typedHttpAddressesAreNotUpgradedToHttps()
     {
         // The full browser tried https:// first and fell back to http:// only
