@@ -47,7 +47,8 @@ bool BareChromium::start(QString *error)
         return false;
     }
     m_process = std::make_unique<ChromiumProcess>();
-    if (!m_process->start(m_executable, error))
+    // No proxy switches: the bench's pages are on 127.0.0.1.
+    if (!m_process->start(m_executable, QProcessEnvironment::systemEnvironment(), {}, error))
         return false;
     m_connection = new DevToolsConnection(m_process->transport(), this);
     const auto targets = callAndWait(QStringLiteral("Target.getTargets"), {}, {}, error);

@@ -3,6 +3,7 @@
 #include "engine/chromium_locator.h"
 #include "engine/chromium_process.h"
 #include "engine/devtools_connection.h"
+#include "engine/proxy_settings.h"
 #include "engine/tab_pool.h"
 
 #include <QJsonArray>
@@ -88,9 +89,16 @@ void ChromiumBrowser::startChromium()
         return;
     }
 
+    const QProcessEnvironment environment = m_options.environment.value_or(QProcessEnvironment::systemEnvironment());
+    const ProxySettings proxy = proxySettings(environment);
+    if (!std::exchange(m_proxyWarned, true)) {
+        for (const QString &warning : proxy.warnings)
+            qCWarning(lcChromium).noquote() << warning;
+    }
+
     auto process = std::make_unique<ChromiumProcess>();
     QString error;
-    if (!process->start(found.executable, &error)) {
+    if (!process->start(found.executable, environment, proxy.switches, &error)) {
         m_queuedUrl.clear();
         emit engineError(error);
         return;

@@ -6,9 +6,11 @@
 #include "engine/tab_pool.h"
 
 #include <QPointer>
+#include <QProcessEnvironment>
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 namespace engine {
 
@@ -39,6 +41,9 @@ struct ChromiumOptions
     // Bytes Chromium's renderers may hold while a page loads before the page is
     // stopped; 0: defaultRendererMemoryLimit().
     qint64 rendererMemoryLimit = 0;
+    // Where Chromium's proxy (http_proxy, no_proxy...) and the little of the
+    // environment it keeps come from; unset: this process's, at each launch.
+    std::optional<QProcessEnvironment> environment;
 };
 
 // The real engine: headless Chromium driven over the DevTools pipe. Starts
@@ -91,7 +96,8 @@ private:
     QPointer<DevToolsConnection> m_connection;
     QPointer<TabPool> m_pool;
     QPointer<RendererWatch> m_watch;
-    QString m_queuedUrl; // asked for while Chromium was starting
+    QString m_queuedUrl;        // asked for while Chromium was starting
+    bool m_proxyWarned = false; // its warnings are said once, not at each relaunch
 };
 
 } // namespace engine

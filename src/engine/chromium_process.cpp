@@ -58,14 +58,14 @@ void closeIfOpen(int &fd)
 // --user-data-dir, so all of it goes when the folder does. Its temporary
 // files go there too: the full browser keeps its single-instance socket in
 // TMPDIR, and a killed or hung Chromium would leave that folder behind.
-QProcessEnvironment childEnvironment(const QString &home, const QString &temp)
+// Proxies reach it as switches: http_proxy may hold a password.
+QProcessEnvironment childEnvironment(const QProcessEnvironment &from, const QString &home, const QString &temp)
 {
-    const QProcessEnvironment system = QProcessEnvironment::systemEnvironment();
     QProcessEnvironment env;
-    const QStringList keys = system.keys();
+    const QStringList keys = from.keys();
     for (const QString &key : keys) {
         if (key == QLatin1String("PATH") || key == QLatin1String("LANG") || key.startsWith(QLatin1String("LC_")))
-            env.insert(key, system.value(key));
+            env.insert(key, from.value(key));
     }
     env.insert(QStringLiteral("HOME"), home);
     env.insert(QStringLiteral("TMPDIR"), temp);
@@ -86,7 +86,8 @@ ChromiumProcess::~ChromiumProcess()
     stop(0);
 }
 
-bool ChromiumProcess::start(const QString &executable, QString *error)
+bool ChromiumProcess::start(const QString &executable, const QProcessEnvironment &environment,
+                            const QStringList &networkSwitches, QString *error)
 {
     ProfileDir::removeStale(QDir::tempPath());
     QString why;
@@ -108,11 +109,11 @@ bool ChromiumProcess::start(const QString &executable, QString *error)
         return false;
     }
 
-    m_process.setProcessEnvironment(childEnvironment(m_profile.path(), m_profile.tempPath()));
+    m_process.setProcessEnvironment(childEnvironment(environment, m_profile.path(), m_profile.tempPath()));
     m_process.setStandardOutputFile(QProcess::nullDevice());
     m_process.setStandardInputFile(QProcess::nullDevice());
     m_process.setProgram(executable);
-    m_process.setArguments(chromiumArguments(m_profile.path(), ::geteuid() == 0));
+    m_process.setArguments(chromiumArguments(m_profile.path(), ::geteuid() == 0, networkSwitches));
 
     const int childIn = commands[0];
     const int childOut = replies[1];

@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QStringList>
 
 #include <sys/types.h>
@@ -24,9 +25,11 @@ public:
     explicit ChromiumProcess(QObject *parent = nullptr);
     ~ChromiumProcess() override;
 
-    // Launches executable. Returns false with a Chinese *error when it could
+    // Launches executable with the few variables of environment it needs
+    // and networkSwitches. Returns false with a Chinese *error when it could
     // not even be set up; a failed exec is reported later through exited().
-    bool start(const QString &executable, QString *error);
+    bool start(const QString &executable, const QProcessEnvironment &environment, const QStringList &networkSwitches,
+               QString *error);
 
     Transport *transport() const { return m_transport; }
     qint64 processId() const { return m_process.processId(); }

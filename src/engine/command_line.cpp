@@ -2,7 +2,7 @@
 
 namespace engine {
 
-QStringList chromiumArguments(const QString &profileDir, bool runningAsRoot)
+QStringList chromiumArguments(const QString &profileDir, bool runningAsRoot, const QStringList &networkSwitches)
 {
     QStringList args{
         QStringLiteral("--headless"),
@@ -34,6 +34,7 @@ QStringList chromiumArguments(const QString &profileDir, bool runningAsRoot)
     // Chromium refuses to start as root with its sandbox; everyone else keeps it.
     if (runningAsRoot)
         args.append(QStringLiteral("--no-sandbox"));
+    args += networkSwitches;
     // Without a URL the first tab loads chrome://newtab/, whose events would
     // leak into the first navigation.
     args.append(QStringLiteral("about:blank"));

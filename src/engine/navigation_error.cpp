@@ -28,6 +28,19 @@ QString explanation(const QString &code)
         {QStringLiteral("ERR_INVALID_HTTP_RESPONSE"), QStringLiteral("服务器的响应不是有效的 HTTP")},
         {QStringLiteral("ERR_BLOCKED_BY_RESPONSE"), QStringLiteral("服务器的响应头禁止显示该网页")},
         {QStringLiteral("ERR_ABORTED"), QStringLiteral("加载被中止")},
+        {QStringLiteral("ERR_CERT_AUTHORITY_INVALID"),
+         QStringLiteral("网站的安全证书不受信任（不是由受信任的机构签发，例如自签名证书）")},
+        {QStringLiteral("ERR_CERT_COMMON_NAME_INVALID"), QStringLiteral("网站的安全证书与该地址的主机名不符")},
+        {QStringLiteral("ERR_CERT_DATE_INVALID"),
+         QStringLiteral("网站的安全证书已过期或尚未生效（也请检查本机的日期和时间）")},
+        {QStringLiteral("ERR_CERT_REVOKED"), QStringLiteral("网站的安全证书已被吊销")},
+        {QStringLiteral("ERR_PROXY_CONNECTION_FAILED"),
+         QStringLiteral("无法连接代理服务器（由 http_proxy、https_proxy 或 all_proxy 设置）")},
+        {QStringLiteral("ERR_TUNNEL_CONNECTION_FAILED"), QStringLiteral("代理服务器未能建立到网站的连接")},
+        {QStringLiteral("ERR_PROXY_AUTH_UNSUPPORTED"),
+         QStringLiteral("代理服务器要求登录；代理地址中的用户名和密码不会交给 Chromium")},
+        {QStringLiteral("ERR_PROXY_AUTH_REQUESTED"),
+         QStringLiteral("代理服务器要求登录；代理地址中的用户名和密码不会交给 Chromium")},
     };
     QString bare = code;
     if (bare.startsWith(QLatin1String("net::")))
@@ -35,8 +48,13 @@ QString explanation(const QString &code)
     const auto it = known.constFind(bare);
     if (it != known.cend())
         return *it;
-    if (bare.startsWith(QLatin1String("ERR_CERT_")) || bare.startsWith(QLatin1String("ERR_SSL_")))
-        return QStringLiteral("安全连接出错");
+    // ERR_CERT_* and ERR_CERTIFICATE_TRANSPARENCY_REQUIRED alike.
+    if (bare.startsWith(QLatin1String("ERR_CERT")))
+        return QStringLiteral("网站的安全证书有问题");
+    if (bare.startsWith(QLatin1String("ERR_SSL_")))
+        return QStringLiteral("与网站建立安全连接（TLS）失败");
+    if (bare.startsWith(QLatin1String("ERR_PROXY_")) || bare.startsWith(QLatin1String("ERR_SOCKS_")))
+        return QStringLiteral("代理服务器出错");
     return QStringLiteral("网页加载失败");
 }
 

@@ -1,9 +1,17 @@
 #include "page_server.h"
 
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
 #include <QHostAddress>
 #include <QPointer>
+#include <QProcess>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslServer>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTimer>
 
 namespace {
@@ -28,6 +36,11 @@ QByteArray reasonPhrase(int status)
     }
 }
 
+QByteArray shellQuoted(const QString &text)
+{
+    return '\'' + QFile::encodeName(text).replace('\'', "'\\''") + '\'';
+}
+
 } // namespace
 
 PageServer::PageServer(QObject *parent) : QObject(parent), m_server(new QTcpServer(this))
@@ -48,6 +61,53 @@ bool PageServer::listen()
     return m_server->listen(QHostAddress::LocalHost, 0);
 }
 
+bool PageServer::listenTls(QString *error)
+{
+    const auto fail = [error](const QString &why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    if (!QSslSocket::supportsSsl())
+        return fail(QStringLiteral("Qt has no TLS backend here"));
+    m_certificateDir = std::make_unique<QTemporaryDir>();
+    if (!m_certificateDir->isValid())
+        return fail(m_certificateDir->errorString());
+    const QString keyPath = m_certificateDir->filePath(QStringLiteral("key.pem"));
+    const QString certificatePath = m_certificateDir->filePath(QStringLiteral("certificate.pem"));
+    QProcess openssl;
+    openssl.setProcessChannelMode(QProcess::MergedChannels);
+    openssl.start(QStringLiteral("openssl"),
+                  {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout",
+                   keyPath, "-out", certificatePath, "-days", "2", "-subj", "/CN=127.0.0.1", "-addext",
+                   "subjectAltName=IP:127.0.0.1,DNS:localhost"});
+    if (!openssl.waitForFinished(30000) || openssl.exitStatus() != QProcess::NormalExit || openssl.exitCode() != 0)
+        return fail(QStringLiteral("openssl made no certificate (package openssl): %1 %2")
+                        .arg(openssl.errorString(), QString::fromLocal8Bit(openssl.readAll())));
+
+    const QList<QSslCertificate> certificates = QSslCertificate::fromPath(certificatePath);
+    QFile keyFile(keyPath);
+    const QSslKey key = keyFile.open(QIODevice::ReadOnly) ? QSslKey(&keyFile, QSsl::Ec) : QSslKey();
+    if (certificates.size() != 1 || key.isNull())
+        return fail(QStringLiteral("cannot read what openssl made in %1").arg(m_certificateDir->path()));
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    configuration.setLocalCertificate(certificates.constFirst());
+    configuration.setPrivateKey(key);
+    configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
+
+    auto *server = new QSslServer(this);
+    server->setSslConfiguration(configuration);
+    // Handed over once the handshake is done.
+    connect(server, &QTcpServer::pendingConnectionAvailable, this, &PageServer::onConnection);
+    delete m_server;
+    m_server = server;
+    m_keyHash = QString::fromLatin1(
+        QCryptographicHash::hash(certificates.constFirst().publicKey().toDer(), QCryptographicHash::Sha256).toBase64());
+    if (!m_server->listen(QHostAddress::LocalHost, 0))
+        return fail(m_server->errorString());
+    return true;
+}
+
 quint16 PageServer::port() const
 {
     return m_server->serverPort();
@@ -55,7 +115,27 @@ quint16 PageServer::port() const
 
 QString PageServer::url(const QString &path, const QString &host) const
 {
-    return QStringLiteral("http://%1:%2%3").arg(host).arg(port()).arg(path);
+    return QStringLiteral("%1://%2:%3%4")
+        .arg(m_keyHash.isEmpty() ? QLatin1String("http") : QLatin1String("https"), host)
+        .arg(port())
+        .arg(path);
+}
+
+QString PageServer::trustSwitch() const
+{
+    return QStringLiteral("--ignore-certificate-errors-spki-list=") + m_keyHash;
+}
+
+QString PageServer::writeTrustingChromium(const QString &dir, const QString &chromium) const
+{
+    const QString path = QDir(dir).filePath(QStringLiteral("chromium-trusting"));
+    QFile script(path);
+    if (m_keyHash.isEmpty() || !script.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return {};
+    script.write("#!/bin/sh\nexec " + shellQuoted(chromium) + ' ' + shellQuoted(trustSwitch()) + " \"$@\"\n");
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return path;
 }
 
 void PageServer::route(const QString &path, const Response &response)

@@ -8,12 +8,16 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 class QTcpServer;
 class QTcpSocket;
+class QTemporaryDir;
 
-// A small HTTP/1.0 server on 127.0.0.1 for engine tests and the benchmark.
-// Each route answers with a fixed status, headers and body, optionally after a
-// delay, or starts its answer and never finishes it. Unknown paths get 404.
+// A small HTTP/1.0 server on 127.0.0.1 for engine tests and the benchmark,
+// plain (listen()) or over TLS (listenTls()). Each route answers with a fixed
+// status, headers and body, optionally after a delay, or starts its answer
+// and never finishes it. Unknown paths get 404.
 class PageServer final : public QObject
 {
     Q_OBJECT
@@ -42,9 +46,28 @@ public:
 
     // Listens on a free port of 127.0.0.1; false if it cannot.
     bool listen();
+    // The same over TLS, with a self-signed certificate made now by the
+    // openssl program (EC P-256, valid two days, for IP 127.0.0.1 and
+    // localhost). Chromium refuses it (net::ERR_CERT_AUTHORITY_INVALID)
+    // unless started with trustSwitch(). False with *error if it cannot.
+    bool listenTls(QString *error = nullptr);
     quint16 port() const;
-    // http://<host>:<port><path>; "localhost" gives a second site on the same server.
+    // http://<host>:<port><path>, https:// once listenTls(); "localhost" gives
+    // a second site on the same server.
     QString url(const QString &path, const QString &host = QStringLiteral("127.0.0.1")) const;
+
+    // After listenTls(): the certificate's public key (its SPKI) hashed with
+    // SHA-256, in base64, and the Chromium switch that trusts that one key:
+    // --ignore-certificate-errors-spki-list=<hash>. Chromium honours it only
+    // with --user-data-dir, which the engine always passes. Never a product
+    // switch: tests give it through a wrapper as the Chromium to run.
+    QString certificateKeyHash() const { return m_keyHash; }
+    QString trustSwitch() const;
+    // Writes dir/chromium-trusting, an executable that runs chromium with
+    // trustSwitch() and its own arguments, and returns its path (empty if it
+    // could not). Set it as VELMORA_CHROMIUM or ChromiumOptions::executable:
+    //   VELMORA_CHROMIUM=<path> velmora-extract https://127.0.0.1:<port>/page
+    QString writeTrustingChromium(const QString &dir, const QString &chromium) const;
 
     void route(const QString &path, const Response &response);
     void route(const QString &path, const QByteArray &html);
@@ -63,6 +86,8 @@ private:
     void answer(QTcpSocket *socket, const QString &path);
 
     QTcpServer *m_server;
+    std::unique_ptr<QTemporaryDir> m_certificateDir; // key and certificate, while it listens
+    QString m_keyHash;
     QHash<QString, Response> m_routes;
     QStringList m_requests;
 };
