@@ -1,6 +1,8 @@
 // The Debian package as built by CPack: its contents, its control fields, the
 // checkers Debian users run, and its velmora-extract unpacked and run against
 // the local page server.
+#include "engine/chromium_locator.h"
+#include "forward_proxy.h"
 #include "page_server.h"
 #include "program_run.h"
 #include "velmora_config.h"
@@ -347,6 +349,56 @@ private slots:
                  (QStringList{site("/links") + u' ' + site("/B") + " 1", site("/links") + u' ' + site("/b") + " 4",
                               "ftp://x/ error"}));
         QCOMPARE(run.errLines().size(), 1);
+    }
+
+    // https, and the proxy the user's variables name, from the package.
+    void network_data()
+    {
+        QTest::addColumn<QString>("scheme");
+        QTest::addColumn<bool>("trusted"); // Chromium trusts the test certificate
+        QTest::addColumn<QString>("noProxy");
+        QTest::addColumn<bool>("proxied");
+        QTest::newRow("https") << "https" << true << "" << false;
+        QTest::newRow("https, certificate not trusted") << "https" << false << "" << false;
+        QTest::newRow("through http_proxy") << "http" << false << "" << true;
+        QTest::newRow("no_proxy goes direct") << "http" << false << "example.com,127.0.0.1" << false;
+    }
+
+    void network()
+    {
+        QFETCH(QString, scheme);
+        QFETCH(bool, trusted);
+        QFETCH(QString, noProxy);
+        QFETCH(bool, proxied);
+
+        PageServer server;
+        QString why;
+        QVERIFY2(scheme == QLatin1String("https") ? server.listenTls(&why) : server.listen(), qPrintable(why));
+        server.route(QStringLiteral("/page"), "<a href=\"/link\">l</a>");
+        ForwardProxy proxy;
+        QVERIFY(proxy.listen());
+        QProcessEnvironment environment = plainEnvironment(m_tmp.path());
+        if (scheme == QLatin1String("http")) {
+            environment.insert(QStringLiteral("http_proxy"), QStringLiteral("http://") + proxy.hostAndPort());
+            environment.insert(QStringLiteral("NO_PROXY"), noProxy);
+        }
+        QTemporaryDir dir;
+        if (trusted) {
+            const QString chromium = engine::locateChromium(engine::LocatorInput::systemInputs()).executable;
+            environment.insert(QStringLiteral("VELMORA_CHROMIUM"), server.writeTrustingChromium(dir.path(), chromium));
+        }
+        const QString page = server.url(QStringLiteral("/page"));
+        const ProgramRun run =
+            runProgram(unpacked(QStringLiteral("usr/bin/velmora-extract")), {page}, environment, extractWaitMs);
+        QVERIFY2(run.finished, run.err.constData());
+        if (scheme == QLatin1String("https") && !trusted) {
+            QCOMPARE(run.code, 1);
+            QVERIFY2(run.err.contains("net::ERR_CERT_AUTHORITY_INVALID"), run.err.constData());
+            return;
+        }
+        QCOMPARE(QString::fromUtf8(run.out), server.url(QStringLiteral("/link")) + u'\n');
+        QCOMPARE(run.code, 0);
+        QCOMPARE(proxy.requests().contains(page), proxied);
     }
 
     void cleanupTestCase()
