@@ -112,7 +112,8 @@ bool BareChromium::openTab(QString *visibility, QString *error)
     return true;
 }
 
-std::optional<double> BareChromium::harvest(const QString &url, int expected, QString *error, ReadAt readAt)
+std::optional<double> BareChromium::harvest(const QString &url, int expected, QString *error, ReadAt readAt,
+                                            QStringList *links)
 {
     // Shared with the callbacks: a late answer may arrive after a timeout
     // has already ended this measurement.
@@ -126,6 +127,8 @@ std::optional<double> BareChromium::harvest(const QString &url, int expected, QS
         bool evaluating = false;
         QSet<QString> inFlight; // request ids
         qsizetype count = -1;
+        bool keepLinks = false;
+        QStringList links;
         QString error;
         void finish(const QString &why = {})
         {
@@ -142,6 +145,7 @@ std::optional<double> BareChromium::harvest(const QString &url, int expected, QS
     QEventLoop loop;
     auto state = std::make_shared<State>();
     state->loop = &loop;
+    state->keepLinks = links != nullptr;
 
     auto evaluate = [this, state, session] {
         if (std::exchange(state->evaluating, true))
@@ -153,8 +157,12 @@ std::optional<double> BareChromium::harvest(const QString &url, int expected, QS
                 state->elapsed = double(state->clock.nsecsElapsed()) / 1e6;
                 if (callError.isError())
                     return state->finish(QStringLiteral("Runtime.evaluate: ") + callError.message);
-                state->count =
-                    result.value(QLatin1String("result")).toObject().value(QLatin1String("value")).toArray().size();
+                const QJsonArray hrefs =
+                    result.value(QLatin1String("result")).toObject().value(QLatin1String("value")).toArray();
+                state->count = hrefs.size();
+                if (state->keepLinks)
+                    for (const auto &href : hrefs)
+                        state->links.append(href.toString());
                 state->finish();
             },
             callTimeoutMs);
@@ -214,6 +222,8 @@ std::optional<double> BareChromium::harvest(const QString &url, int expected, QS
         *error = QStringLiteral("the evaluate returned %1 links, not %2").arg(state->count).arg(expected);
         return std::nullopt;
     }
+    if (links)
+        links->append(state->links);
     return state->elapsed;
 }
 

@@ -3,6 +3,7 @@
 #include <QJsonObject>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <optional>
@@ -41,8 +42,10 @@ public:
     bool openTab(QString *visibility, QString *error);
 
     // Loads url in the open tab; milliseconds from the navigate command to the
-    // evaluate's answer, after checking it holds expected links.
-    std::optional<double> harvest(const QString &url, int expected, QString *error, ReadAt readAt = ReadAt::Load);
+    // evaluate's answer, after checking it holds expected links. With links,
+    // the hrefs read are appended to it.
+    std::optional<double> harvest(const QString &url, int expected, QString *error, ReadAt readAt = ReadAt::Load,
+                                  QStringList *links = nullptr);
 
 private:
     std::optional<QJsonObject> callAndWait(const QString &method, const QJsonObject &params, const QString &sessionId,

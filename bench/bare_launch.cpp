@@ -30,6 +30,14 @@ bool highPipe(int ends[2])
 
 } // namespace
 
+QStringList bareSwitches(const QString &profile)
+{
+    QStringList switches{QStringLiteral("--headless"), QStringLiteral("--user-data-dir=") + profile};
+    if (::geteuid() == 0)
+        switches.append(QStringLiteral("--no-sandbox"));
+    return switches;
+}
+
 std::optional<double> bareFirstReplyMs(const QString &executable, QString *error)
 {
     QTemporaryDir profile;
@@ -39,11 +47,8 @@ std::optional<double> bareFirstReplyMs(const QString &executable, QString *error
         *error = QStringLiteral("no profile folder or pipe for the bare launch");
         return std::nullopt;
     }
-    QStringList arguments{QStringLiteral("--headless"), QStringLiteral("--remote-debugging-pipe"),
-                          QStringLiteral("--user-data-dir=") + profile.path()};
-    if (::geteuid() == 0)
-        arguments.append(QStringLiteral("--no-sandbox"));
-    arguments.append(QStringLiteral("about:blank"));
+    const QStringList arguments = bareSwitches(profile.path())
+        + QStringList{QStringLiteral("--remote-debugging-pipe"), QStringLiteral("about:blank")};
 
     QProcess chromium;
     chromium.setProgram(executable);

@@ -33,6 +33,11 @@ QStringList rowNames()
             QStringLiteral("settle-xhr-networkidle-baseline"),
             QStringLiteral("engine-ready"),
             QStringLiteral("engine-ready-shell-baseline"),
+            QStringLiteral("cli-oneshot"),
+            QStringLiteral("cli-oneshot-dump-dom-baseline"),
+            QStringLiteral("cli-batch-50"),
+            QStringLiteral("cli-batch-50-j1"),
+            QStringLiteral("cli-batch-50-bare-baseline"),
             QStringLiteral("append-100k"),
             QStringLiteral("dedupe-100k"),
             QStringLiteral("dedupe-reference-32767"),
@@ -83,6 +88,8 @@ int Bench::runRows()
     harvestRows();
     settleRows();
     engineReadyRow();
+    cliOneshotRows();
+    cliBatchRows();
     listRows();
     startupRow();
     memoryRows();
@@ -102,6 +109,22 @@ QString Bench::anchorsPage(const QString &consumer, int count)
         m_routed.append(path);
     }
     return m_server.url(path);
+}
+
+QStringList Bench::batchPages(const QString &consumer, int pages, int count)
+{
+    QStringList urls;
+    for (int page = 0; page < pages; ++page) {
+        const QString path = QStringLiteral("/%1/b%2.html").arg(consumer).arg(page);
+        if (!m_routed.contains(path)) {
+            QByteArray html = PageServer::anchorsPage(count, QStringLiteral("/batch/%1/item/").arg(page));
+            html.replace("</body>", visibilityReport + "</body>");
+            m_server.route(path, html);
+            m_routed.append(path);
+        }
+        urls.append(m_server.url(path));
+    }
+    return urls;
 }
 
 QString Bench::scriptedAnchorsPage(const QString &consumer, int count)

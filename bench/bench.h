@@ -43,6 +43,8 @@ private:
     void harvestRows();
     void settleRows();
     void engineReadyRow();
+    void cliOneshotRows();
+    void cliBatchRows();
     void uiStallRow();
     void listRows();
     void startupRow();
@@ -53,6 +55,9 @@ private:
     // A page of count anchors, under a folder per consumer so the page's own
     // report of its visibility can be told apart.
     QString anchorsPage(const QString &consumer, int count);
+    // pages distinct pages of count anchors each, under consumer; page p links
+    // to /batch/<p>/item/<i>, whichever consumer serves it.
+    QStringList batchPages(const QString &consumer, int pages, int count);
     // A page whose script makes count anchors in a hidden box: a million
     // anchors laid out as text take Chromium many minutes, this seconds.
     QString scriptedAnchorsPage(const QString &consumer, int count);

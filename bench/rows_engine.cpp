@@ -6,6 +6,7 @@
 #include "bench.h"
 #include "engine_window.h"
 #include "procfs.h"
+#include "race.h"
 #include "settle.h"
 
 #include "engine/chromium_browser.h"
@@ -14,7 +15,6 @@
 #include <QUrl>
 
 #include <algorithm>
-#include <functional>
 #include <iterator>
 
 using namespace engine;
@@ -34,12 +34,6 @@ QString itemLink(const QString &pageUrl, int index)
     return QUrl(pageUrl).resolved(QUrl(QStringLiteral("/item/%1").arg(index))).toString();
 }
 
-double median(const std::vector<double> &samples)
-{
-    const auto summary = summarize(samples);
-    return summary ? summary->median : 0;
-}
-
 } // namespace
 
 int Bench::harvestRuns() const
@@ -53,45 +47,6 @@ int Bench::harvestRuns() const
 }
 
 namespace {
-
-// Sets each ratio bound of row from the baseline row it names.
-void takeRatios(RowResult &row, std::initializer_list<const RowResult *> baselines)
-{
-    for (RatioBound &bound : row.ratios)
-        for (const RowResult *base : baselines)
-            if (base->name == bound.baseline && !row.samples.empty() && !base->samples.empty())
-                bound.value = median(row.samples) / median(base->samples);
-}
-
-// A row in a race and one measurement of it; counted is false for the
-// warm-up run.
-struct Contender
-{
-    RowResult *row;
-    std::function<std::optional<double>(bool counted, QString *error)> measure;
-};
-
-// Run 0 warms the Chromiums up and is not counted; the contenders take turns
-// going first so none always meets another's leftovers. The first failure
-// ends the race, on its contender's row.
-void race(const std::vector<Contender> &contenders, int runs, const QList<qint64> &pids)
-{
-    const int sides = int(contenders.size());
-    for (int run = 0; run <= runs; ++run) {
-        for (int turn = 0; turn < sides; ++turn) {
-            settle(pids);
-            const Contender &side = contenders[size_t((turn + run) % sides)];
-            QString error;
-            const auto ms = side.measure(run > 0, &error);
-            if (!ms) {
-                side.row->error = error;
-                return;
-            }
-            if (run > 0)
-                side.row->samples.push_back(*ms);
-        }
-    }
-}
 
 // A bare client's row, and what its fresh tabs said of themselves.
 struct Baseline
