@@ -6,6 +6,7 @@
 #include "core/remove_dups.h"
 #include "engine/browser.h"
 
+#include <QCoreApplication>
 #include <QTimer>
 
 namespace cli {
@@ -34,7 +35,8 @@ Extractor::Extractor(const QList<engine::Browser *> &lanes, const Options &optio
         connect(lane.deadline, &QTimer::timeout, this, [this, i] {
             settle(m_lanes[i],
                    failure(m_lanes[i].index,
-                           tr("gave up: the page had not loaded after %1 s").arg(m_options.timeoutSeconds)));
+                           QCoreApplication::translate("cli", "gave up: the page had not loaded after %1 s")
+                               .arg(m_options.timeoutSeconds)));
         });
         connect(lane.browser, &engine::Browser::documentComplete, this,
                 [this, i](bool topLevel, const QString &url, const QStringList &anchors) {

@@ -1,6 +1,7 @@
 // velmora-extract: the window's extraction for shell pipelines.
 #include "cli/extractor.h"
 #include "cli/input.h"
+#include "cli/messages.h"
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/streams.h"
@@ -101,7 +102,9 @@ bool gatherAddresses(const cli::Options &options, QStringList &addresses)
 int usage(const QString &problem)
 {
     complain({}, problem);
-    cli::writeAll(STDERR_FILENO, "Try 'velmora-extract --help' for more information.\n");
+    cli::writeAll(
+        STDERR_FILENO,
+        (QCoreApplication::translate("cli", "Try 'velmora-extract --help' for more information.") + u'\n').toUtf8());
     return Unusable;
 }
 
@@ -113,6 +116,7 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("velmora-extract"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VELMORA_VERSION));
+    cli::useMessageLanguage(cli::messageLanguage(QProcessEnvironment::systemEnvironment()));
 
     const cli::ParsedArguments parsed = cli::parseArguments(QCoreApplication::arguments(), ::isatty(STDIN_FILENO) == 1);
     const cli::Options &options = parsed.options;

@@ -2,6 +2,7 @@
 
 #include "core/ascii_scan.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -33,37 +34,37 @@ QString reasonForErrno(int error)
     switch (error) {
     case ENOENT:
     case ENOTDIR:
-        return QStringLiteral("所在的文件夹不存在");
+        return QCoreApplication::translate("core", "所在的文件夹不存在");
     case EACCES:
     case EPERM:
-        return QStringLiteral("没有在这个文件夹里写入的权限");
+        return QCoreApplication::translate("core", "没有在这个文件夹里写入的权限");
     case EISDIR:
-        return QStringLiteral("已有同名的文件夹");
+        return QCoreApplication::translate("core", "已有同名的文件夹");
     case ENOSPC:
 #ifdef EDQUOT
     case EDQUOT:
 #endif
-        return QStringLiteral("磁盘空间不足");
+        return QCoreApplication::translate("core", "磁盘空间不足");
     case EROFS:
-        return QStringLiteral("磁盘是只读的");
+        return QCoreApplication::translate("core", "磁盘是只读的");
     case EFBIG:
-        return QStringLiteral("文件超过了允许的大小");
+        return QCoreApplication::translate("core", "文件超过了允许的大小");
     case ENAMETOOLONG:
-        return QStringLiteral("文件名太长");
+        return QCoreApplication::translate("core", "文件名太长");
     case EMFILE:
     case ENFILE:
-        return QStringLiteral("打开的文件太多");
+        return QCoreApplication::translate("core", "打开的文件太多");
     case EIO:
-        return QStringLiteral("磁盘读写出错");
+        return QCoreApplication::translate("core", "磁盘读写出错");
     case EINVAL:
-        return QStringLiteral("文件名无效");
+        return QCoreApplication::translate("core", "文件名无效");
     case EBUSY:
     case ETXTBSY:
-        return QStringLiteral("文件正在被使用");
+        return QCoreApplication::translate("core", "文件正在被使用");
     case ELOOP:
-        return QStringLiteral("符号链接层数太多（可能是循环链接）");
+        return QCoreApplication::translate("core", "符号链接层数太多（可能是循环链接）");
     default:
-        return QStringLiteral("系统错误（错误码 %1）").arg(error);
+        return QCoreApplication::translate("core", "系统错误（错误码 %1）").arg(error);
     }
 }
 
@@ -82,27 +83,27 @@ QString reasonFromPlace(const QString &path, int error)
     // Replacing a file needs only the folder's permission; refusing one the
     // user may not write is deliberate, and worth its own words.
     if (info.exists() && !info.isWritable())
-        return QStringLiteral("文件是只读的");
-    return error != 0 ? reasonForErrno(error) : QStringLiteral("原因不明");
+        return QCoreApplication::translate("core", "文件是只读的");
+    return error != 0 ? reasonForErrno(error) : QCoreApplication::translate("core", "原因不明");
 }
 
 QString failure(Step step, const QString &path, int error)
 {
-    QString operation;
+    QString message;
     switch (step) {
     case Step::Create:
-        operation = QStringLiteral("无法创建文件“%1”");
+        message = QCoreApplication::translate("core", "无法创建文件“%1”：%2");
         break;
     case Step::Write:
-        operation = QStringLiteral("无法写入文件“%1”");
+        message = QCoreApplication::translate("core", "无法写入文件“%1”：%2");
         break;
     case Step::Replace:
-        operation = QStringLiteral("无法用新文件替换“%1”");
+        message = QCoreApplication::translate("core", "无法用新文件替换“%1”：%2");
         break;
     }
     const bool unclear = error == 0 || error == EACCES || error == EPERM;
     const QString reason = unclear ? reasonFromPlace(path, error) : reasonForErrno(error);
-    return operation.arg(QDir::toNativeSeparators(path)) + QStringLiteral("：") + reason;
+    return message.arg(QDir::toNativeSeparators(path), reason);
 }
 
 // Where a save through path lands: path itself, or the end of its chain of
@@ -128,16 +129,16 @@ QString kindOfSpecialFile(const QString &target)
     {};
     if (::stat(QFile::encodeName(target).constData(), &st) == 0) {
         if (S_ISFIFO(st.st_mode))
-            return QStringLiteral("命名管道");
+            return QCoreApplication::translate("core", "命名管道");
         if (S_ISSOCK(st.st_mode))
-            return QStringLiteral("套接字");
+            return QCoreApplication::translate("core", "套接字");
         if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode))
-            return QStringLiteral("设备文件");
+            return QCoreApplication::translate("core", "设备文件");
     }
 #else
     Q_UNUSED(target);
 #endif
-    return QStringLiteral("特殊文件");
+    return QCoreApplication::translate("core", "特殊文件");
 }
 
 // The new file takes the old one's owner (where we may give it away) and
@@ -282,7 +283,7 @@ QString writeLinkFile(const QString &path, const QStringList &items)
 QString writeFile(const QString &path, const QByteArray &bytes)
 {
     if (path.isEmpty())
-        return QStringLiteral("无法创建文件：没有给出文件名");
+        return QCoreApplication::translate("core", "无法创建文件：没有给出文件名");
 
     const QString target = writeTarget(path);
     if (target.isEmpty())
@@ -293,7 +294,7 @@ QString writeFile(const QString &path, const QByteArray &bytes)
     if (place.isDir())
         return failure(Step::Create, target, EISDIR);
     if (place.exists() && !place.isFile())
-        return QStringLiteral("无法保存到文件“%1”：这里已有一个%2，它不是普通文件，没有改动它")
+        return QCoreApplication::translate("core", "无法保存到文件“%1”：这里已有一个%2，它不是普通文件，没有改动它")
             .arg(QDir::toNativeSeparators(target), kindOfSpecialFile(target));
 
     QSaveFile file(target);

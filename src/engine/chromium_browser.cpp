@@ -6,6 +6,7 @@
 #include "engine/proxy_settings.h"
 #include "engine/tab_pool.h"
 
+#include <QCoreApplication>
 #include <QJsonArray>
 #include <QLoggingCategory>
 
@@ -112,7 +113,7 @@ void ChromiumBrowser::startChromium()
     connect(launch, &DevToolsConnection::malformedMessage, this,
             [](const QString &what) { qCWarning(lcChromium) << "ignored a malformed DevTools message:" << what; });
     connect(launch, &DevToolsConnection::closed, this,
-            [this] { onEngineLost(QStringLiteral("与 Chromium 的连接中断")); });
+            [this] { onEngineLost(QCoreApplication::translate("engine", "与 Chromium 的连接中断")); });
     connect(m_process.get(), &ChromiumProcess::exited, this, &ChromiumBrowser::onEngineLost);
 
     TabPoolSettings settings;
@@ -153,7 +154,7 @@ void ChromiumBrowser::startChromium()
                 if (info.value(QLatin1String("type")).toString() == QLatin1String("page"))
                     return m_pool->adopt(info.value(QLatin1String("targetId")).toString());
             }
-            failEngine(QStringLiteral("Chromium 没有打开任何标签页"));
+            failEngine(QCoreApplication::translate("engine", "Chromium 没有打开任何标签页"));
         },
         timeout);
 }
@@ -198,8 +199,9 @@ void ChromiumBrowser::onEngineLost(const QString &lost)
     const bool starting = m_state == State::Launching;
     if (!starting) {
         teardown();
-        emit engineError(
-            QStringLiteral("Chromium 意外退出（%1），本次提取已中断；下次提取时会自动重新启动它。").arg(lost));
+        emit engineError(QCoreApplication::translate(
+                             "engine", "Chromium 意外退出（%1），本次提取已中断；下次提取时会自动重新启动它。")
+                             .arg(lost));
         return;
     }
     // The pipe often closes just before the process is gone: let it finish
@@ -214,10 +216,11 @@ void ChromiumBrowser::onEngineLost(const QString &lost)
         const QString exit = raw->exitDescription();
         const QString tail = raw->stderrTail();
         raw->stopLater();
-        QString reason = QStringLiteral("Chromium 启动失败（%1），本次提取未能进行；下次提取时会再次尝试启动。")
+        QString reason = QCoreApplication::translate(
+                             "engine", "Chromium 启动失败（%1），本次提取未能进行；下次提取时会再次尝试启动。")
                              .arg(exit.isEmpty() ? lost : exit);
         if (!tail.isEmpty())
-            reason += QStringLiteral("\nChromium 的最后输出：\n") + tail;
+            reason += u'\n' + QCoreApplication::translate("engine", "Chromium 的最后输出：") + u'\n' + tail;
         emit engineError(reason);
     });
 }
@@ -227,7 +230,9 @@ void ChromiumBrowser::failEngine(const QString &cause)
     if (m_state == State::Stopped)
         return;
     teardown();
-    emit engineError(QStringLiteral("Chromium 出现错误（%1），已将其关闭；下次提取时会自动重新启动它。").arg(cause));
+    emit engineError(
+        QCoreApplication::translate("engine", "Chromium 出现错误（%1），已将其关闭；下次提取时会自动重新启动它。")
+            .arg(cause));
 }
 
 void ChromiumBrowser::onHang(const CallError &error)
@@ -236,7 +241,8 @@ void ChromiumBrowser::onHang(const CallError &error)
         return;
     teardown();
     emit engineError(
-        QStringLiteral("Chromium 长时间没有响应（%1），已将其强制结束并重新启动；请重新提取。").arg(error.message));
+        QCoreApplication::translate("engine", "Chromium 长时间没有响应（%1），已将其强制结束并重新启动；请重新提取。")
+            .arg(error.message));
     startChromium();
 }
 

@@ -1,5 +1,6 @@
 #include "engine/chromium_locator.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 
@@ -13,8 +14,12 @@ bool isRunnable(const QString &path)
     return info.isFile() && info.isExecutable();
 }
 
-const QString installHint = QStringLiteral(
-    "请安装 Debian 软件包 chromium-headless-shell 或 chromium（sudo apt install chromium-headless-shell）后重试。");
+QString installHint()
+{
+    return QCoreApplication::translate(
+        "engine",
+        "请安装 Debian 软件包 chromium-headless-shell 或 chromium（sudo apt install chromium-headless-shell）后重试。");
+}
 
 } // namespace
 
@@ -44,12 +49,14 @@ LocatorResult locateChromium(const LocatorInput &input)
         const QFileInfo info(input.override);
         if (!info.exists())
             return {{},
-                    QStringLiteral("找不到 Chromium：环境变量 VELMORA_CHROMIUM 指向的文件“%1”不存在。%2")
-                        .arg(input.override, installHint)};
+                    QCoreApplication::translate("engine",
+                                                "找不到 Chromium：环境变量 VELMORA_CHROMIUM 指向的文件“%1”不存在。%2")
+                        .arg(input.override, installHint())};
         if (!isRunnable(input.override))
             return {{},
-                    QStringLiteral("无法使用 Chromium：环境变量 VELMORA_CHROMIUM 指向的“%1”不是可执行文件。%2")
-                        .arg(input.override, installHint)};
+                    QCoreApplication::translate(
+                        "engine", "无法使用 Chromium：环境变量 VELMORA_CHROMIUM 指向的“%1”不是可执行文件。%2")
+                        .arg(input.override, installHint())};
         return {info.absoluteFilePath(), {}};
     }
     const QStringList dirs = input.pathVariable.split(QDir::listSeparator(), Qt::SkipEmptyParts);
@@ -65,7 +72,8 @@ LocatorResult locateChromium(const LocatorInput &input)
                 return {onPath, {}};
         }
     }
-    return {{}, QStringLiteral("找不到 Chromium 浏览器，无法提取网页链接。%1").arg(installHint)};
+    return {{},
+            QCoreApplication::translate("engine", "找不到 Chromium 浏览器，无法提取网页链接。%1").arg(installHint())};
 }
 
 } // namespace engine

@@ -3,6 +3,7 @@
 #include "engine/command_line.h"
 #include "engine/pipe_transport.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QProcessEnvironment>
 #include <QTimer>
@@ -92,7 +93,8 @@ bool ChromiumProcess::start(const QString &executable, const QProcessEnvironment
     ProfileDir::removeStale(QDir::tempPath());
     QString why;
     if (!m_profile.create(QDir::tempPath(), &why)) {
-        *error = QStringLiteral("无法创建 Chromium 的临时配置文件夹（%1），Chromium 无法启动。").arg(why);
+        *error = QCoreApplication::translate("engine", "无法创建 Chromium 的临时配置文件夹（%1），Chromium 无法启动。")
+                     .arg(why);
         return false;
     }
 
@@ -101,7 +103,7 @@ bool ChromiumProcess::start(const QString &executable, const QProcessEnvironment
     std::array<int, 2> commands{-1, -1};
     std::array<int, 2> replies{-1, -1};
     if (!makePipe(commands) || !makePipe(replies)) {
-        *error = QStringLiteral("无法创建与 Chromium 通信的管道（%1），Chromium 无法启动。")
+        *error = QCoreApplication::translate("engine", "无法创建与 Chromium 通信的管道（%1），Chromium 无法启动。")
                      .arg(QString::fromLocal8Bit(std::strerror(errno)));
         for (int *fd : {&commands[0], &commands[1], &replies[0], &replies[1]})
             closeIfOpen(*fd);
@@ -164,12 +166,12 @@ void ChromiumProcess::onStderr()
 QString ChromiumProcess::exitDescription() const
 {
     if (m_process.error() == QProcess::FailedToStart)
-        return QStringLiteral("无法运行 Chromium（%1）").arg(m_process.errorString());
+        return QCoreApplication::translate("engine", "无法运行 Chromium（%1）").arg(m_process.errorString());
     if (m_process.state() != QProcess::NotRunning)
         return {};
     if (m_process.exitStatus() == QProcess::CrashExit)
-        return QStringLiteral("Chromium 意外终止");
-    return QStringLiteral("Chromium 已退出（退出码 %1）").arg(m_process.exitCode());
+        return QCoreApplication::translate("engine", "Chromium 意外终止");
+    return QCoreApplication::translate("engine", "Chromium 已退出（退出码 %1）").arg(m_process.exitCode());
 }
 
 void ChromiumProcess::onFinished(int, QProcess::ExitStatus)

@@ -4,6 +4,7 @@
 #include "engine/page_scripts.h"
 #include "engine/settle_watch.h"
 
+#include <QCoreApplication>
 #include <QTimer>
 
 #include <memory>
@@ -85,7 +86,7 @@ void ChromiumTab::readByEvaluate()
             return;
         if (auto read = std::exchange(m_loadTimeRead, std::nullopt))
             return reportHarvest(read->url, read->links);
-        fail(QStringLiteral("网页 %1 长时间没有响应，未能读取其中的链接。").arg(m_url));
+        fail(QCoreApplication::translate("engine", "网页 %1 长时间没有响应，未能读取其中的链接。").arg(m_url));
     });
 }
 
@@ -120,7 +121,8 @@ void ChromiumTab::navigate(const QString &url)
                 return;
             if (error.kind == CallError::Protocol)
                 return self->fail(
-                    QStringLiteral("无法打开网页 %1：Chromium 不接受这个地址（%2）。").arg(url, error.message));
+                    QCoreApplication::translate("engine", "无法打开网页 %1：Chromium 不接受这个地址（%2）。")
+                        .arg(url, error.message));
             if (error.isError())
                 return; // the engine is gone; that is reported on its own
             const QString errorText = result.value(QLatin1String("errorText")).toString();
@@ -215,7 +217,7 @@ void ChromiumTab::onCurrentEvent(bool onPage, const QString &method, const QJson
         }
     } else if (method == QLatin1String("Inspector.targetCrashed")) {
         if (onPage && !m_page.failed)
-            fail(QStringLiteral("网页 %1 的渲染进程崩溃了，未能读取其中的链接。").arg(m_url));
+            fail(QCoreApplication::translate("engine", "网页 %1 的渲染进程崩溃了，未能读取其中的链接。").arg(m_url));
     }
 }
 

@@ -1,5 +1,6 @@
 #include "engine/proxy_settings.h"
 
+#include <QCoreApplication>
 #include <QHash>
 #include <QUrl>
 
@@ -30,7 +31,9 @@ Variable variable(const QProcessEnvironment &environment, const QString &lower, 
     // Under CGI a request's "Proxy:" header arrives as HTTP_PROXY (httpoxy):
     // whoever sends the request would pick our proxy.
     if (upper == QLatin1String("HTTP_PROXY") && environment.contains(QStringLiteral("REQUEST_METHOD"))) {
-        warnings->append(QStringLiteral("设置了 REQUEST_METHOD（CGI 环境），HTTP_PROXY 可能来自请求头，已忽略；"
+        warnings->append(
+            QCoreApplication::translate("engine",
+                                        "设置了 REQUEST_METHOD（CGI 环境），HTTP_PROXY 可能来自请求头，已忽略；"
                                         "请改用小写的 http_proxy。"));
         return {};
     }
@@ -139,12 +142,15 @@ std::optional<QString> proxyOf(const Variable &variable, QStringList *warnings)
     bool credentials = false;
     const std::optional<QString> proxy = chromiumProxy(variable.value, &credentials);
     if (!proxy) {
-        warnings->append(QStringLiteral("%1 的值不是可用的代理地址（应为 http://主机:端口，或 https://、socks4://、"
+        warnings->append(
+            QCoreApplication::translate("engine",
+                                        "%1 的值不是可用的代理地址（应为 http://主机:端口，或 https://、socks4://、"
                                         "socks5:// 开头），已忽略。")
-                             .arg(variable.name));
+                .arg(variable.name));
     } else if (credentials) {
-        warnings->append(QStringLiteral("%1 中的用户名和密码没有交给 Chromium（它的命令行人人可见）；"
-                                        "代理若要求登录，网页将无法通过它打开。")
+        warnings->append(QCoreApplication::translate("engine",
+                                                     "%1 中的用户名和密码没有交给 Chromium（它的命令行人人可见）；"
+                                                     "代理若要求登录，网页将无法通过它打开。")
                              .arg(variable.name));
     }
     return proxy;
@@ -229,8 +235,10 @@ ProxySettings proxySettings(const QProcessEnvironment &environment)
         bypass += entryRules;
     }
     if (!ignored.isEmpty()) {
-        settings.warnings.append(QStringLiteral("%1 中的“%2”不是主机名、IP 地址或网段，已忽略。")
-                                     .arg(noProxy.name, ignored.join(QStringLiteral("”、“"))));
+        settings.warnings.append(
+            QCoreApplication::translate("engine", "%1 中的“%2”不是主机名、IP 地址或网段，已忽略。")
+                .arg(noProxy.name,
+                     ignored.join(QCoreApplication::translate("engine", "”、“", "between quoted entries"))));
     }
     settings.switches = {QStringLiteral("--proxy-server=") + rules.join(QLatin1Char(';')),
                          QStringLiteral("--proxy-bypass-list=") + bypass.join(QLatin1Char(';'))};

@@ -2,6 +2,7 @@
 
 #include "engine/renderer_watch.h"
 
+#include <QCoreApplication>
 #include <QLoggingCategory>
 #include <QTimer>
 
@@ -58,8 +59,9 @@ void TabPool::stopRunawayPage(qint64 bytes)
     ensureSpare();
     qCInfo(lcTabs) << "stopped a page holding" << bytes << "bytes";
     emit navigateError(tab->url(),
-                       QStringLiteral("网页 %1 占用的内存超过了上限（%2 GB），已停止并关闭该网页，"
-                                      "以免拖慢整台电脑；未能读取其中的链接。")
+                       QCoreApplication::translate("engine",
+                                                   "网页 %1 占用的内存超过了上限（%2 GB），已停止并关闭该网页，"
+                                                   "以免拖慢整台电脑；未能读取其中的链接。")
                            .arg(tab->url(), QString::number(double(m_watch->limit()) / (1 << 30), 'f', 1)));
 }
 

@@ -7,6 +7,7 @@
 #include "velmora_config.h"
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -61,6 +62,8 @@ private slots:
     // No Chromium is needed to get these right.
     void arguments_data()
     {
+        // Leading NAME=value entries set the environment, as env(1) takes them;
+        // the locale is C.UTF-8 unless they say otherwise.
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("chromium"); // VELMORA_CHROMIUM, if set
         QTest::addColumn<int>("exitCode");
@@ -106,7 +109,18 @@ private slots:
             << QStringList{prefix + "ftp://x/: ", prefix + "/nonexistent/folder/links: "};
         QTest::newRow("engine missing") << QStringList{"http://example.com/a", "http://example.com/b"}
                                         << "/nonexistent/chromium" << 2 << ""
-                                        << QStringList{prefix + "http://example.com/a: "};
+                                        << QStringList{prefix + "http://example.com/a: Chromium not found"};
+        // Messages follow the first of LC_ALL, LC_MESSAGES and LANG set and not empty.
+        QTest::newRow("refused address, Chinese")
+            << QStringList{"LANG=zh_CN.UTF-8", "ftp://x/"} << "" << 1 << "" << QStringList{prefix + "ftp://x/: 只读取"};
+        QTest::newRow("usage error, Chinese")
+            << QStringList{"LC_ALL=", "LC_MESSAGES=zh_CN.UTF-8", "--frobnicate", "http://example.com/"} << "" << 2 << ""
+            << QStringList{prefix + "未知选项", "运行“velmora-extract --help”"};
+        QTest::newRow("LC_ALL before LANG") << QStringList{"LC_ALL=C", "LANG=zh_CN.UTF-8", "ftp://x/"} << "" << 1 << ""
+                                            << QStringList{prefix + "ftp://x/: only http://"};
+        QTest::newRow("engine missing, Chinese")
+            << QStringList{"LANG=zh_CN.UTF-8", "http://example.com/a", "http://example.com/b"}
+            << "/nonexistent/chromium" << 2 << "" << QStringList{prefix + "http://example.com/a: 找不到 Chromium"};
     }
 
     void arguments()
@@ -118,6 +132,16 @@ private slots:
         QFETCH(QStringList, err);
 
         QProcessEnvironment environment = plainEnvironment(m_tmp.path());
+        environment.remove(QStringLiteral("LC_ALL"));
+        environment.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
+        static const QRegularExpression setting(QStringLiteral("^([A-Z_]+)=(.*)$"));
+        while (!arguments.isEmpty()) {
+            const QRegularExpressionMatch match = setting.match(arguments.constFirst());
+            if (!match.hasMatch())
+                break;
+            environment.insert(match.captured(1), match.captured(2));
+            arguments.removeFirst();
+        }
         if (!chromium.isEmpty())
             environment.insert(QStringLiteral("VELMORA_CHROMIUM"), chromium);
         const ProgramRun run = extract(arguments, {}, environment);
