@@ -198,9 +198,11 @@ void Extractor::onEngineError(Lane &lane, const QString &reason)
     }
     if (lane.index < 0 || m_finished)
         return;
-    settle(lane, failure(lane.index, reason));
-    if (unusable)
-        finish(Outcome::EngineUnusable);
+    if (!unusable)
+        return settle(lane, failure(lane.index, reason));
+    // Nothing was read before: said once, for the address that met it.
+    m_sink.deliver(failure(lane.index, reason));
+    finish(Outcome::EngineUnusable);
 }
 
 } // namespace cli
