@@ -109,4 +109,32 @@ qint64 residentBytes(qint64 pid)
                                                                  : pages * pageSize;
 }
 
+std::optional<qint64> kbField(const QByteArray &text, const QByteArray &name)
+{
+    qsizetype at = 0;
+    while ((at = text.indexOf(name, at)) >= 0) {
+        if (at == 0 || text[at - 1] == '\n') {
+            const qsizetype end = text.indexOf('\n', at);
+            QByteArray value = text.mid(at + name.size(), end < 0 ? -1 : end - at - name.size()).trimmed();
+            if (value.endsWith(" kB"))
+                value.chop(3);
+            bool ok = false;
+            const qint64 kb = value.trimmed().toLongLong(&ok);
+            if (ok)
+                return kb;
+            return std::nullopt;
+        }
+        at += name.size();
+    }
+    return std::nullopt;
+}
+
+std::optional<qint64> availableMemory()
+{
+    const auto kb = kbField(readHead(QStringLiteral("/proc/meminfo"), smallFileBytes), "MemAvailable:");
+    if (!kb || *kb < 0 || *kb > std::numeric_limits<qint64>::max() / 1024)
+        return std::nullopt;
+    return *kb * 1024;
+}
+
 } // namespace engine::proc

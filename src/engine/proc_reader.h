@@ -45,4 +45,9 @@ QByteArray commandLine(qint64 pid, qint64 maxBytes = qint64(1) << 20);
 // Resident bytes, shared pages included; 0 once gone.
 qint64 residentBytes(qint64 pid);
 
+// The value in kB of a "Name:   123 kB" line of /proc status-like text.
+std::optional<qint64> kbField(const QByteArray &text, const QByteArray &name);
+// What the kernel says can be had without swapping (MemAvailable).
+std::optional<qint64> availableMemory();
+
 } // namespace engine::proc

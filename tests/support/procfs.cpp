@@ -29,26 +29,6 @@ QHash<qint64, qint64> parentMap()
 
 } // namespace
 
-std::optional<qint64> kbField(const QByteArray &text, const QByteArray &name)
-{
-    qsizetype at = 0;
-    while ((at = text.indexOf(name, at)) >= 0) {
-        if (at == 0 || text[at - 1] == '\n') {
-            const qsizetype end = text.indexOf('\n', at);
-            QByteArray value = text.mid(at + name.size(), end < 0 ? -1 : end - at - name.size()).trimmed();
-            if (value.endsWith(" kB"))
-                value.chop(3);
-            bool ok = false;
-            const qint64 kb = value.trimmed().toLongLong(&ok);
-            if (ok)
-                return kb;
-            return std::nullopt;
-        }
-        at += name.size();
-    }
-    return std::nullopt;
-}
-
 QList<qint64> descendants(qint64 root, const QHash<qint64, qint64> &parents)
 {
     if (!parents.contains(root))

@@ -15,8 +15,8 @@
 // As in engine::proc, a process that ends between two readings reads as gone.
 namespace procfs {
 
-// The value in kB of a "Name:   123 kB" line of /proc status-like text.
-std::optional<qint64> kbField(const QByteArray &text, const QByteArray &name);
+// The value in kB of a "Name:   123 kB" line, as the engine reads it.
+using engine::proc::kbField;
 // root and every process below it in the parent map (pid -> ppid), root first.
 QList<qint64> descendants(qint64 root, const QHash<qint64, qint64> &parents);
 
