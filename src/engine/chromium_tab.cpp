@@ -216,7 +216,13 @@ void ChromiumTab::onCurrentEvent(bool onPage, const QString &method, const QJson
             }
         }
     } else if (method == QLatin1String("Inspector.targetCrashed")) {
-        if (onPage && !m_page.failed)
+        if (m_page.failed)
+            return;
+        // The pool may know why (a renderer killed for its memory) and stop
+        // the page itself; else a frame's crash leaves the page going.
+        QPointer<ChromiumTab> self(this);
+        emit crashed();
+        if (self && onPage && !m_page.failed)
             fail(QCoreApplication::translate("engine", "网页 %1 的渲染进程崩溃了，未能读取其中的链接。").arg(m_url));
     }
 }

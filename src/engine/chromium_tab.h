@@ -73,6 +73,8 @@ signals:
     void harvested(const QString &url, const QStringList &links);
     void frameComplete(const QString &url);
     void failed(const QString &reason);
+    // A renderer of the current page, its own or a frame's, is gone.
+    void crashed();
     // A parked page started loading again: it is not still any more.
     void movedOn();
     void leftPage();

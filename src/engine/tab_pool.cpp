@@ -39,17 +39,25 @@ void TabPool::adopt(const QString &targetId)
     prepareTab(targetId, 0, {});
 }
 
+void TabPool::open()
+{
+    openSpare();
+}
+
 void TabPool::setRendererWatch(RendererWatch *watch)
 {
     m_watch = watch;
-    connect(watch, &RendererWatch::exceeded, this, &TabPool::stopRunawayPage);
+    connect(watch, &RendererWatch::exceeded, this, [this](const QObject *owner) {
+        if (owner == this)
+            stopRunawayPage(m_current);
+    });
 }
 
-void TabPool::stopRunawayPage(qint64 bytes)
+void TabPool::stopRunawayPage(ChromiumTab *tab)
 {
-    ChromiumTab *tab = m_current;
-    if (!tab || tab->hasFailed() || tab->isSettled())
+    if (!tab || tab != m_current || tab->hasFailed() || tab->isSettled())
         return;
+    m_watch->release(this);
     // Closing the tab frees its renderers within a second, even one busy
     // parsing; leaving for about:blank would wait on that renderer.
     tab->abandon();
@@ -57,7 +65,7 @@ void TabPool::stopRunawayPage(qint64 bytes)
     m_current = nullptr;
     closeTarget(tab->targetId());
     ensureSpare();
-    qCInfo(lcTabs) << "stopped a page holding" << bytes << "bytes";
+    qCInfo(lcTabs) << "stopped a page past the memory bound:" << tab->url();
     emit navigateError(tab->url(),
                        QCoreApplication::translate("engine",
                                                    "网页 %1 占用的内存超过了上限（%2 GB），已停止并关闭该网页，"
@@ -68,6 +76,8 @@ void TabPool::stopRunawayPage(qint64 bytes)
 void TabPool::navigate(const QString &url)
 {
     const int generation = ++m_generation;
+    if (m_watch)
+        m_watch->release(this);
     QPointer<ChromiumTab> previous = std::exchange(m_current, nullptr);
     if (previous)
         previous->setIdle();
@@ -111,7 +121,7 @@ void TabPool::prepareTab(const QString &targetId, int generation, const QString 
     auto *tab = new ChromiumTab(m_connection, targetId, m_settings.tab, this);
     connect(tab, &ChromiumTab::harvested, this, [this, tab](const QString &page, const QStringList &links) {
         if (m_watch && tab == m_current)
-            m_watch->stop();
+            m_watch->release(this);
         emit documentComplete(true, page, links);
         if (m_parked)
             retire(std::exchange(m_parked, nullptr));
@@ -120,8 +130,15 @@ void TabPool::prepareTab(const QString &targetId, int generation, const QString 
     connect(tab, &ChromiumTab::frameComplete, this,
             [this](const QString &frame) { emit documentComplete(false, frame, {}); });
     connect(tab, &ChromiumTab::failed, this, [this, tab](const QString &reason) {
+        if (m_watch && tab == m_current)
+            m_watch->release(this);
         emit navigateError(tab->url(), reason);
         ensureSpare();
+    });
+    connect(tab, &ChromiumTab::crashed, this, [this, tab] {
+        // The watch killed a renderer of this page for its memory.
+        if (m_watch && m_watch->killedLately())
+            stopRunawayPage(tab);
     });
     connect(tab, &ChromiumTab::movedOn, this, [this, tab] {
         if (tab == m_parked)
@@ -152,7 +169,7 @@ void TabPool::startOn(ChromiumTab *tab, const QString &url)
 {
     m_current = tab;
     if (m_watch)
-        m_watch->watch();
+        m_watch->watch(this);
     tab->navigate(url);
 }
 
@@ -162,6 +179,11 @@ void TabPool::ensureSpare()
     // while the user looks at the list, not after the next Enter.
     if (!m_ready || m_spare || m_preparingSpare)
         return;
+    openSpare();
+}
+
+void TabPool::openSpare()
+{
     m_preparingSpare = true;
     QPointer<TabPool> self(this);
     m_connection->browserSession()->call(
@@ -171,6 +193,10 @@ void TabPool::ensureSpare()
                 return;
             if (error.isError()) {
                 self->m_preparingSpare = false;
+                if (!self->m_ready) {
+                    self->engineFailed(error); // a pool without its first tab loads nothing
+                    return;
+                }
                 // The next navigate opens its own tab; one already waiting does so now.
                 if (!self->m_urlForSpare.isEmpty())
                     self->navigate(std::exchange(self->m_urlForSpare, QString()));
@@ -228,7 +254,7 @@ void TabPool::onBrowserEvent(const QString &method, const QJsonObject &params)
     } else if (method == QLatin1String("Target.targetCreated")) {
         const QJsonObject info = params.value(QLatin1String("targetInfo")).toObject();
         // Popups opened by a page: nobody will ever look at them.
-        if (info.value(QLatin1String("type")).toString() == QLatin1String("page")
+        if (m_settings.closesPopups && info.value(QLatin1String("type")).toString() == QLatin1String("page")
             && !info.value(QLatin1String("openerId")).toString().isEmpty())
             closeTarget(info.value(QLatin1String("targetId")).toString());
     }

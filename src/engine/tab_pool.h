@@ -23,6 +23,8 @@ struct TabPoolSettings
     // A tab still there this long after it was asked to close is asked again.
     int closeCheckMs = 1000;
     int closeAttempts = 5;
+    // Popups belong to no lane: one pool per Chromium closes them.
+    bool closesPopups = true;
 };
 
 // The tabs of one Chromium: every navigation gets a fresh tab, set up ahead
@@ -38,6 +40,8 @@ public:
 
     // The tab Chromium started with becomes the first spare; ready() follows.
     void adopt(const QString &targetId);
+    // Or a tab of its own is opened for it, for a pool beside the first.
+    void open();
     // Watches the renderers' memory while each page loads (optional).
     void setRendererWatch(RendererWatch *watch);
     void navigate(const QString &url);
@@ -64,8 +68,9 @@ private:
     void retire(ChromiumTab *tab);
     void closeTarget(const QString &targetId);
     void ensureSpare();
+    void openSpare();
     void onBrowserEvent(const QString &method, const QJsonObject &params);
-    void stopRunawayPage(qint64 bytes);
+    void stopRunawayPage(ChromiumTab *tab);
 
     DevToolsConnection *m_connection;
     TabPoolSettings m_settings;
