@@ -3,12 +3,16 @@
 #include "engine/chromium_locator.h"
 #include "engine/chromium_process.h"
 #include "engine/devtools_connection.h"
+#include "engine/proc_reader.h"
 #include "engine/proxy_settings.h"
 #include "engine/tab_pool.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>
 #include <QLoggingCategory>
+#include <QThread>
+
+#include <algorithm>
 
 Q_LOGGING_CATEGORY(lcChromium, "velmora.chromium", QtWarningMsg)
 
@@ -23,7 +27,9 @@ constexpr int lastWordsMs = 1000;
 ChromiumBrowser::ChromiumBrowser(QObject *parent) : ChromiumBrowser(ChromiumOptions{}, parent) {}
 
 ChromiumBrowser::ChromiumBrowser(const ChromiumOptions &options, QObject *parent) : Browser(parent), m_options(options)
-{}
+{
+    m_lanes.append(Lane(this));
+}
 
 ChromiumBrowser::~ChromiumBrowser()
 {
@@ -55,27 +61,43 @@ void ChromiumBrowser::start()
 
 void ChromiumBrowser::navigate(const QString &url)
 {
-    switch (m_state) {
-    case State::Stopped:
-        m_queuedUrl = url;
-        startChromium();
-        break;
-    case State::Launching:
-        m_queuedUrl = url;
-        break;
-    case State::Ready: {
-        // Page.navigate itself has no limit (a page may load for ever); this
-        // cheap call tells a hung Chromium from a slow page.
-        QPointer<DevToolsConnection> launch = m_connection;
-        m_connection->call(QStringLiteral("Browser.getVersion"), {}, {},
-                           [this, launch](const QJsonObject &, const CallError &error) {
-                               if (launch && launch == m_connection && error.kind == CallError::Timeout)
-                                   onHang(error);
-                           });
-        m_pool->navigate(url);
-        break;
+    navigateOn(0, url);
+}
+
+Browser *ChromiumBrowser::addLane()
+{
+    auto *lane = new ChromiumLane(this, m_lanes.size());
+    m_lanes.append(Lane(lane));
+    // A Chromium whose tabs are known gives the lane its own now; else the
+    // lane gets them with the others.
+    if (m_lanes.constFirst().pool)
+        openLane(m_lanes.size() - 1, {});
+    return lane;
+}
+
+int ChromiumBrowser::laneLimit(qint64 rendererMemoryLimit)
+{
+    const qint64 perPage = rendererMemoryLimit > 0 ? rendererMemoryLimit : defaultRendererMemoryLimit();
+    return laneLimitFor(proc::availableMemory().value_or(0), perPage, QThread::idealThreadCount());
+}
+
+void ChromiumBrowser::navigateOn(qsizetype lane, const QString &url)
+{
+    if (m_state != State::Ready || !m_lanes.at(lane).ready) {
+        m_lanes[lane].queuedUrl = url;
+        if (m_state == State::Stopped)
+            startChromium();
+        return;
     }
-    }
+    // Page.navigate itself has no limit (a page may load for ever); this
+    // cheap call tells a hung Chromium from a slow page.
+    QPointer<DevToolsConnection> launch = m_connection;
+    m_connection->call(QStringLiteral("Browser.getVersion"), {}, {},
+                       [this, launch](const QJsonObject &, const CallError &error) {
+                           if (launch && launch == m_connection && error.kind == CallError::Timeout)
+                               onHang(error);
+                       });
+    m_lanes.at(lane).pool->navigate(url);
 }
 
 void ChromiumBrowser::startChromium()
@@ -84,11 +106,13 @@ void ChromiumBrowser::startChromium()
     if (!m_options.executable.isEmpty())
         input.override = m_options.executable;
     const LocatorResult found = locateChromium(input);
-    if (found.executable.isEmpty()) {
-        m_queuedUrl.clear();
-        emit engineError(found.problem);
-        return;
-    }
+    const auto unusable = [this](const QString &reason) {
+        for (Lane &lane : m_lanes)
+            lane.queuedUrl.clear();
+        reportEngineError(reason);
+    };
+    if (found.executable.isEmpty())
+        return unusable(found.problem);
 
     const QProcessEnvironment environment = m_options.environment.value_or(QProcessEnvironment::systemEnvironment());
     const ProxySettings proxy = proxySettings(environment);
@@ -99,11 +123,8 @@ void ChromiumBrowser::startChromium()
 
     auto process = std::make_unique<ChromiumProcess>();
     QString error;
-    if (!process->start(found.executable, environment, proxy.switches, &error)) {
-        m_queuedUrl.clear();
-        emit engineError(error);
-        return;
-    }
+    if (!process->start(found.executable, environment, proxy.switches, &error))
+        return unusable(error);
     m_process = std::move(process);
     m_state = State::Launching;
 
@@ -116,22 +137,11 @@ void ChromiumBrowser::startChromium()
             [this] { onEngineLost(QCoreApplication::translate("engine", "与 Chromium 的连接中断")); });
     connect(m_process.get(), &ChromiumProcess::exited, this, &ChromiumBrowser::onEngineLost);
 
-    TabPoolSettings settings;
-    settings.tab.callTimeoutMs = m_options.callTimeoutMs;
-    settings.tab.settleMs = m_options.settleMs;
-    settings.wantBinding = m_options.harvestPath == HarvestPath::Binding;
-    m_pool = new TabPool(launch, settings, launch);
-    connect(m_pool, &TabPool::ready, this, &ChromiumBrowser::onPoolReady);
-    connect(m_pool, &TabPool::documentComplete, this, &Browser::documentComplete);
-    connect(m_pool, &TabPool::navigateError, this, &Browser::navigateError);
-    connect(m_pool, &TabPool::hung, this, &ChromiumBrowser::onHang);
-    connect(m_pool, &TabPool::broken, this, &ChromiumBrowser::failEngine);
     // Chromium leads its own process group, renderers included.
     m_watch = new RendererWatch(m_process->processId(), m_options.rendererMemoryLimit, launch);
-    m_pool->setRendererWatch(m_watch);
 
     // A Chromium still starting on a busy machine is slow, not hung.
-    const int timeout = std::max(m_options.callTimeoutMs, settings.launchTimeoutMs);
+    const int timeout = std::max(m_options.callTimeoutMs, poolSettings().launchTimeoutMs);
     // Downloads are denied: an address that is a file never lands on disk.
     launch->call(QStringLiteral("Browser.setDownloadBehavior"), {{QStringLiteral("behavior"), QStringLiteral("deny")}},
                  {}, {}, timeout);
@@ -150,31 +160,94 @@ void ChromiumBrowser::startChromium()
             const QJsonArray targets = result.value(QLatin1String("targetInfos")).toArray();
             for (const auto &target : targets) {
                 const QJsonObject info = target.toObject();
-                // The about:blank tab we started with becomes the first spare.
-                if (info.value(QLatin1String("type")).toString() == QLatin1String("page"))
-                    return m_pool->adopt(info.value(QLatin1String("targetId")).toString());
+                if (info.value(QLatin1String("type")).toString() != QLatin1String("page"))
+                    continue;
+                // The about:blank tab we started with becomes the first
+                // lane's spare; the other lanes open their own, only now, so
+                // that none of theirs could be taken for it.
+                openLane(0, info.value(QLatin1String("targetId")).toString());
+                for (qsizetype lane = 1; lane < m_lanes.size() && current == m_connection; ++lane)
+                    openLane(lane, {});
+                return;
             }
             failEngine(QCoreApplication::translate("engine", "Chromium 没有打开任何标签页"));
         },
         timeout);
 }
 
-void ChromiumBrowser::onPoolReady()
+TabPoolSettings ChromiumBrowser::poolSettings() const
 {
-    if (m_state != State::Launching)
+    TabPoolSettings settings;
+    settings.tab.callTimeoutMs = m_options.callTimeoutMs;
+    settings.tab.settleMs = m_options.settleMs;
+    settings.wantBinding = m_options.harvestPath == HarvestPath::Binding;
+    return settings;
+}
+
+void ChromiumBrowser::openLane(qsizetype lane, const QString &initialTab)
+{
+    TabPoolSettings settings = poolSettings();
+    settings.closesPopups = lane == 0;
+    auto *pool = new TabPool(m_connection, settings, m_connection);
+    m_lanes[lane].pool = pool;
+    m_lanes[lane].ready = false;
+    connect(pool, &TabPool::ready, this, [this, lane] { onPoolReady(lane); });
+    if (Browser *browser = m_lanes.at(lane).browser) {
+        connect(pool, &TabPool::documentComplete, browser, &Browser::documentComplete);
+        connect(pool, &TabPool::navigateError, browser, &Browser::navigateError);
+    }
+    connect(pool, &TabPool::hung, this, &ChromiumBrowser::onHang);
+    connect(pool, &TabPool::broken, this, &ChromiumBrowser::failEngine);
+    pool->setRendererWatch(m_watch);
+    if (initialTab.isEmpty())
+        pool->open();
+    else
+        pool->adopt(initialTab);
+}
+
+void ChromiumBrowser::onPoolReady(qsizetype lane)
+{
+    m_lanes[lane].ready = true;
+    if (m_state == State::Ready)
+        return startQueued(lane); // a lane added while Chromium ran
+    if (m_state != State::Launching
+        || !std::all_of(m_lanes.cbegin(), m_lanes.cend(), [](const Lane &each) { return each.ready; }))
         return;
     m_state = State::Ready;
     emit ready();
-    if (m_state == State::Ready && !m_queuedUrl.isEmpty())
-        m_pool->navigate(std::exchange(m_queuedUrl, QString()));
+    // Whatever ready's receivers did, each lane gets only what it asked for.
+    for (qsizetype each = 0; each < m_lanes.size() && m_state == State::Ready; ++each)
+        startQueued(each);
+}
+
+void ChromiumBrowser::startQueued(qsizetype lane)
+{
+    if (!m_lanes.at(lane).queuedUrl.isEmpty())
+        navigateOn(lane, std::exchange(m_lanes[lane].queuedUrl, QString()));
+}
+
+void ChromiumBrowser::reportEngineError(const QString &reason)
+{
+    QList<QPointer<Browser>> lanes;
+    for (const Lane &lane : std::as_const(m_lanes))
+        lanes.append(lane.browser);
+    // A receiver may navigate again, or add a lane: the list may change.
+    for (const QPointer<Browser> &lane : std::as_const(lanes)) {
+        if (lane)
+            emit lane->engineError(reason);
+    }
 }
 
 void ChromiumBrowser::teardown()
 {
     m_state = State::Stopped;
-    m_queuedUrl.clear();
-    if (m_pool)
-        m_pool->disconnect(this);
+    for (Lane &lane : m_lanes) {
+        lane.queuedUrl.clear();
+        lane.ready = false;
+        // It goes with the connection.
+        if (TabPool *pool = std::exchange(lane.pool, nullptr))
+            pool->disconnect();
+    }
     if (m_watch)
         m_watch->stop();
     if (m_connection) {
@@ -199,9 +272,9 @@ void ChromiumBrowser::onEngineLost(const QString &lost)
     const bool starting = m_state == State::Launching;
     if (!starting) {
         teardown();
-        emit engineError(QCoreApplication::translate(
-                             "engine", "Chromium 意外退出（%1），本次提取已中断；下次提取时会自动重新启动它。")
-                             .arg(lost));
+        reportEngineError(QCoreApplication::translate(
+                              "engine", "Chromium 意外退出（%1），本次提取已中断；下次提取时会自动重新启动它。")
+                              .arg(lost));
         return;
     }
     // The pipe often closes just before the process is gone: let it finish
@@ -221,7 +294,7 @@ void ChromiumBrowser::onEngineLost(const QString &lost)
                              .arg(exit.isEmpty() ? lost : exit);
         if (!tail.isEmpty())
             reason += u'\n' + QCoreApplication::translate("engine", "Chromium 的最后输出：") + u'\n' + tail;
-        emit engineError(reason);
+        reportEngineError(reason);
     });
 }
 
@@ -230,7 +303,7 @@ void ChromiumBrowser::failEngine(const QString &cause)
     if (m_state == State::Stopped)
         return;
     teardown();
-    emit engineError(
+    reportEngineError(
         QCoreApplication::translate("engine", "Chromium 出现错误（%1），已将其关闭；下次提取时会自动重新启动它。")
             .arg(cause));
 }
@@ -240,10 +313,12 @@ void ChromiumBrowser::onHang(const CallError &error)
     if (m_state == State::Stopped)
         return;
     teardown();
-    emit engineError(
+    reportEngineError(
         QCoreApplication::translate("engine", "Chromium 长时间没有响应（%1），已将其强制结束并重新启动；请重新提取。")
             .arg(error.message));
-    startChromium();
+    // Unless a receiver's navigate has done so already.
+    if (m_state == State::Stopped)
+        startChromium();
 }
 
 } // namespace engine

@@ -5,6 +5,7 @@
 #include "engine/renderer_watch.h"
 #include "engine/tab_pool.h"
 
+#include <QList>
 #include <QPointer>
 #include <QProcessEnvironment>
 #include <QString>
@@ -48,7 +49,15 @@ struct ChromiumOptions
 
 // The real engine: headless Chromium driven over the DevTools pipe. Starts
 // Chromium, restarts it when it hangs and says in Chinese what went wrong;
-// the tabs are the TabPool's.
+// the tabs are the TabPool's, one pool per lane.
+//
+// Lanes: the browser itself is the first; each added one loads its pages in
+// tabs of its own on the same Chromium, its pool made at each launch (the
+// first pool takes the tab Chromium starts with, the others open their own).
+// A navigate on any lane before its pool is ready is kept (the last one
+// wins) and starts the engine if it is stopped. An engine failure fails the
+// page of every lane, each through its own engineError, and the next
+// navigate on any lane relaunches Chromium for all.
 class ChromiumBrowser final : public Browser
 {
     Q_OBJECT
@@ -59,6 +68,14 @@ public:
 
     void start() override;
     void navigate(const QString &url) override;
+    Browser *addLane() override;
+
+    // How many lanes, the browser itself included, this machine holds: a
+    // loading page may grow to the renderer memory bound (0: the default)
+    // before it is stopped, so as many as MemAvailable has room for at that
+    // bound, and at most two per processor; at least one (one, too, where
+    // MemAvailable cannot be read).
+    static int laneLimit(qint64 rendererMemoryLimit = 0);
 
     const ChromiumOptions &options() const { return m_options; }
     bool isReady() const { return m_state == State::Ready; }
@@ -71,7 +88,8 @@ public:
     DevToolsConnection *connection() const { return m_connection.data(); }
 
 signals:
-    // Chromium is up and attached; a navigate now starts loading at once.
+    // Chromium is up and every lane has its tab: a navigate now starts
+    // loading at once.
     void ready();
 
 private:
@@ -81,8 +99,25 @@ private:
         Ready
     };
 
+    friend class ChromiumLane;
+
+    struct Lane
+    {
+        explicit Lane(Browser *of) : browser(of) {}
+
+        QPointer<Browser> browser; // this, for the first
+        QPointer<TabPool> pool;    // one per launch
+        bool ready = false;
+        QString queuedUrl; // asked for before its pool was ready
+    };
+
+    void navigateOn(qsizetype lane, const QString &url);
     void startChromium();
-    void onPoolReady();
+    TabPoolSettings poolSettings() const;
+    void openLane(qsizetype lane, const QString &initialTab);
+    void onPoolReady(qsizetype lane);
+    void startQueued(qsizetype lane);
+    void reportEngineError(const QString &reason);
     void teardown();
     void onEngineLost(const QString &cause);
     void failEngine(const QString &cause);
@@ -94,10 +129,26 @@ private:
     // launch that ended find nothing to act on.
     std::unique_ptr<ChromiumProcess> m_process;
     QPointer<DevToolsConnection> m_connection;
-    QPointer<TabPool> m_pool;
     QPointer<RendererWatch> m_watch;
-    QString m_queuedUrl;        // asked for while Chromium was starting
+    QList<Lane> m_lanes;
     bool m_proxyWarned = false; // its warnings are said once, not at each relaunch
+};
+
+// A lane of a ChromiumBrowser, which owns it (see addLane).
+class ChromiumLane final : public Browser
+{
+    Q_OBJECT
+public:
+    void start() override { m_engine->start(); }
+    void navigate(const QString &url) override { m_engine->navigateOn(m_index, url); }
+    Browser *addLane() override { return m_engine->addLane(); }
+
+private:
+    friend class ChromiumBrowser;
+    ChromiumLane(ChromiumBrowser *engine, qsizetype index) : Browser(engine), m_engine(engine), m_index(index) {}
+
+    ChromiumBrowser *m_engine;
+    qsizetype m_index;
 };
 
 } // namespace engine

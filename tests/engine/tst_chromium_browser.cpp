@@ -5,6 +5,7 @@
 #include "engine/chromium_browser.h"
 #include "engine/chromium_locator.h"
 #include "engine/devtools_connection.h"
+#include "engine/renderer_watch.h"
 #include "engine_recorder.h"
 #include "forward_proxy.h"
 #include "page_server.h"
@@ -547,6 +548,93 @@ private slots:
         // The stalled page never completed, and nothing went wrong.
         QCOMPARE(m_rec->topLevel().size(), 1);
         QCOMPARE(m_rec->events.size() - m_rec->frames().size(), 1);
+    }
+
+    void lanesLoadAtOnceEachOnlyItsOwnPage_data()
+    {
+        QTest::addColumn<QString>("path"); // the page loading beside one that waits for it
+        QTest::addColumn<bool>("onFirst"); // on the browser itself, the waiting one on the added lane
+        QTest::addColumn<QStringList>("anchors");
+        QTest::addColumn<QString>("mustMention"); // empty: read, else the failure it reports
+        QTest::newRow("a fast page") << "/lanes/fast" << false << QStringList{"/lanes/fast-link"} << QString();
+        // With two pages loading, the watch cannot tell whose renderer holds
+        // what: the waiting page must not pay for the other, on either lane.
+        const QString overrun = QStringLiteral("占用的内存超过了上限（1.0 GB）");
+        QTest::newRow("a page past the memory bound") << "/lanes/hog" << false << QStringList() << overrun;
+        QTest::newRow("a page past the memory bound, on the first lane")
+            << "/lanes/hog" << true << QStringList() << overrun;
+    }
+
+    void lanesLoadAtOnceEachOnlyItsOwnPage()
+    {
+        QFETCH(QString, path);
+        QFETCH(bool, onFirst);
+        QFETCH(QStringList, anchors);
+        QFETCH(QString, mustMention);
+        // Loads until /lanes/go answers, which it does once the other page
+        // has been reported: the other lane cannot have waited for it.
+        PageServer::Response waiting;
+        waiting.body = "<a href=\"/lanes/slow-link\">s</a><script>var poll = setInterval(function () {"
+                       " fetch('/lanes/go').then(function (r) {"
+                       " if (r.ok) { clearInterval(poll); window.stop(); } }); }, 50);</script>";
+        waiting.neverEnds = true;
+        m_site.route(QStringLiteral("/lanes/slow"), waiting);
+        PageServer::Response notYet;
+        notYet.status = 404;
+        m_site.route(QStringLiteral("/lanes/go"), notYet);
+        m_site.route(QStringLiteral("/lanes/fast"), "<a href=\"/lanes/fast-link\">f</a>");
+        PageServer::Response hog;
+        hog.body = "<a href=\"/lanes/lost\">l</a><script>var hog = []; setInterval(function () {"
+                   " if (hog.length < 64) hog.push(new Uint8Array(64 << 20).fill(1)); }, 20);</script>";
+        hog.neverEnds = true;
+        m_site.route(QStringLiteral("/lanes/hog"), hog);
+
+        ChromiumOptions options;
+        options.harvestPath = harvestPathUnderTest();
+        options.rendererMemoryLimit = qint64(1) << 30;
+        ChromiumBrowser browser(options);
+        Browser *added = browser.addLane();
+        QVERIFY(added);
+        Browser *pageLane = onFirst ? static_cast<Browser *>(&browser) : added;
+        Browser *slowLane = onFirst ? added : static_cast<Browser *>(&browser);
+        EngineRecorder pageRec(pageLane);
+        EngineRecorder slowRec(slowLane);
+        QStringList order; // the lane of each report, in turn
+        for (Browser *lane : {pageLane, slowLane}) {
+            const QString name = lane == slowLane ? QStringLiteral("slow") : QStringLiteral("page");
+            connect(lane, &Browser::documentComplete, &pageRec, [&order, name](bool top) {
+                if (top)
+                    order.append(name);
+            });
+            connect(lane, &Browser::navigateError, &pageRec, [&order, name] { order.append(name); });
+            connect(lane, &Browser::engineError, &pageRec, [&order, name] { order.append(name); });
+        }
+        // Asked before Chromium runs: the added lane starts it, and each page
+        // waits for its own lane's tab.
+        added->navigate(site(onFirst ? QStringLiteral("/lanes/slow") : path));
+        browser.navigate(site(onFirst ? path : QStringLiteral("/lanes/slow")));
+        QTRY_COMPARE_WITH_TIMEOUT(order, QStringList{"page"}, loadTimeout);
+        m_site.route(QStringLiteral("/lanes/go"), QByteArray("go"));
+        QTRY_COMPARE_WITH_TIMEOUT(order, (QStringList{"page", "slow"}), loadTimeout);
+
+        QCOMPARE(slowRec.events.size(), 1);
+        QCOMPARE(slowRec.events[0].kind, EngineRecorder::Complete);
+        QCOMPARE(slowRec.events[0].url, site(QStringLiteral("/lanes/slow")));
+        QCOMPARE(slowRec.events[0].anchors, QStringList{site(QStringLiteral("/lanes/slow-link"))});
+        QCOMPARE(pageRec.events.size(), 1);
+        const auto &report = pageRec.events[0];
+        QCOMPARE(report.url, site(path));
+        if (mustMention.isEmpty()) {
+            QCOMPARE(report.kind, EngineRecorder::Complete);
+            QStringList absolute;
+            for (const QString &anchor : std::as_const(anchors))
+                absolute.append(site(anchor));
+            QCOMPARE(report.anchors, absolute);
+        } else {
+            QCOMPARE(report.kind, EngineRecorder::NavigateError);
+            QVERIFY2(report.reason.contains(mustMention), qPrintable(report.reason));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(rendererMemory(browser.processId()) < options.rendererMemoryLimit, loadTimeout);
     }
 
     void aReadPageIsLeftOnlyOnceItsSuccessorIsRead()

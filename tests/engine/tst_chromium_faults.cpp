@@ -19,6 +19,8 @@
 #include <csignal>
 #include <cstring>
 #include <iostream>
+#include <memory>
+#include <vector>
 
 #include <unistd.h>
 
@@ -48,7 +50,7 @@ private:
     }
 
     // The engine works again: a page loads and is harvested.
-    void expectWorkingExtraction(ChromiumBrowser &browser, EngineRecorder &rec)
+    void expectWorkingExtraction(Browser &browser, EngineRecorder &rec)
     {
         rec.clear();
         browser.navigate(m_site.url(QStringLiteral("/page")));
@@ -88,25 +90,43 @@ private slots:
         QVERIFY(browser.processId() != first);
     }
 
+    void killedDuringLoad_data()
+    {
+        QTest::addColumn<int>("lanes");
+        QTest::newRow("the browser alone") << 1;
+        // Added once Chromium runs: each opens its own tab on it.
+        QTest::newRow("three lanes") << 3;
+    }
+
     void killedDuringLoad()
     {
+        QFETCH(int, lanes);
         ChromiumBrowser browser;
-        EngineRecorder rec(&browser);
         startAndWait(browser);
-        QSignalSpy requested(&m_site, &PageServer::requested);
-        browser.navigate(m_site.url(QStringLiteral("/hanging")));
-        QVERIFY(requested.wait(loadTimeout));
+        QList<Browser *> all{&browser};
+        while (all.size() < lanes)
+            all.append(browser.addLane());
+        std::vector<std::unique_ptr<EngineRecorder>> recs;
+        for (Browser *lane : std::as_const(all))
+            recs.push_back(std::make_unique<EngineRecorder>(lane));
+        const qsizetype asked = m_site.requests().count(QStringLiteral("/hanging"));
+        for (Browser *lane : std::as_const(all))
+            lane->navigate(m_site.url(QStringLiteral("/hanging")));
+        QTRY_COMPARE_WITH_TIMEOUT(m_site.requests().count(QStringLiteral("/hanging")) - asked, lanes, loadTimeout);
         const QString profile = browser.profilePath();
         const qint64 chromium = browser.processId();
         QVERIFY(procfs::groupAndDescendants(chromium).size() > 1);
         ::kill(pid_t(chromium), SIGKILL);
-        QTRY_COMPARE_WITH_TIMEOUT(rec.count(EngineRecorder::EngineError), 1, loadTimeout);
-        QVERIFY(rec.lastReason().contains(QStringLiteral("Chromium")));
+        for (const auto &rec : recs) {
+            QTRY_COMPARE_WITH_TIMEOUT(rec->count(EngineRecorder::EngineError), 1, loadTimeout);
+            QVERIFY(rec->lastReason().contains(QStringLiteral("Chromium")));
+        }
         // The dead run's folder is gone and its helpers with it (once the
         // process has been reaped, which the window's thread does not wait for).
         QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(profile), 3000);
         QTRY_VERIFY_WITH_TIMEOUT(procfs::groupAndDescendants(chromium).isEmpty(), loadTimeout);
-        expectWorkingExtraction(browser, rec);
+        for (qsizetype lane = 0; lane < all.size(); ++lane)
+            expectWorkingExtraction(*all[lane], *recs[lane]);
     }
 
     void hangingChromiumIsRestarted()
