@@ -90,8 +90,8 @@
         <translation>标准输出已关闭</translation>
     </message>
     <message>
-        <source>reading %1 pages at once, not %2: the machine&apos;s free memory holds no more</source>
-        <translation>同时读取 %1 个网页，而不是 %2 个：本机的空闲内存容纳不下更多</translation>
+        <source>reading %1 pages at once, not %2: two per processor, and as many as free memory holds</source>
+        <translation>同时读取 %1 个网页，而不是 %2 个：每个处理器最多两个，且不超过空闲内存所能容纳的数量</translation>
     </message>
     <message>
         <source>standard output</source>
@@ -185,9 +185,9 @@ GB18030 编码，每个链接后接 CR LF。</translation>
         <translation>不报告失败的地址（退出状态仍会反映）。</translation>
     </message>
     <message>
-        <source>Read up to N pages at once (default 1); fewer if the machine&apos;s memory would not hold them.</source>
+        <source>Read up to N pages at once (default 1); at most two per processor and as many as free memory holds.</source>
         <translation>同时读取最多 N 个网页（默认 1）；
-本机内存不够时会少一些。</translation>
+每个处理器最多两个，且不超过空闲内存所能容纳的数量。</translation>
     </message>
     <message>
         <source>Give up on a page not loaded after SECONDS (default 60; 0 waits for ever).</source>

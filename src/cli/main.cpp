@@ -147,15 +147,16 @@ int main(int argc, char *argv[])
 
     engine::ChromiumOptions engineOptions;
     engineOptions.settleMs = options.settleMs;
+    engineOptions.batch = addresses.size() > 1;
     auto browser = std::make_unique<engine::ChromiumBrowser>(engineOptions);
     // More lanes than pages would only hold tabs open.
     const int wanted = int(std::min<qsizetype>(options.jobs, std::max<qsizetype>(addresses.size(), 1)));
-    const int jobs = std::min(wanted, 1 /*LANES*/);
+    const int jobs = std::min(wanted, engine::ChromiumBrowser::laneLimit());
     if (jobs < wanted && !options.quiet)
         complain({},
                  QCoreApplication::translate("cli",
-                                             "reading %1 pages at once, not %2: the machine's free "
-                                             "memory holds no more")
+                                             "reading %1 pages at once, not %2: two per processor, "
+                                             "and as many as free memory holds")
                      .arg(jobs)
                      .arg(wanted));
     QList<engine::Browser *> lanes{browser.get()};

@@ -138,8 +138,8 @@ ParsedArguments parseArguments(const QStringList &arguments, bool standardInputI
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
                                    tr("Say nothing of addresses that fail (the exit status still tells)."));
     const QCommandLineOption jobs({QStringLiteral("j"), QStringLiteral("jobs")},
-                                  tr("Read up to N pages at once (default 1); fewer if the machine's "
-                                     "memory would not hold them."),
+                                  tr("Read up to N pages at once (default 1); at most two per processor "
+                                     "and as many as free memory holds."),
                                   QStringLiteral("N"), QStringLiteral("1"));
     const QCommandLineOption timeout({QStringLiteral("t"), QStringLiteral("timeout")},
                                      tr("Give up on a page not loaded after SECONDS (default 60; 0 waits for ever)."),

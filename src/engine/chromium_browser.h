@@ -42,6 +42,10 @@ struct ChromiumOptions
     // Bytes Chromium's renderers may hold while a page loads before the page is
     // stopped; 0: defaultRendererMemoryLimit().
     qint64 rendererMemoryLimit = 0;
+    // Pages are asked for one right after another (a list on the command
+    // line), not by a user who reads each first: the next tab is set up
+    // while a page loads.
+    bool batch = false;
     // Where Chromium's proxy (http_proxy, no_proxy...) and the little of the
     // environment it keeps come from; unset: this process's, at each launch.
     std::optional<QProcessEnvironment> environment;

@@ -171,6 +171,8 @@ void TabPool::startOn(ChromiumTab *tab, const QString &url)
     if (m_watch)
         m_watch->watch(this);
     tab->navigate(url);
+    if (m_settings.spareWhileLoading)
+        ensureSpare();
 }
 
 void TabPool::ensureSpare()

@@ -25,6 +25,10 @@ struct TabPoolSettings
     int closeAttempts = 5;
     // Popups belong to no lane: one pool per Chromium closes them.
     bool closesPopups = true;
+    // The next spare is opened as soon as a page starts loading, not once it
+    // has been read: for a caller whose next navigate follows the read at
+    // once, which would otherwise wait for that tab.
+    bool spareWhileLoading = false;
 };
 
 // The tabs of one Chromium: every navigation gets a fresh tab, set up ahead
