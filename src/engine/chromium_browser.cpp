@@ -180,7 +180,7 @@ TabPoolSettings ChromiumBrowser::poolSettings() const
     TabPoolSettings settings;
     settings.tab.callTimeoutMs = m_options.callTimeoutMs;
     settings.tab.settleMs = m_options.settleMs;
-    settings.spareWhileLoading = m_options.batch;
+    settings.reuseReadTabs = m_options.batch;
     settings.wantBinding = m_options.harvestPath == HarvestPath::Binding;
     return settings;
 }

@@ -43,8 +43,7 @@ struct ChromiumOptions
     // stopped; 0: defaultRendererMemoryLimit().
     qint64 rendererMemoryLimit = 0;
     // Pages are asked for one right after another (a list on the command
-    // line), not by a user who reads each first: the next tab is set up
-    // while a page loads.
+    // line): a page read whole is left by loading the next in its tab.
     bool batch = false;
     // Where Chromium's proxy (http_proxy, no_proxy...) and the little of the
     // environment it keeps come from; unset: this process's, at each launch.

@@ -111,6 +111,11 @@ void ChromiumTab::navigate(const QString &url)
 {
     m_role = Role::Current;
     m_url = url;
+    // A tab that showed a page goes on to the next: until Page.navigate has
+    // answered, what happens in it concerns the page it leaves.
+    m_page = PageState{m_page.useBinding};
+    m_loadTimeRead.reset();
+    m_settleWatch->stop();
     if (!m_session)
         return;
     QPointer<ChromiumTab> self(this);

@@ -81,6 +81,10 @@ void TabPool::navigate(const QString &url)
     QPointer<ChromiumTab> previous = std::exchange(m_current, nullptr);
     if (previous)
         previous->setIdle();
+    if (m_settings.reuseReadTabs && previous && previous->isSettled() && !previous->hasFailed()) {
+        m_urlForSpare.clear();
+        return startOn(previous, url);
+    }
 
     if (!m_spare && m_preparingSpare) {
         // Waiting for the tab already on its way beats opening a second one.
@@ -171,8 +175,6 @@ void TabPool::startOn(ChromiumTab *tab, const QString &url)
     if (m_watch)
         m_watch->watch(this);
     tab->navigate(url);
-    if (m_settings.spareWhileLoading)
-        ensureSpare();
 }
 
 void TabPool::ensureSpare()

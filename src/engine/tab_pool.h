@@ -25,10 +25,12 @@ struct TabPoolSettings
     int closeAttempts = 5;
     // Popups belong to no lane: one pool per Chromium closes them.
     bool closesPopups = true;
-    // The next spare is opened as soon as a page starts loading, not once it
-    // has been read: for a caller whose next navigate follows the read at
-    // once, which would otherwise wait for that tab.
-    bool spareWhileLoading = false;
+    // A page read whole and still is left by loading the next one in its
+    // tab, as a browser does, instead of opening a fresh tab and a fresh
+    // renderer for it: for a caller that reads a list, whose next navigate
+    // follows the read at once. A page still loading, moving on or failed
+    // still gets a fresh tab.
+    bool reuseReadTabs = false;
 };
 
 // The tabs of one Chromium: every navigation gets a fresh tab, set up ahead
