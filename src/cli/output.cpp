@@ -37,6 +37,12 @@ QByteArray jsonString(QStringView text)
                 escapeUnit(out, c);
             }
             plainFrom = i + 1;
+        } else if (c == 0xFEFF || c == 0x2028 || c == 0x2029) {
+            // A byte-order mark some parsers drop, and the line ends of
+            // JavaScript: escaped, so every reader gets them back.
+            flush(i);
+            escapeUnit(out, c);
+            plainFrom = i + 1;
         } else if (QChar::isSurrogate(c)) {
             if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
                 ++i;

@@ -25,8 +25,9 @@ struct PageOutcome
 // {"page":…,"error":…}; a link is {"page":…,"url":…,"href":…,"index":…}.
 QByteArray formatted(const PageOutcome &outcome, Format format);
 
-// text as a JSON string, quotes included. Half a surrogate pair is written
-// as its \u escape, so nothing is lost or made invalid.
+// text as a JSON string, quotes included. Half a surrogate pair, U+FEFF,
+// U+2028 and U+2029 are written as their \u escapes, so nothing is lost
+// or made invalid.
 QByteArray jsonString(QStringView text);
 
 } // namespace cli

@@ -191,7 +191,7 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::newRow("quotes and backslashes") << QStringLiteral("a\"b\\c");
         QTest::newRow("controls") << QString(QChar(0)) + QString::fromUtf16(u"\u0001\n\r\t\u001F\u007F");
-        QTest::newRow("line separators") << QString::fromUtf16(u"\u2028\u2029");
+        QTest::newRow("line separators, a byte-order mark") << QString::fromUtf16(u"\uFEFF\u2028\u2029");
         QTest::newRow("a pair and a half") << QString(QChar(0xD83D)) + QChar(0xDE00) + QChar(0xDC00) + QChar(0xD800);
     }
 
