@@ -77,6 +77,13 @@ void ChromiumBrowser::navigate(const QString &url)
     }
 }
 
+void ChromiumBrowser::setLinkScope(const LinkScope &scope)
+{
+    m_linkScope = scope;
+    if (m_pool)
+        m_pool->setLinkScope(scope);
+}
+
 void ChromiumBrowser::startChromium()
 {
     LocatorInput input = LocatorInput::systemInputs();
@@ -119,9 +126,11 @@ void ChromiumBrowser::startChromium()
     settings.tab.callTimeoutMs = m_options.callTimeoutMs;
     settings.tab.settleMs = m_options.settleMs;
     settings.wantBinding = m_options.harvestPath == HarvestPath::Binding;
+    settings.tab.scope = m_linkScope;
     m_pool = new TabPool(launch, settings, launch);
     connect(m_pool, &TabPool::ready, this, &ChromiumBrowser::onPoolReady);
     connect(m_pool, &TabPool::documentComplete, this, &Browser::documentComplete);
+    connect(m_pool, &TabPool::linksRead, this, &Browser::linksRead);
     connect(m_pool, &TabPool::navigateError, this, &Browser::navigateError);
     connect(m_pool, &TabPool::hung, this, &ChromiumBrowser::onHang);
     connect(m_pool, &TabPool::broken, this, &ChromiumBrowser::failEngine);

@@ -59,6 +59,7 @@ public:
 
     void start() override;
     void navigate(const QString &url) override;
+    void setLinkScope(const LinkScope &scope) override;
 
     const ChromiumOptions &options() const { return m_options; }
     bool isReady() const { return m_state == State::Ready; }
@@ -96,6 +97,7 @@ private:
     QPointer<DevToolsConnection> m_connection;
     QPointer<TabPool> m_pool;
     QPointer<RendererWatch> m_watch;
+    LinkScope m_linkScope;
     QString m_queuedUrl;        // asked for while Chromium was starting
     bool m_proxyWarned = false; // its warnings are said once, not at each relaunch
 };

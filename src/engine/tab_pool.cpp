@@ -111,9 +111,13 @@ void TabPool::prepareTab(const QString &targetId, int generation, const QString 
         if (m_watch && tab == m_current)
             m_watch->stop();
         emit documentComplete(true, page, links);
-        if (m_parked)
-            retire(std::exchange(m_parked, nullptr));
-        ensureSpare();
+        afterRead();
+    });
+    connect(tab, &ChromiumTab::linksRead, this, [this, tab](const QString &page, const Links &links) {
+        if (m_watch && tab == m_current)
+            m_watch->stop();
+        emit linksRead(page, links);
+        afterRead();
     });
     connect(tab, &ChromiumTab::frameComplete, this,
             [this](const QString &frame) { emit documentComplete(false, frame, {}); });
@@ -144,6 +148,24 @@ void TabPool::prepareTab(const QString &targetId, int generation, const QString 
         startOn(tab, url);
     });
     tab->setUp(timeout(), m_settings.wantBinding);
+}
+
+void TabPool::afterRead()
+{
+    if (m_parked)
+        retire(std::exchange(m_parked, nullptr));
+    ensureSpare();
+}
+
+void TabPool::setLinkScope(const LinkScope &scope)
+{
+    m_settings.tab.scope = scope;
+    if (m_spare && m_spare->scope() != scope) {
+        ChromiumTab *stale = std::exchange(m_spare, nullptr);
+        stale->setIdle();
+        closeTarget(stale->targetId());
+        ensureSpare();
+    }
 }
 
 void TabPool::startOn(ChromiumTab *tab, const QString &url)
