@@ -135,6 +135,14 @@ void TabPool::prepareTab(const QString &targetId, int generation, const QString 
             return;
         if (generation == 0) {
             m_preparingSpare = false;
+            // Prepared for a scope no longer wanted.
+            if (tab->scope() != m_settings.tab.scope) {
+                tab->setIdle();
+                closeTarget(tab->targetId());
+                if (!m_urlForSpare.isEmpty())
+                    return navigate(std::exchange(m_urlForSpare, QString()));
+                return ensureSpare();
+            }
             // A navigate came while this tab was being set up.
             if (!m_urlForSpare.isEmpty())
                 return startOn(tab, std::exchange(m_urlForSpare, QString()));
