@@ -54,7 +54,7 @@ struct ScopedHarvestSettings
     // shadow trees may take; what has not come by then is left out.
     int extrasMs = 5000;
     int maxFrames = 1000;      // frames read per page
-    int maxClosedRoots = 2000; // closed shadow roots opened per page
+    int maxClosedRoots = 5000; // closed shadow roots opened per page
 };
 
 // Reads a top-level document with a scope: its own links, those of its
