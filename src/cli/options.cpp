@@ -131,8 +131,8 @@ ParsedArguments parseArguments(const QStringList &arguments, bool standardInputI
                                        "address is done; - is standard output."),
                                     QStringLiteral("FILE"));
     const QCommandLineOption json(QStringLiteral("json"),
-                                  tr("Write JSON Lines: an object per link, and one per failed address "
-                                     "(see the manual)."));
+                                  tr("Write JSON Lines: an object per link, with its text and where it "
+                                     "came from, and one per failed address (see the manual)."));
     const QCommandLineOption null({QStringLiteral("0"), QStringLiteral("null")},
                                   tr("End each link with NUL instead of a newline."));
     const QCommandLineOption gb18030(QStringLiteral("gb18030"),
