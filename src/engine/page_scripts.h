@@ -61,8 +61,9 @@ QString scopedPartExpression(int part);
 // The next elements to ask about, {more, hosts}, for deep serialization.
 const QString &nextAsksExpression();
 // Functions called on the reader with nodes as arguments: registering
-// closed shadow roots (returns how many were new), and the positions among
-// the walk's links of frame elements (-1: not reached by the walk).
+// closed shadow roots (returns how many were new), and where the last walk
+// met each frame element: [position among its links, rank among the frame
+// elements], or -1 when it did not reach it.
 const QString &adoptRootsFunction();
 const QString &frameElementsFunction();
 // Runtime.evaluate's serializationOptions that give each node's shadow

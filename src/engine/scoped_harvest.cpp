@@ -254,7 +254,10 @@ void ScopedHarvest::walk(int doc, int quietMs)
             const QJsonObject value = valueOf(result).toObject();
             if (error.isError() || value.isEmpty())
                 return self->docFailed(doc, error);
+            // Only the page's own first walk waits for its anchors to be still.
             if (value.contains(QLatin1String("wait"))) {
+                if (doc != 0 || self->m_docs.front().walk)
+                    return self->docFailed(doc, {CallError::Protocol, QStringLiteral("unasked wait")});
                 self->m_reading = false;
                 return emit self->tooEarly(value.value(QLatin1String("wait")).toInt());
             }
