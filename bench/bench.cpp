@@ -29,6 +29,8 @@ QStringList rowNames()
             QStringLiteral("harvest-10k"),
             QStringLiteral("harvest-baseline-10k"),
             QStringLiteral("harvest-shell-baseline-10k"),
+            QStringLiteral("harvest-100k-all"),
+            QStringLiteral("harvest-100k-plain"),
             QStringLiteral("settle-xhr"),
             QStringLiteral("settle-xhr-networkidle-baseline"),
             QStringLiteral("engine-ready"),
@@ -86,6 +88,7 @@ int Bench::runRows()
     }
     std::fputs(qPrintable(headerLine() + QLatin1Char('\n')), stdout);
     harvestRows();
+    extractAllRows();
     settleRows();
     engineReadyRow();
     cliOneshotRows();

@@ -41,6 +41,7 @@ private:
 
     int harvestRuns() const;
     void harvestRows();
+    void extractAllRows();
     void settleRows();
     void engineReadyRow();
     void cliOneshotRows();

@@ -26,6 +26,12 @@ Extractor::Extractor(const QList<engine::Browser *> &lanes, const Options &optio
     if (m_options.dedupe != Dedupe::None)
         m_seen = std::make_unique<remove_dups::Seen>(
             m_options.dedupe == Dedupe::Exact ? remove_dups::Compare::Exact : remove_dups::Compare::IgnoreCase);
+    // Text is read only when it is written.
+    engine::LinkScope scope;
+    scope.frames = m_options.frames;
+    scope.shadowTrees = m_options.shadowTrees;
+    scope.areas = m_options.areas;
+    scope.text = m_options.format == Format::Json;
     m_lanes.resize(size_t(lanes.size()));
     for (size_t i = 0; i < m_lanes.size(); ++i) {
         Lane &lane = m_lanes[i];
@@ -42,6 +48,11 @@ Extractor::Extractor(const QList<engine::Browser *> &lanes, const Options &optio
                 [this, i](bool topLevel, const QString &url, const QStringList &anchors) {
                     onDocumentComplete(m_lanes[i], topLevel, url, anchors);
                 });
+        if (!scope.isPlain()) {
+            lane.browser->setLinkScope(scope);
+            connect(lane.browser, &engine::Browser::linksRead, this,
+                    [this, i](const QString &url, const engine::Links &links) { onLinksRead(m_lanes[i], url, links); });
+        }
         connect(lane.browser, &engine::Browser::navigateError, this,
                 [this, i](const QString &, const QString &reason) { onNavigateError(m_lanes[i], reason); });
         connect(lane.browser, &engine::Browser::engineError, this,
@@ -135,14 +146,18 @@ void Extractor::deliver()
             // whichever page was read first.
             QStringList fresh;
             QList<qsizetype> positions;
+            QList<LinkDetails> details;
             for (qsizetype i = 0; i < outcome.links.size(); ++i) {
                 if (!m_seen->add(outcome.links.at(i)))
                     continue;
                 fresh.append(outcome.links.at(i));
                 positions.append(outcome.positions.at(i));
+                if (i < outcome.details.size())
+                    details.append(outcome.details.at(i));
             }
             outcome.links = std::move(fresh);
             outcome.positions = std::move(positions);
+            outcome.details = std::move(details);
         }
         if (!m_sink.deliver(outcome))
             return finish(Outcome::OutputLost);
@@ -175,6 +190,31 @@ void Extractor::onDocumentComplete(Lane &lane, bool topLevel, const QString &url
     outcome.links =
         harvest::keptAnchors(anchors, m_options.filter,
                              m_options.filterIgnoresCase ? Qt::CaseInsensitive : Qt::CaseSensitive, &outcome.positions);
+    settle(lane, std::move(outcome));
+}
+
+void Extractor::onLinksRead(Lane &lane, const QString &url, const engine::Links &links)
+{
+    if (lane.index < 0 || m_finished)
+        return;
+    QStringList hrefs;
+    hrefs.reserve(links.size());
+    for (const engine::Link &link : links)
+        hrefs.append(link.href);
+    PageOutcome outcome;
+    outcome.page = m_addresses.at(lane.index);
+    outcome.url = url;
+    outcome.links =
+        harvest::keptAnchors(hrefs, m_options.filter,
+                             m_options.filterIgnoresCase ? Qt::CaseInsensitive : Qt::CaseSensitive, &outcome.positions);
+    if (m_options.format == Format::Json) {
+        outcome.details.reserve(outcome.positions.size());
+        for (const qsizetype position : std::as_const(outcome.positions)) {
+            const engine::Link &link = links.at(position);
+            outcome.details.append({harvest::safeItem(link.text), harvest::safeItem(link.frame),
+                                    link.element == engine::Link::Element::Area, link.inShadowTree});
+        }
+    }
     settle(lane, std::move(outcome));
 }
 

@@ -16,7 +16,9 @@ class QTimer;
 
 namespace engine {
 class Browser;
-}
+struct Link;
+using Links = QList<Link>;
+} // namespace engine
 
 namespace remove_dups {
 class Seen;
@@ -82,6 +84,7 @@ private:
     PageOutcome failure(qsizetype index, const QString &cause) const;
 
     void onDocumentComplete(Lane &lane, bool topLevel, const QString &url, const QStringList &anchors);
+    void onLinksRead(Lane &lane, const QString &url, const engine::Links &links);
     void onNavigateError(Lane &lane, const QString &reason);
     void onEngineError(Lane &lane, const QString &reason);
 

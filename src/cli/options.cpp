@@ -23,8 +23,10 @@ QString exitStatusText()
               "headless Chromium through the proxy that http_proxy, https_proxy, all_proxy\n"
               "and no_proxy name, and read once it has loaded and what it requested while\n"
               "loading has come (at most --settle milliseconds after its load). Its links\n"
-              "are printed in the order of the addresses, each page's together. Each\n"
-              "failure is one line on standard error.\n"
+              "are printed in the order of the addresses, each page's together, in\n"
+              "document order: a frame's where its element stands (--frames), a shadow\n"
+              "tree's where its host stands (--shadow). Each failure is one line on\n"
+              "standard error.\n"
               "\n"
               "Exit status:\n"
               "  0  every address was read\n"
@@ -129,8 +131,8 @@ ParsedArguments parseArguments(const QStringList &arguments, bool standardInputI
                                        "address is done; - is standard output."),
                                     QStringLiteral("FILE"));
     const QCommandLineOption json(QStringLiteral("json"),
-                                  tr("Write JSON Lines: an object per link, and one per failed address "
-                                     "(see the manual)."));
+                                  tr("Write JSON Lines: an object per link, with its text and where it "
+                                     "came from, and one per failed address (see the manual)."));
     const QCommandLineOption null({QStringLiteral("0"), QStringLiteral("null")},
                                   tr("End each link with NUL instead of a newline."));
     const QCommandLineOption gb18030(QStringLiteral("gb18030"),
@@ -149,8 +151,16 @@ ParsedArguments parseArguments(const QStringList &arguments, bool standardInputI
                                        "it made to be answered and its links to stop changing (default 2000; "
                                        "0 reads it at its load event). --timeout includes this wait."),
                                     QStringLiteral("MILLISECONDS"), QStringLiteral("2000"));
+    const QCommandLineOption frames(QStringLiteral("frames"),
+                                    tr("Also read the links of every frame of the page, each where its frame "
+                                       "element stands."));
+    const QCommandLineOption shadow(QStringLiteral("shadow"),
+                                    tr("Also read the links inside shadow trees, open and closed, in tree order."));
+    const QCommandLineOption areas(QStringLiteral("areas"),
+                                   tr("Also read the area elements of image maps that have an href."));
+    const QCommandLineOption all(QStringLiteral("all"), tr("The same as --frames --shadow --areas."));
     parser.addOptions({help, version, input, filter, filterNocase, dedupe, dedupeNocase, output, json, null, gb18030,
-                       quiet, jobs, timeout, settle});
+                       quiet, jobs, timeout, settle, frames, shadow, areas, all});
     parser.addPositionalArgument(QStringLiteral("URL"), tr("Addresses to read, in turn."), QStringLiteral("[URL...]"));
 
     QString problem;
@@ -208,6 +218,9 @@ ParsedArguments parseArguments(const QStringList &arguments, bool standardInputI
             return error(tr("--output needs a file name"));
     }
     options.quiet = parser.isSet(quiet);
+    options.frames = parser.isSet(frames) || parser.isSet(all);
+    options.shadowTrees = parser.isSet(shadow) || parser.isSet(all);
+    options.areas = parser.isSet(areas) || parser.isSet(all);
     if (!wholeNumber(parser.value(jobs), 1, maxJobs, options.jobs))
         return error(tr("--jobs wants a whole number from 1 to %1").arg(maxJobs));
     if (!wholeNumber(parser.value(timeout), 0, maxTimeoutSeconds, options.timeoutSeconds))

@@ -28,11 +28,14 @@ struct Options
     bool filterIgnoresCase = false;
     Dedupe dedupe = Dedupe::None;
     Format format = Format::Lines;
-    QString output;          // empty or "-": standard output
-    bool quiet = false;      // no line on standard error for a failed address
-    int jobs = 1;            // pages read at once
-    int timeoutSeconds = 60; // per address; 0 waits for ever
-    int settleMs = 2000;     // the longest a loaded page is waited for; 0 reads it at its load event
+    QString output;           // empty or "-": standard output
+    bool quiet = false;       // no line on standard error for a failed address
+    int jobs = 1;             // pages read at once
+    int timeoutSeconds = 60;  // per address; 0 waits for ever
+    int settleMs = 2000;      // the longest a loaded page is waited for; 0 reads it at its load event
+    bool frames = false;      // the links of every frame too
+    bool shadowTrees = false; // and of shadow trees, open and closed
+    bool areas = false;       // and image maps' area elements
 
     bool toStandardOutput() const { return output.isEmpty() || output == QLatin1String("-"); }
 };

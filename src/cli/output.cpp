@@ -88,6 +88,18 @@ QByteArray formatted(const PageOutcome &outcome, Format format)
         out += jsonString(outcome.links.at(i));
         out += ",\"index\":";
         out += QByteArray::number(i < outcome.positions.size() ? outcome.positions.at(i) : i);
+        if (i < outcome.details.size()) {
+            const LinkDetails &details = outcome.details.at(i);
+            out += ",\"text\":";
+            out += jsonString(details.text);
+            out += details.area ? ",\"element\":\"area\"" : ",\"element\":\"a\"";
+            if (!details.frame.isEmpty()) {
+                out += ",\"frame\":";
+                out += jsonString(details.frame);
+            }
+            if (details.inShadowTree)
+                out += ",\"shadow\":true";
+        }
         out += "}\n";
     }
     return out;

@@ -9,20 +9,32 @@
 
 namespace cli {
 
+// Where a link came from, as --json tells it.
+struct LinkDetails
+{
+    QString text;  // made safe, as the link
+    QString frame; // the frame's document, made safe; empty for the page's own
+    bool area = false;
+    bool inShadowTree = false;
+};
+
 // What became of one address.
 struct PageOutcome
 {
     QString page;               // the address as given
     QString url;                // the address of the document read, after redirects
     QStringList links;          // the links kept, in document order
-    QList<qsizetype> positions; // where each stood among the page's anchors
+    QList<qsizetype> positions; // where each stood among the page's links
+    QList<LinkDetails> details; // one per link for --json, else empty
     QString error;              // why the address failed; empty when it was read
 
     bool failed() const { return !error.isEmpty(); }
 };
 
 // The bytes an outcome adds to the output. Only --json writes failures:
-// {"page":…,"error":…}; a link is {"page":…,"url":…,"href":…,"index":…}.
+// {"page":…,"error":…}; a link is {"page":…,"url":…,"href":…,"index":…},
+// and with its details "text" and "element", "frame" when it is a frame's
+// and "shadow":true when it lies in a shadow tree.
 QByteArray formatted(const PageOutcome &outcome, Format format);
 
 // text as a JSON string, quotes included. Half a surrogate pair, U+FEFF,

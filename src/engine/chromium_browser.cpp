@@ -100,6 +100,16 @@ void ChromiumBrowser::navigateOn(qsizetype lane, const QString &url)
     m_lanes.at(lane).pool->navigate(url);
 }
 
+void ChromiumBrowser::setLinkScope(const LinkScope &scope)
+{
+    // One scope for every lane of the engine.
+    m_linkScope = scope;
+    for (const Lane &lane : std::as_const(m_lanes)) {
+        if (lane.pool)
+            lane.pool->setLinkScope(scope);
+    }
+}
+
 void ChromiumBrowser::startChromium()
 {
     LocatorInput input = LocatorInput::systemInputs();
@@ -182,6 +192,7 @@ TabPoolSettings ChromiumBrowser::poolSettings() const
     settings.tab.settleMs = m_options.settleMs;
     settings.reuseReadTabs = m_options.batch;
     settings.wantBinding = m_options.harvestPath == HarvestPath::Binding;
+    settings.tab.scope = m_linkScope;
     return settings;
 }
 
@@ -195,6 +206,7 @@ void ChromiumBrowser::openLane(qsizetype lane, const QString &initialTab)
     connect(pool, &TabPool::ready, this, [this, lane] { onPoolReady(lane); });
     if (Browser *browser = m_lanes.at(lane).browser) {
         connect(pool, &TabPool::documentComplete, browser, &Browser::documentComplete);
+        connect(pool, &TabPool::linksRead, browser, &Browser::linksRead);
         connect(pool, &TabPool::navigateError, browser, &Browser::navigateError);
     }
     connect(pool, &TabPool::hung, this, &ChromiumBrowser::onHang);

@@ -79,6 +79,7 @@ public:
     // bound, and at most two per processor; at least one (one, too, where
     // MemAvailable cannot be read).
     static int laneLimit(qint64 rendererMemoryLimit = 0);
+    void setLinkScope(const LinkScope &scope) override;
 
     const ChromiumOptions &options() const { return m_options; }
     bool isReady() const { return m_state == State::Ready; }
@@ -134,6 +135,7 @@ private:
     QPointer<DevToolsConnection> m_connection;
     QPointer<RendererWatch> m_watch;
     QList<Lane> m_lanes;
+    LinkScope m_linkScope;
     bool m_proxyWarned = false; // its warnings are said once, not at each relaunch
 };
 
@@ -145,6 +147,7 @@ public:
     void start() override { m_engine->start(); }
     void navigate(const QString &url) override { m_engine->navigateOn(m_index, url); }
     Browser *addLane() override { return m_engine->addLane(); }
+    void setLinkScope(const LinkScope &scope) override { m_engine->setLinkScope(scope); }
 
 private:
     friend class ChromiumBrowser;

@@ -2,6 +2,7 @@
 
 #include "engine/navigation_error.h"
 #include "engine/page_scripts.h"
+#include "engine/scoped_harvest.h"
 #include "engine/settle_watch.h"
 
 #include <QCoreApplication>
@@ -17,8 +18,20 @@ ChromiumTab::ChromiumTab(DevToolsConnection *connection, const QString &targetId
       m_settleWatch(new SettleWatch(settings.settleMs, this))
 {
     connect(m_settleWatch, &SettleWatch::readDue, this, [this](bool final) {
-        if (m_evaluate && !m_page.failed)
+        if (m_page.failed)
+            return;
+        if (m_scoped)
+            m_scoped->read(final ? 0 : SettleWatch::quietMs);
+        else if (m_evaluate)
             m_evaluate->readSettled(final ? 0 : SettleWatch::quietMs);
+    });
+    m_loadBound.setSingleShot(true);
+    connect(&m_loadBound, &QTimer::timeout, this, [this] {
+        if (m_role != Role::Current || m_page.failed || !m_scoped->holdsFrames()
+            || std::exchange(m_page.loadEnded, true))
+            return;
+        m_settleWatch->stop();
+        m_scoped->read(0);
     });
 }
 
@@ -64,8 +77,10 @@ void ChromiumTab::setUp(int timeoutMs, bool wantBinding)
                               {{QStringLiteral("name"), scripts::bindingName},
                                {QStringLiteral("executionContextName"), scripts::harvestWorld}},
                               noBinding);
+                const LinkScope &scope = self->m_settings.scope;
                 batch.tryCall(QStringLiteral("Page.addScriptToEvaluateOnNewDocument"),
-                              {{QStringLiteral("source"), scripts::harvestScript()},
+                              {{QStringLiteral("source"),
+                                scope.isPlain() ? scripts::harvestScript() : scripts::scopedHarvestScript(scope)},
                                {QStringLiteral("worldName"), scripts::harvestWorld}},
                               noBinding);
             }
@@ -79,15 +94,42 @@ void ChromiumTab::readByEvaluate()
     m_evaluate = new EvaluateHarvest(m_session, m_settings.callTimeoutMs, this);
     connect(m_evaluate, &EvaluateHarvest::harvested, this, &ChromiumTab::reportHarvest);
     connect(m_evaluate, &EvaluateHarvest::tooEarly, m_settleWatch, &SettleWatch::readTooEarly);
-    connect(m_evaluate, &EvaluateHarvest::unresponsive, this, [this] {
-        // A page that keeps its renderer busy answers nothing: give up on
-        // this harvest with a message, the engine itself is fine.
-        if (m_role != Role::Current || m_page.failed)
-            return;
-        if (auto read = std::exchange(m_loadTimeRead, std::nullopt))
-            return reportHarvest(read->url, read->links);
-        fail(QCoreApplication::translate("engine", "网页 %1 长时间没有响应，未能读取其中的链接。").arg(m_url));
-    });
+    connect(m_evaluate, &EvaluateHarvest::unresponsive, this, &ChromiumTab::onUnresponsive);
+    if (!m_settings.scope.isPlain())
+        readWithScope();
+}
+
+void ChromiumTab::readWithScope()
+{
+    ScopedHarvestSettings settings;
+    settings.scope = m_settings.scope;
+    settings.callTimeoutMs = m_settings.callTimeoutMs;
+    settings.extrasMs = m_settings.scopeExtrasMs;
+    m_scoped = new ScopedHarvest(m_session, settings, this);
+    connect(m_scoped, &ScopedHarvest::harvested, this, &ChromiumTab::reportLinks);
+    connect(m_scoped, &ScopedHarvest::tooEarly, m_settleWatch, &SettleWatch::readTooEarly);
+    connect(m_scoped, &ScopedHarvest::unresponsive, this, &ChromiumTab::onUnresponsive);
+}
+
+void ChromiumTab::onUnresponsive()
+{
+    // A page that keeps its renderer busy answers nothing: give up on
+    // this harvest with a message, the engine itself is fine.
+    if (m_role != Role::Current || m_page.failed)
+        return;
+    if (auto read = std::exchange(m_loadTimeRead, std::nullopt))
+        return reportHarvest(read->url, read->links);
+    if (m_scoped && m_scoped->walked())
+        return reportLinks(m_scoped->walked()->url, m_scoped->walked()->links);
+    fail(QCoreApplication::translate("engine", "网页 %1 长时间没有响应，未能读取其中的链接。").arg(m_url));
+}
+
+void ChromiumTab::readNow()
+{
+    if (m_scoped)
+        m_scoped->read(0);
+    else
+        m_evaluate->loaded();
 }
 
 bool ChromiumTab::readsAtLoad()
@@ -154,6 +196,8 @@ void ChromiumTab::onEvent(DevToolsSession *from, const QString &method, const QJ
     }
     if (method == QLatin1String("Target.attachedToTarget"))
         return onAttached(params);
+    if (m_scoped && (method == QLatin1String("Page.frameAttached") || method == QLatin1String("Page.frameDetached")))
+        m_scoped->frameEvent(from, method, params);
     if (method.startsWith(QLatin1String("Network.")))
         return m_settleWatch->networkEvent(from, method, params);
     const bool onPage = from == m_session;
@@ -186,8 +230,11 @@ void ChromiumTab::onCurrentEvent(bool onPage, const QString &method, const QJson
             m_settleWatch->newDocument(id);
             m_loadTimeRead.reset();
             m_page.documentRead = false;
+            m_loadBound.stop();
             if (m_evaluate)
                 m_evaluate->committed(id, !m_page.useBinding);
+            if (m_scoped)
+                m_scoped->committed(id);
         } else {
             m_childFrames.insert(id, frame.value(QLatin1String("url")).toString());
         }
@@ -199,20 +246,39 @@ void ChromiumTab::onCurrentEvent(bool onPage, const QString &method, const QJson
             // A page that stops itself (window.stop()) never fires its load
             // event: what it holds is read as if it had. A harvest that comes
             // before Page.navigate has answered is dropped by reportHarvest.
+            m_loadBound.stop();
             if (m_evaluate && !m_page.failed && !std::exchange(m_page.loadEnded, true) && readsAtLoad())
-                m_evaluate->loaded();
+                readNow();
             return;
         }
         const auto frame = m_childFrames.constFind(params.value(QLatin1String("frameId")).toString());
         if (frame != m_childFrames.cend() && m_page.committed && !m_page.failed)
             emit frameComplete(*frame);
+    } else if (method == QLatin1String("Page.domContentEventFired")) {
+        // Frames hold the load event until every one of them has loaded.
+        if (onPage && m_scoped && m_scoped->scope().frames)
+            m_loadBound.start(m_settings.settleMs > 0 ? m_settings.settleMs : TabSettings{}.settleMs);
     } else if (method == QLatin1String("Page.loadEventFired")) {
-        if (onPage)
+        if (onPage) {
             m_page.loadEnded = true;
+            m_loadBound.stop();
+        }
         if (onPage && !m_page.useBinding && m_evaluate && !m_page.failed && readsAtLoad())
-            m_evaluate->loaded();
+            readNow();
+    } else if (method == QLatin1String("Runtime.executionContextCreated")) {
+        const QJsonObject context = params.value(QLatin1String("context")).toObject();
+        if (onPage && m_scoped && context.value(QLatin1String("name")).toString() == scripts::harvestWorld)
+            m_scoped->harvestWorldCreated(
+                context.value(QLatin1String("id")).toInt(),
+                context.value(QLatin1String("auxData")).toObject().value(QLatin1String("frameId")).toString());
     } else if (method == QLatin1String("Runtime.bindingCalled")) {
         if (onPage && m_page.useBinding && params.value(QLatin1String("name")).toString() == scripts::bindingName) {
+            if (m_scoped) {
+                // Kept as it is for a renderer too busy to be read again.
+                if (m_scoped->bindingReport(params.value(QLatin1String("payload")).toString()) && readsAtLoad())
+                    m_scoped->readWalked();
+                return;
+            }
             if (auto links = m_binding.add(params.value(QLatin1String("payload")).toString())) {
                 if (readsAtLoad())
                     return reportHarvest(links->url, links->links);
@@ -250,6 +316,8 @@ void ChromiumTab::onAttached(const QJsonObject &params)
     };
     if (child->type() != QLatin1String("iframe"))
         return release();
+    if (m_scoped)
+        m_scoped->addFrameSession(child);
 
     // A cross-site frame runs in its own process: it needs its own dialog
     // script and its own auto-attach for frames nested in it.
@@ -273,28 +341,45 @@ void ChromiumTab::abandon()
 {
     m_page.failed = true;
     m_settleWatch->stop();
+    m_loadBound.stop();
     if (m_evaluate)
         m_evaluate->abandon();
+    if (m_scoped)
+        m_scoped->abandon();
+}
+
+bool ChromiumTab::acceptsRead(const QString &url)
+{
+    // Chromium's own error page is never a harvest.
+    if (m_role != Role::Current || !m_page.committed || m_page.failed || url.startsWith(QLatin1String("chrome-error:")))
+        return false;
+    // A settled read still under way when the bound came answers too.
+    if (std::exchange(m_page.documentRead, true))
+        return false;
+    m_settleWatch->stop();
+    m_loadBound.stop();
+    m_loadTimeRead.reset();
+    m_page.settled = true;
+    return true;
 }
 
 void ChromiumTab::reportHarvest(const QString &url, const QStringList &links)
 {
-    // Chromium's own error page is never a harvest.
-    if (m_role != Role::Current || !m_page.committed || m_page.failed || url.startsWith(QLatin1String("chrome-error:")))
-        return;
-    // A settled read still under way when the bound came answers too.
-    if (std::exchange(m_page.documentRead, true))
-        return;
-    m_settleWatch->stop();
-    m_loadTimeRead.reset();
-    m_page.settled = true;
-    emit harvested(url, links);
+    if (acceptsRead(url))
+        emit harvested(url, links);
+}
+
+void ChromiumTab::reportLinks(const QString &url, const Links &links)
+{
+    if (acceptsRead(url))
+        emit linksRead(url, links);
 }
 
 void ChromiumTab::park()
 {
     m_role = Role::Parked;
     m_settleWatch->stop();
+    m_loadBound.stop();
     stopScripts();
 }
 
@@ -311,6 +396,9 @@ void ChromiumTab::retire()
         return;
     m_role = Role::Retiring;
     m_settleWatch->stop();
+    m_loadBound.stop();
+    if (m_scoped)
+        m_scoped->abandon();
     if (!m_session)
         return finishLeaving();
     // A page that reloads itself on load would otherwise start again over

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/browser.h"
 #include "engine/devtools_connection.h"
 #include "engine/harvest_readers.h"
 
@@ -7,12 +8,14 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 
 #include <optional>
 
 namespace engine {
 
 class EvaluateHarvest;
+class ScopedHarvest;
 class SettleWatch;
 
 struct TabSettings
@@ -25,6 +28,11 @@ struct TabSettings
     // How long after its load event a page whose own requests are still
     // coming is read at the latest; 0 reads every page at its load event.
     int settleMs = 2000;
+    // What a read covers; anything but the plain scope is reported by
+    // linksRead instead of harvested.
+    LinkScope scope;
+    // How long a read page's frames and closed shadow trees may take.
+    int scopeExtrasMs = 5000;
 };
 
 // One page target of ours: its set-up, one navigation, its frames and their
@@ -53,6 +61,7 @@ public:
     // Read, and not loading anything since.
     bool isSettled() const { return m_page.settled; }
     bool hasFailed() const { return m_page.failed; }
+    const LinkScope &scope() const { return m_settings.scope; }
 
     // Attaches and installs the page scripts (the harvest script too when
     // wantBinding); finishes with setUpFinished.
@@ -71,6 +80,7 @@ public:
 signals:
     void setUpFinished(const CallError &error);
     void harvested(const QString &url, const QStringList &links);
+    void linksRead(const QString &url, const engine::Links &links);
     void frameComplete(const QString &url);
     void failed(const QString &reason);
     // A renderer of the current page, its own or a frame's, is gone.
@@ -85,6 +95,12 @@ private:
     void onAttached(const QJsonObject &params);
     void watch(DevToolsSession *session);
     void readByEvaluate();
+    void readWithScope();
+    // Reads the document now, as loaded (or as it stands).
+    void readNow();
+    void onUnresponsive();
+    bool acceptsRead(const QString &url);
+    void reportLinks(const QString &url, const Links &links);
     // The document loaded (or stopped): true to read it now, else it is
     // read once it has settled.
     bool readsAtLoad();
@@ -103,6 +119,10 @@ private:
     QHash<QString, QString> m_childFrames; // frame id -> url
     BindingHarvest m_binding;
     EvaluateHarvest *m_evaluate = nullptr;
+    ScopedHarvest *m_scoped = nullptr; // reads with a scope, when one is set
+    // With frames in scope: a page whose load a frame holds for ever is read
+    // this long after its document was parsed.
+    QTimer m_loadBound;
     SettleWatch *m_settleWatch;
     std::optional<PageLinks> m_loadTimeRead; // the binding's read of a page left to settle
     // Where the tab and its page stand.

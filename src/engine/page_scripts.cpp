@@ -1,5 +1,7 @@
 #include "engine/page_scripts.h"
 
+#include "engine/browser.h"
+
 namespace engine::scripts {
 
 namespace {
@@ -130,6 +132,244 @@ QString settledHarvestExpression(int quietMs)
                           "return %2;"
                           "})()")
         .arg(QString::number(quietMs), harvestExpression());
+}
+
+namespace {
+
+// The reader, defined once per world as window.__velmoraReader. Only the
+// engine calls it; the page cannot reach an isolated world.
+// Shadow-including tree order: a shadow root's elements come right after its
+// host, before the host's own children. The walk keeps its own stack, so a
+// page nesting shadow trees ten thousand deep costs no recursion. Closed
+// roots are invisible here until the engine, through the DOM domain, hands
+// them over (adopt); until then every element that may hold one (an HTML
+// element of the names attachShadow accepts, or a custom element's) is
+// queued to be asked about, at most maxHostsAsked per document.
+// A link's text is read from at most 1,024 nodes and 4,096 units of its
+// descendants: textContent on anchors nested ten thousand deep would build
+// the page's text ten thousand times.
+QString readerDefinition()
+{
+    return QStringLiteral(
+               "(function () {"
+               "if (window.__velmoraReader) return;"
+               "var ns = 'http://www.w3.org/1999/xhtml';"
+               "var hostNames = {article: 1, aside: 1, blockquote: 1, body: 1, div: 1, footer: 1, h1: 1, h2: 1,"
+               " h3: 1, h4: 1, h5: 1, h6: 1, header: 1, main: 1, nav: 1, p: 1, section: 1, span: 1};"
+               "var frameNames = {iframe: 1, frame: 1, object: 1, embed: 1};"
+               "var closed = new WeakMap(), asked = new WeakSet(), queue = [], next = 0, last = null;"
+               "function mayHost(el) {"
+               "if (el.namespaceURI !== ns) return false;"
+               "var n = el.localName, c = n.charCodeAt(0);"
+               "return hostNames[n] === 1 || (n.indexOf('-') > 0 && c >= 97 && c <= 122);"
+               "}"
+               "function isSpace(c) { return c === 32 || c === 9 || c === 10 || c === 12 || c === 13; }"
+               "function text(el) {"
+               "var node = el.firstChild;"
+               "if (node !== null && node.nextSibling === null && node.nodeType === 3) {"
+               "var plain = node.data;"
+               "if (plain.length <= %2 && !/[\\t\\n\\f\\r]|^ | $|  /.test(plain)) return plain;"
+               "}"
+               "var out = '', space = false, units = 4096, nodes = 1024;"
+               "while (node !== null && nodes-- > 0 && units > 0 && out.length <= %2) {"
+               "if (node.nodeType === 3 || node.nodeType === 4) {"
+               "var d = node.data;"
+               "if (d.length > units) d = d.slice(0, units);"
+               "units -= d.length;"
+               "for (var i = 0; i < d.length && out.length <= %2; ++i) {"
+               "if (isSpace(d.charCodeAt(i))) { space = out.length > 0; continue; }"
+               "if (space) { out += ' '; space = false; }"
+               "out += d[i];"
+               "}"
+               "}"
+               "if (node.firstChild !== null) { node = node.firstChild; continue; }"
+               "while (node !== el && node.nextSibling === null) node = node.parentNode;"
+               "node = node === el ? null : node.nextSibling;"
+               "}"
+               "if (out.length > %2) {"
+               "out = out.slice(0, %2);"
+               "var h = out.charCodeAt(%2 - 1);"
+               "if (h >= 0xD800 && h <= 0xDBFF) out = out.slice(0, %2 - 1);"
+               "}"
+               "return out;"
+               "}"
+               "function each(list, flag, shadow, visit) {"
+               "var stack = [[list, 0, list.length, flag]];"
+               "while (stack.length > 0) {"
+               "var top = stack[stack.length - 1];"
+               "if (top[1] >= top[2]) { stack.pop(); continue; }"
+               "var el = top[0][top[1]++];"
+               "visit(el, top[3]);"
+               "if (!shadow) continue;"
+               "var root = el.shadowRoot || closed.get(el);"
+               "if (root) { var inner = root.querySelectorAll('*'); stack.push([inner, 0, inner.length, 2]); }"
+               "else if (queue.length < %3 && mayHost(el) && !asked.has(el)) { asked.add(el); queue.push(el); }"
+               "}"
+               "}"
+               "function walk(scope) {"
+               "var s = {url: document.URL, links: [], texts: scope.text ? [] : null, flags: [], owners: [], at: [],"
+               " frames: scope.frames ? window.length : 0, index: null};"
+               "function add(el, flag) {"
+               "if (flag !== 0) s.flags.push(s.links.length, flag);"
+               "s.links.push(String(el.href));"
+               "if (s.texts !== null) s.texts.push(text(el));"
+               "}"
+               "if (!scope.shadow && !scope.areas && s.frames === 0) {"
+               "var anchors = document.getElementsByTagNameNS(ns, 'a');"
+               "for (var i = 0, n = anchors.length; i < n; ++i) add(anchors[i], 0);"
+               "} else {"
+               "each(document.getElementsByTagName('*'), 0, scope.shadow, function (el, flag) {"
+               "if (el.namespaceURI !== ns) return;"
+               "var name = el.localName;"
+               "if (name === 'a') add(el, flag);"
+               "else if (name === 'area') { if (scope.areas && el.hasAttribute('href')) add(el, flag | 1); }"
+               "else if (s.frames > 0 && frameNames[name] === 1) { s.at.push(s.links.length); s.owners.push(el); }"
+               "});"
+               "}"
+               "s.cuts = [0];"
+               "for (var k = 0, size = 0; k < s.links.length; ++k) {"
+               "size += s.links[k].length + (s.texts !== null ? s.texts[k].length : 0) + 16;"
+               "if (size >= %1 && k + 1 < s.links.length) { s.cuts.push(k + 1); size = 0; }"
+               "}"
+               "s.cuts.push(s.links.length);"
+               "return last = s;"
+               "}"
+               "function part(p) {"
+               "var s = last, from = s.cuts[p], to = s.cuts[p + 1], parts = s.cuts.length - 1, flags = [];"
+               "for (var k = 0; k < s.flags.length; k += 2)"
+               " if (s.flags[k] >= from && s.flags[k] < to) flags.push(s.flags[k], s.flags[k + 1]);"
+               "var out = {url: s.url, part: p, parts: parts, links: s.links.slice(from, to), flags: flags};"
+               "if (s.texts !== null) out.texts = s.texts.slice(from, to);"
+               "if (p === 0) out.frames = s.frames;"
+               "if (p === parts - 1) s.links = s.texts = null;"
+               "return JSON.stringify(out);"
+               "}"
+               "window.__velmoraReader = {"
+               "begin: function (scope, quietMs) {"
+               "var watch = window.__velmoraAnchors;"
+               "var since = watch ? performance.now() - watch.changed : Infinity;"
+               "if (since < quietMs) return {wait: Math.ceil(quietMs - since)};"
+               "var s = walk(scope);"
+               "return {parts: s.cuts.length - 1, first: part(0)};"
+               "},"
+               "part: part,"
+               "batch: function () {"
+               "var hosts = [], units = 0;"
+               "while (next < queue.length && hosts.length < 1000 && units < %1) {"
+               "var el = queue[next++], attributes = el.attributes;"
+               "for (var k = 0; k < attributes.length; ++k)"
+               " units += attributes[k].name.length + attributes[k].value.length + 8;"
+               "hosts.push(el);"
+               "}"
+               "return {more: next < queue.length, hosts: hosts};"
+               "},"
+               "adopt: function () {"
+               "var fresh = 0;"
+               "for (var i = 0; i < arguments.length; ++i) {"
+               "var root = arguments[i];"
+               "if (!(root instanceof ShadowRoot) || closed.get(root.host) === root) continue;"
+               "closed.set(root.host, root); ++fresh;"
+               "each(root.querySelectorAll('*'), 2, true, function () {});"
+               "}"
+               "return fresh;"
+               "},"
+               "place: function () {"
+               "var s = last, out = [];"
+               "if (s !== null && s.index === null) {"
+               "s.index = new Map();"
+               "for (var k = 0; k < s.owners.length; ++k) s.index.set(s.owners[k], k);"
+               "}"
+               "for (var i = 0; i < arguments.length; ++i) {"
+               "var rank = s !== null ? s.index.get(arguments[i]) : undefined;"
+               "out.push(rank === undefined ? -1 : [s.at[rank], rank]);"
+               "}"
+               "return out;"
+               "}"
+               "};"
+               "})();")
+        .arg(harvestPartSize)
+        .arg(reader::maxTextUnits)
+        .arg(reader::maxHostsAsked);
+}
+
+QString scopeLiteral(const LinkScope &scope)
+{
+    const auto flag = [](bool on) { return on ? QLatin1String("true") : QLatin1String("false"); };
+    return QStringLiteral("{text: %1, shadow: %2, areas: %3, frames: %4}")
+        .arg(flag(scope.text), flag(scope.shadowTrees), flag(scope.areas), flag(scope.frames));
+}
+
+} // namespace
+
+// As harvestScript, read by the reader; the asks wait in the world for the
+// engine's evaluate, which may come before or after the pageshow.
+QString scopedHarvestScript(const LinkScope &scope)
+{
+    return QStringLiteral("(function () {"
+                          "if (window !== window.top) return;"
+                          "%1"
+                          "var R = window.__velmoraReader, read = false, asks = null, waiting = [];"
+                          "window.__velmoraAsks = function () {"
+                          "return asks !== null ? asks : new Promise(function (resolve) { waiting.push(resolve); });"
+                          "};"
+                          "window.addEventListener('pageshow', function (event) {"
+                          "if (!event.isTrusted || read) return;"
+                          "read = true;"
+                          "var walked = R.begin(%2, 0);"
+                          "window.%3(walked.first);"
+                          "for (var p = 1; p < walked.parts; ++p) window.%3(R.part(p));"
+                          "asks = R.batch();"
+                          "for (var i = 0; i < waiting.length; ++i) waiting[i](asks);"
+                          "waiting.length = 0;"
+                          "}, true);"
+                          "})();")
+        .arg(readerDefinition(), scopeLiteral(scope), bindingName);
+}
+
+QString asksExpression()
+{
+    return QStringLiteral("window.__velmoraAsks()");
+}
+
+QString scopedReadExpression(const LinkScope &scope, int quietMs)
+{
+    return readerDefinition()
+        + QStringLiteral("window.__velmoraReader.begin(%1, %2)").arg(scopeLiteral(scope)).arg(quietMs);
+}
+
+QString scopedPartExpression(int part)
+{
+    return QStringLiteral("window.__velmoraReader.part(%1)").arg(part);
+}
+
+const QString &nextAsksExpression()
+{
+    static const QString expression = QStringLiteral("window.__velmoraReader.batch()");
+    return expression;
+}
+
+const QString &adoptRootsFunction()
+{
+    static const QString function =
+        QStringLiteral("function () { return window.__velmoraReader.adopt.apply(null, arguments); }");
+    return function;
+}
+
+const QString &frameElementsFunction()
+{
+    static const QString function =
+        QStringLiteral("function () { return window.__velmoraReader.place.apply(null, arguments); }");
+    return function;
+}
+
+QJsonObject nodeSerialization()
+{
+    // Each node alone (its attributes, not its children), with its shadow
+    // root as the DOM domain sees it: closed ones too.
+    return {{QStringLiteral("serialization"), QStringLiteral("deep")},
+            {QStringLiteral("additionalParameters"),
+             QJsonObject{{QStringLiteral("maxNodeDepth"), 0},
+                         {QStringLiteral("includeShadowTree"), QStringLiteral("all")}}}};
 }
 
 QJsonObject networkParams()

@@ -3,6 +3,10 @@
 #include <QJsonObject>
 #include <QString>
 
+namespace engine {
+struct LinkScope;
+}
+
 // What the engine runs inside pages, and the names it runs it under. The
 // benchmark's bare client reads pages with the same expression.
 namespace engine::scripts {
@@ -26,6 +30,45 @@ QString anchorsWatchScript(int boundMs);
 // In the world of anchorsWatchScript: {wait: ms} while the anchors changed
 // less than quietMs ago, else what harvestExpression gives.
 QString settledHarvestExpression(int quietMs);
+
+// Reads with a scope (frames, shadow trees, areas, text). Each document is
+// walked in its own isolated world by a reader defined there, and its links
+// come back in parts of the same JSON form by either path:
+//   {"url", "part", "parts", "links": [href...], "texts": [text...] (with
+//    text), "flags": [index, bits...] (1 area, 2 in a shadow tree),
+//    "frames": n (part 0: the document's child frames, when in scope)}
+namespace reader {
+// At most this many units of a link's text are kept.
+inline constexpr int maxTextUnits = 300;
+// Elements of one document asked about closed shadow roots, at most.
+inline constexpr int maxHostsAsked = 20000;
+} // namespace reader
+
+// The binding path's harvest script for a scope: the reader, and at
+// pageshow the walk reported through the binding in parts. With shadow
+// trees in scope, asksExpression() then gives the elements that may hold a
+// closed shadow root; awaited from before the load, it answers inside the
+// load task, before the first layout.
+QString scopedHarvestScript(const LinkScope &scope);
+QString asksExpression();
+// For the evaluate path and every frame: defines the reader in the world it
+// runs in, then walks the document. Evaluates to {wait: ms} while the
+// anchors changed less than quietMs ago (the anchors' watch of
+// anchorsWatchScript), else {parts: n, first: part 0}.
+QString scopedReadExpression(const LinkScope &scope, int quietMs);
+// Part p of the last walk, as a JSON string.
+QString scopedPartExpression(int part);
+// The next elements to ask about, {more, hosts}, for deep serialization.
+const QString &nextAsksExpression();
+// Functions called on the reader with nodes as arguments: registering
+// closed shadow roots (returns how many were new), and where the last walk
+// met each frame element: [position among its links, rank among the frame
+// elements], or -1 when it did not reach it.
+const QString &adoptRootsFunction();
+const QString &frameElementsFunction();
+// Runtime.evaluate's serializationOptions that give each node's shadow
+// root, closed ones included, with its backendNodeId.
+QJsonObject nodeSerialization();
 
 // Network.enable parameters: events only, no response bodies kept.
 QJsonObject networkParams();

@@ -127,9 +127,13 @@ void TabPool::prepareTab(const QString &targetId, int generation, const QString 
         if (m_watch && tab == m_current)
             m_watch->release(this);
         emit documentComplete(true, page, links);
-        if (m_parked)
-            retire(std::exchange(m_parked, nullptr));
-        ensureSpare();
+        afterRead();
+    });
+    connect(tab, &ChromiumTab::linksRead, this, [this, tab](const QString &page, const Links &links) {
+        if (m_watch && tab == m_current)
+            m_watch->stop();
+        emit linksRead(page, links);
+        afterRead();
     });
     connect(tab, &ChromiumTab::frameComplete, this,
             [this](const QString &frame) { emit documentComplete(false, frame, {}); });
@@ -154,6 +158,14 @@ void TabPool::prepareTab(const QString &targetId, int generation, const QString 
             return;
         if (generation == 0) {
             m_preparingSpare = false;
+            // Prepared for a scope no longer wanted.
+            if (tab->scope() != m_settings.tab.scope) {
+                tab->setIdle();
+                closeTarget(tab->targetId());
+                if (!m_urlForSpare.isEmpty())
+                    return navigate(std::exchange(m_urlForSpare, QString()));
+                return ensureSpare();
+            }
             // A navigate came while this tab was being set up.
             if (!m_urlForSpare.isEmpty())
                 return startOn(tab, std::exchange(m_urlForSpare, QString()));
@@ -167,6 +179,24 @@ void TabPool::prepareTab(const QString &targetId, int generation, const QString 
         startOn(tab, url);
     });
     tab->setUp(timeout(), m_settings.wantBinding);
+}
+
+void TabPool::afterRead()
+{
+    if (m_parked)
+        retire(std::exchange(m_parked, nullptr));
+    ensureSpare();
+}
+
+void TabPool::setLinkScope(const LinkScope &scope)
+{
+    m_settings.tab.scope = scope;
+    if (m_spare && m_spare->scope() != scope) {
+        ChromiumTab *stale = std::exchange(m_spare, nullptr);
+        stale->setIdle();
+        closeTarget(stale->targetId());
+        ensureSpare();
+    }
 }
 
 void TabPool::startOn(ChromiumTab *tab, const QString &url)

@@ -51,6 +51,9 @@ public:
     // Watches the renderers' memory while each page loads (optional).
     void setRendererWatch(RendererWatch *watch);
     void navigate(const QString &url);
+    // What the reads of pages navigated from now on cover; a spare tab
+    // prepared for another scope is replaced.
+    void setLinkScope(const LinkScope &scope);
 
     ChromiumTab *current() const { return m_current; }
     ChromiumTab *spare() const { return m_spare; }
@@ -59,6 +62,7 @@ public:
 signals:
     void ready();
     void documentComplete(bool topLevel, const QString &url, const QStringList &anchors);
+    void linksRead(const QString &url, const engine::Links &links);
     void navigateError(const QString &url, const QString &reason);
     // Chromium left a call unanswered (hung), or answered one with an error
     // that leaves it unusable (broken).
@@ -70,6 +74,7 @@ private:
     bool engineFailed(const CallError &error);
     void prepareTab(const QString &targetId, int generation, const QString &url);
     void startOn(ChromiumTab *tab, const QString &url);
+    void afterRead();
     void leave(ChromiumTab *tab);
     void retire(ChromiumTab *tab);
     void closeTarget(const QString &targetId);

@@ -12,19 +12,58 @@
 
 namespace {
 
-// The pages the fake engine knows: their anchors, or why they fail.
+// The pages the fake engine knows: their links, or why they fail.
 struct FakePage
 {
-    QStringList anchors;
+    engine::Links links;
     QString error;
+
+    // What the engine reads of it: the window's anchors, or what a scope covers.
+    QStringList anchors() const
+    {
+        QStringList hrefs;
+        for (const engine::Link &link : links)
+            if (link.element == engine::Link::Element::A && link.frame.isEmpty() && !link.inShadowTree)
+                hrefs.append(link.href);
+        return hrefs;
+    }
+    engine::Links read(const engine::LinkScope &scope) const
+    {
+        engine::Links kept;
+        for (engine::Link link : links) {
+            if ((!link.frame.isEmpty() && !scope.frames) || (link.inShadowTree && !scope.shadowTrees)
+                || (link.element == engine::Link::Element::Area && !scope.areas))
+                continue;
+            if (!scope.text)
+                link.text.clear();
+            kept.append(link);
+        }
+        return kept;
+    }
 };
+
+engine::Link link(const QString &href, const QString &text = {})
+{
+    return {href, text, {}, engine::Link::Element::A, false};
+}
 
 const QHash<QString, FakePage> &fakeSite()
 {
+    using engine::Link;
     static const QHash<QString, FakePage> pages{
-        {QStringLiteral("http://a.test/"), {{"http://a.test/x", "http://a.test/Y", "", "http://a.test/y"}, {}}},
-        {QStringLiteral("http://b.test/"), {{"http://a.test/x", "http://b.test/z"}, {}}},
-        {QStringLiteral("HTTPS://c.test/"), {{QString::fromUtf16(u"http://c.test/链接\r\n")}, {}}},
+        {QStringLiteral("http://a.test/"),
+         {{link("http://a.test/x", " x"), link("http://a.test/Y"), link(""), link("http://a.test/y")}, {}}},
+        {QStringLiteral("http://b.test/"),
+         {{link("http://a.test/x", "x"),
+           {"http://f.test/in-frame", "in frame", "http://f.test/", Link::Element::A, false},
+           {"http://b.test/shadow", "", {}, Link::Element::A, true},
+           link("http://b.test/z", "z"),
+           {"http://b.test/map", "", {}, Link::Element::Area, false}},
+          {}}},
+        // The text as a page may hold it: a control and half a surrogate pair.
+        {QStringLiteral("HTTPS://c.test/"),
+         {{link(QString::fromUtf16(u"http://c.test/链接\r\n"), QString::fromUtf16(u"链\u0001接") + QChar(0xD800))},
+          {}}},
         {QStringLiteral("http://down.test/"), {{}, QStringLiteral("refused")}},
     };
     return pages;
@@ -94,25 +133,49 @@ private slots:
             << QByteArray("{\"page\":\"ftp://a.test/\",\"error\":\"only http:// and https:// addresses are read\"}\n"
                           "{\"page\":\"http://down.test/\",\"error\":\"refused\"}\n"
                           "{\"page\":\"http://b.test/\",\"url\":\"http://b.test/\",\"href\":\"http://a.test/x\","
-                          "\"index\":0}\n"
+                          "\"index\":0,\"text\":\"x\",\"element\":\"a\"}\n"
                           "{\"page\":\"http://b.test/\",\"url\":\"http://b.test/\",\"href\":\"http://b.test/z\","
-                          "\"index\":1}\n")
+                          "\"index\":1,\"text\":\"z\",\"element\":\"a\"}\n")
             << someFailed;
         // index counts the page's anchors, the empty and the filtered ones too.
         QTest::newRow("--json, the page as given, https in capitals")
             << QStringList{"--json", "-f", "test/"}
             << QStringList{QString::fromUtf16(u" \u3000HTTPS://c.test/"), "http://b.test/"} << QStringList{}
             << QByteArray("{\"page\":\" \xE3\x80\x80HTTPS://c.test/\",\"url\":\"HTTPS://c.test/\",\"href\":"
-                          "\"http://c.test/\xE9\x93\xBE\xE6\x8E\xA5%0D%0A\",\"index\":0}\n"
+                          "\"http://c.test/\xE9\x93\xBE\xE6\x8E\xA5%0D%0A\",\"index\":0,"
+                          "\"text\":\"\xE9\x93\xBE%01\xE6\x8E\xA5\xEF\xBF\xBD\",\"element\":\"a\"}\n"
                           "{\"page\":\"http://b.test/\",\"url\":\"http://b.test/\",\"href\":\"http://a.test/x\","
-                          "\"index\":0}\n"
+                          "\"index\":0,\"text\":\"x\",\"element\":\"a\"}\n"
                           "{\"page\":\"http://b.test/\",\"url\":\"http://b.test/\",\"href\":\"http://b.test/z\","
-                          "\"index\":1}\n")
+                          "\"index\":1,\"text\":\"z\",\"element\":\"a\"}\n")
             << allRead;
         QTest::newRow("-f, index past an empty and a filtered href")
             << QStringList{"--json", "-f", "y"} << QStringList{"http://a.test/"} << QStringList{}
             << QByteArray("{\"page\":\"http://a.test/\",\"url\":\"http://a.test/\",\"href\":\"http://a.test/y\","
-                          "\"index\":3}\n")
+                          "\"index\":3,\"text\":\"\",\"element\":\"a\"}\n")
+            << allRead;
+        // Each option adds its own links, in their place; index counts them all.
+        QTest::newRow("--frames --areas, lines")
+            << QStringList{"--frames", "--areas"} << QStringList{"http://b.test/"} << QStringList{}
+            << QByteArray("http://a.test/x\nhttp://f.test/in-frame\n"
+                          "http://b.test/z\nhttp://b.test/map\n")
+            << allRead;
+        QTest::newRow("--all --json, where each came from, repeats dropped")
+            << QStringList{"--all", "--json", "-d"} << ab << QStringList{}
+            << QByteArray("{\"page\":\"http://a.test/\",\"url\":\"http://a.test/\",\"href\":\"http://a.test/x\","
+                          "\"index\":0,\"text\":\" x\",\"element\":\"a\"}\n"
+                          "{\"page\":\"http://a.test/\",\"url\":\"http://a.test/\",\"href\":\"http://a.test/Y\","
+                          "\"index\":1,\"text\":\"\",\"element\":\"a\"}\n"
+                          "{\"page\":\"http://a.test/\",\"url\":\"http://a.test/\",\"href\":\"http://a.test/y\","
+                          "\"index\":3,\"text\":\"\",\"element\":\"a\"}\n"
+                          "{\"page\":\"http://b.test/\",\"url\":\"http://b.test/\",\"href\":\"http://f.test/in-frame\","
+                          "\"index\":1,\"text\":\"in frame\",\"element\":\"a\",\"frame\":\"http://f.test/\"}\n"
+                          "{\"page\":\"http://b.test/\",\"url\":\"http://b.test/\",\"href\":\"http://b.test/shadow\","
+                          "\"index\":2,\"text\":\"\",\"element\":\"a\",\"shadow\":true}\n"
+                          "{\"page\":\"http://b.test/\",\"url\":\"http://b.test/\",\"href\":\"http://b.test/z\","
+                          "\"index\":3,\"text\":\"z\",\"element\":\"a\"}\n"
+                          "{\"page\":\"http://b.test/\",\"url\":\"http://b.test/\",\"href\":\"http://b.test/map\","
+                          "\"index\":4,\"text\":\"\",\"element\":\"area\"}\n")
             << allRead;
         QTest::newRow("--gb18030") << QStringList{"--gb18030"} << QStringList{"HTTPS://c.test/"} << QStringList{}
                                    << QByteArray("http://c.test/\xC1\xB4\xBD\xD3%0D%0A\r\n") << allRead;
@@ -160,10 +223,12 @@ private slots:
                 continue;
             ++answered[lanes.indexOf(next)];
             const FakePage page = fakeSite().value(next->navigations.constLast());
-            if (page.error.isEmpty())
-                next->completeTopLevel(page.anchors, next->navigations.constLast());
-            else
+            if (!page.error.isEmpty())
                 next->failNavigation(page.error);
+            else if (next->linkScope.isPlain())
+                next->completeTopLevel(page.anchors(), next->navigations.constLast());
+            else
+                next->readLinks(page.read(next->linkScope), next->navigations.constLast());
         }
         QCOMPARE(sink.bytes, expected);
         QCOMPARE(finished.constFirst().constFirst().value<cli::Extractor::Outcome>(), cli::Extractor::Outcome(outcome));
@@ -203,6 +268,7 @@ private slots:
         outcome.url = text;
         outcome.links = QStringList{text};
         outcome.positions = {7};
+        outcome.details = {{text, text, true, true}};
         for (bool failed : {false, true}) {
             outcome.error = failed ? text : QString();
             if (failed)
@@ -212,6 +278,10 @@ private slots:
             const QJsonObject object = QJsonDocument::fromJson(bytes).object();
             QCOMPARE(object.value(QLatin1String("page")).toString(), text);
             QCOMPARE(object.value(QLatin1String(failed ? "error" : "href")).toString(), failed ? outcome.error : text);
+            if (!failed) {
+                QCOMPARE(object.value(QLatin1String("text")).toString(), text);
+                QCOMPARE(object.value(QLatin1String("frame")).toString(), text);
+            }
         }
     }
 };

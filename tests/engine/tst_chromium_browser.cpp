@@ -59,7 +59,7 @@ private:
         browser.navigate(url);
         [&] { QTRY_VERIFY_WITH_TIMEOUT(!rec.topLevel().isEmpty() || !rec.lastReason().isEmpty(), loadTimeout); }();
         if (rec.topLevel().isEmpty())
-            return {EngineRecorder::NavigateError, false, url, {}, rec.lastReason()};
+            return {EngineRecorder::NavigateError, false, url, {}, rec.lastReason(), {}};
         return rec.topLevel().constFirst();
     }
     EngineRecorder::Event harvest(const QString &url) { return harvestOn(*m_browser, *m_rec, url); }
@@ -285,6 +285,203 @@ private slots:
         QCOMPARE(harvested.anchors, absolute);
         settle();
         QCOMPARE(m_rec->count(EngineRecorder::Complete), 2); // the page once, then the sentinel
+    }
+
+    // Every link of a page in each scope, where it came from, in document
+    // order; and pages that lie to the read. A row's "?" entries may be
+    // missing (the read gave up on them in time), the others must all be
+    // there, in that order, and nothing else.
+    void readsEveryLinkInScope_data()
+    {
+        QTest::addColumn<QString>("page");
+        QTest::addColumn<QString>("scope"); // words: frames shadow areas text
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<int>("readBefore"); // ms after the navigation
+
+        m_site.route(QStringLiteral("/scope/same"), "<a href=\"/scope/in-same\">s</a>");
+        // A closed shadow tree in a cross-site frame.
+        m_other.route(QStringLiteral("/scope/cross"),
+                      "<a href=\"/scope/in-cross\">c</a><p id=\"h\"></p><script>"
+                      "document.getElementById('h').attachShadow({mode: 'closed'}).innerHTML ="
+                      " '<a href=\"/scope/cross-closed\">x</a>';</script>");
+        m_site.route(QStringLiteral("/scope/page"),
+                     "<a href=\"/scope/top\">top\n   link</a><iframe src=\"/scope/same\"></iframe>"
+                     "<div id=\"open\"></div><div id=\"closed\"></div><iframe src=\""
+                         + other(QStringLiteral("/scope/cross")).toUtf8()
+                         + "\"></iframe>"
+                           "<img usemap=\"#m\" alt=\"\"><map name=\"m\"><area href=\"/scope/area\" alt=\"a\">"
+                           "<area alt=\"no href\"></map>"
+                           "<x-declared><template shadowrootmode=\"closed\"><a href=\"/scope/declared\">d</a>"
+                           "</template></x-declared>"
+                           "<a href=\"/scope/last\">last</a><script>"
+                           "document.getElementById('open').attachShadow({mode: 'open'}).innerHTML ="
+                           " '<a href=\"/scope/open\">o</a>';"
+                           "var root = document.getElementById('closed').attachShadow({mode: 'closed'});"
+                           "root.innerHTML = '<a href=\"/scope/closed\">c</a><span></span>';"
+                           "root.querySelector('span').attachShadow({mode: 'closed'}).innerHTML ="
+                           " '<a href=\"/scope/nested\">n</a>';</script>");
+        const QString top = QStringLiteral("/scope/top"), last = QStringLiteral("/scope/last");
+        const int atLoad = 5000;
+        QTest::newRow("no scope: the window's read") << "/scope/page"
+                                                     << "" << QStringList{top, last} << atLoad;
+        QTest::newRow("frames") << "/scope/page"
+                                << "frames"
+                                << QStringList{top, "/scope/in-same in /scope/same",
+                                               "localhost/scope/in-cross in localhost/scope/cross", last}
+                                << atLoad;
+        QTest::newRow("shadow trees") << "/scope/page"
+                                      << "shadow" << QStringList{top,
+                                                                 "/scope/open shadow",
+                                                                 "/scope/closed shadow",
+                                                                 "/scope/nested shadow",
+                                                                 "/scope/declared shadow",
+                                                                 last}
+                                      << atLoad;
+        QTest::newRow("areas") << "/scope/page"
+                               << "areas" << QStringList{top, "/scope/area area", last} << atLoad;
+        QTest::newRow("all") << "/scope/page"
+                             << "frames shadow areas"
+                             << QStringList{top,
+                                            "/scope/in-same in /scope/same",
+                                            "/scope/open shadow",
+                                            "/scope/closed shadow",
+                                            "/scope/nested shadow",
+                                            "localhost/scope/in-cross in localhost/scope/cross",
+                                            "localhost/scope/cross-closed in localhost/scope/cross shadow",
+                                            "/scope/area area",
+                                            "/scope/declared shadow",
+                                            last}
+                             << atLoad;
+        QTest::newRow("all, with text (--json)")
+            << "/scope/page"
+            << "frames shadow areas text"
+            << QStringList{"/scope/top \"top link\"",
+                           "/scope/in-same in /scope/same \"s\"",
+                           "/scope/open shadow \"o\"",
+                           "/scope/closed shadow \"c\"",
+                           "/scope/nested shadow \"n\"",
+                           "localhost/scope/in-cross in localhost/scope/cross \"c\"",
+                           "localhost/scope/cross-closed in localhost/scope/cross shadow \"x\"",
+                           "/scope/area area \"\"",
+                           "/scope/declared shadow \"d\"",
+                           "/scope/last \"last\""}
+            << atLoad;
+
+        // Its load waits for the frame for ever.
+        PageServer::Response silent;
+        silent.delayMs = 600000;
+        m_site.route(QStringLiteral("/scope/silent"), silent);
+        m_site.route(
+            QStringLiteral("/scope/stuck"),
+            "<a href=\"/scope/top\">t</a><iframe src=\"/scope/silent\"></iframe><a href=\"/scope/last\">l</a>");
+        QTest::newRow("a frame that never loads: read without it at the bound")
+            << "/scope/stuck"
+            << "frames" << QStringList{top, last} << 2000 + atLoad;
+        m_site.route(QStringLiteral("/scope/moving"),
+                     "<a href=\"/scope/moving-link\">m</a><script>setTimeout(function () { location.reload(); }, 1)"
+                     "</script>");
+        m_site.route(
+            QStringLiteral("/scope/moving-parent"),
+            "<a href=\"/scope/top\">t</a><iframe src=\"/scope/moving\"></iframe><a href=\"/scope/last\">l</a>");
+        QTest::newRow("a frame that navigates while it is read")
+            << "/scope/moving-parent"
+            << "frames" << QStringList{top, "?/scope/moving-link in /scope/moving", last} << atLoad;
+        m_site.route(QStringLiteral("/scope/late"),
+                     "<a href=\"/scope/top\">t</a><div id=\"late\"></div><a href=\"/scope/last\">l</a><script>"
+                     "addEventListener('load', function () { setTimeout(function () {"
+                     " document.getElementById('late').attachShadow({mode: 'closed'}).innerHTML ="
+                     " '<a href=\"/scope/late-link\">late</a>'; }, 1000); });</script>");
+        QTest::newRow("a shadow root attached after the read") << "/scope/late"
+                                                               << "shadow" << QStringList{top, last} << atLoad;
+        m_site.route(QStringLiteral("/scope/nest"),
+                     "<script>var depth = Number(location.search.slice(7));"
+                     "document.write('<a href=\"/scope/n' + depth + '\">n</a>');"
+                     "if (depth < 499) document.write('<iframe src=\"/scope/nest?depth=' + (depth + 1) + '\">"
+                     "</iframe>');</script>");
+        QStringList nested{"/scope/n0"};
+        for (int depth = 1; depth < 500; ++depth)
+            nested.append(QStringLiteral("?/scope/n%1 in /scope/nest?depth=%1").arg(depth));
+        QTest::newRow("500 nested frames") << "/scope/nest?depth=0"
+                                           << "frames" << nested << 60000;
+        m_site.route(QStringLiteral("/scope/roots"),
+                     "<a href=\"/scope/top\">t</a><script>"
+                     "for (var i = 0; i < 10000; ++i) {"
+                     " var host = document.createElement('div');"
+                     " host.attachShadow({mode: 'closed'}).innerHTML = '<a href=\"/scope/r' + i + '\">r</a>';"
+                     " document.body.appendChild(host); }</script><a href=\"/scope/last\">l</a>");
+        QStringList roots{top};
+        for (int i = 0; i < 5000; ++i) // at most 5,000 closed roots a page
+            roots.append(QStringLiteral("?/scope/r%1 shadow").arg(i));
+        roots.append(last);
+        QTest::newRow("10,000 closed shadow roots") << "/scope/roots"
+                                                    << "shadow" << roots << 30000;
+    }
+
+    void readsEveryLinkInScope()
+    {
+        QFETCH(QString, page);
+        QFETCH(QString, scope);
+        QFETCH(QStringList, expected);
+        QFETCH(int, readBefore);
+        const QStringList words = scope.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        LinkScope linkScope;
+        linkScope.frames = words.contains(QLatin1String("frames"));
+        linkScope.shadowTrees = words.contains(QLatin1String("shadow"));
+        linkScope.areas = words.contains(QLatin1String("areas"));
+        linkScope.text = words.contains(QLatin1String("text"));
+        m_browser->setLinkScope(linkScope);
+        const auto plainAgain = qScopeGuard([this] { m_browser->setLinkScope({}); });
+
+        // A link as the rows write it: its path (the other site's prefixed
+        // with localhost), then where it came from.
+        const auto local = [this](const QString &url) {
+            const QString here = site({}), there = other({});
+            return url.startsWith(here) ? url.mid(here.size())
+                : url.startsWith(there) ? QLatin1String("localhost") + url.mid(there.size())
+                                        : url;
+        };
+        QElapsedTimer clock;
+        clock.start();
+        const auto read = harvest(site(page));
+        const qint64 readAt = clock.elapsed();
+        QCOMPARE(read.kind, EngineRecorder::Complete);
+        QVERIFY2(readAt < readBefore, qPrintable(QString::number(readAt)));
+        QCOMPARE(read.links.size(), linkScope.isPlain() ? 0 : read.anchors.size());
+        QStringList actual;
+        for (qsizetype i = 0; i < read.anchors.size(); ++i) {
+            if (linkScope.isPlain()) {
+                actual.append(local(read.anchors.at(i)));
+                continue;
+            }
+            const Link &link = read.links.at(i);
+            QString described = local(link.href);
+            if (!link.frame.isEmpty())
+                described += QLatin1String(" in ") + local(link.frame);
+            if (link.inShadowTree)
+                described += QLatin1String(" shadow");
+            if (link.element == Link::Element::Area)
+                described += QLatin1String(" area");
+            if (linkScope.text)
+                described += QLatin1String(" \"") + link.text + QLatin1Char('"');
+            actual.append(described);
+        }
+        qsizetype at = 0;
+        for (const QString &entry : std::as_const(expected)) {
+            const bool optional = entry.startsWith(QLatin1Char('?'));
+            if (at < actual.size() && actual.at(at) == (optional ? entry.mid(1) : entry))
+                ++at;
+            else
+                QVERIFY2(optional,
+                         qPrintable(QStringLiteral("missing %1 at %2 of: %3")
+                                        .arg(entry)
+                                        .arg(at)
+                                        .arg(actual.mid(0, 12).join(QLatin1String(", ")))));
+        }
+        QVERIFY2(at == actual.size(), qPrintable(QStringLiteral("unexpected %1").arg(actual.value(at))));
+        settle();
+        QCOMPARE(m_rec->topLevel().size(), 2); // the page once, then the sentinel
+        // Nothing of the read is left waiting on Chromium.
+        QTRY_COMPARE_WITH_TIMEOUT(m_browser->connection()->pendingCalls(), 0, loadTimeout);
     }
 
     void filterIsExactAndCaseSensitive()

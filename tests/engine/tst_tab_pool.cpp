@@ -3,6 +3,7 @@
 // leaves nothing waiting. Each runs in milliseconds, the same way every time.
 #include "engine/devtools_connection.h"
 #include "engine/harvest_readers.h"
+#include "engine/scoped_harvest.h"
 #include "engine/tab_pool.h"
 #include "scripted_chromium.h"
 
@@ -303,7 +304,8 @@ private slots:
         QFETCH(QStringList, reports);
         QFETCH(QStringList, harvests);
         BindingHarvest harvest;
-        QStringList got;
+        LinkParts scoped; // the reader's parts keep the same turns
+        QStringList got, gotScoped;
         for (const QString &report : reports) {
             QString payload = report;
             const QStringList fields = report.split(QRegularExpression("[/ ]"));
@@ -316,8 +318,51 @@ private slots:
             }
             if (const auto links = harvest.add(payload))
                 got.append(QStringLiteral("%1 %2").arg(links->url).arg(links->links.size()));
+            if (const auto document = scoped.add(payload))
+                gotScoped.append(QStringLiteral("%1 %2").arg(document->url).arg(document->links.size()));
         }
         QCOMPARE(got, harvests);
+        QCOMPARE(gotScoped, harvests);
+    }
+
+    // The reader's details come as indexes from the page's renderer: each
+    // lands on its own link or nowhere, whatever they say.
+    void readerDetailsStayWithTheirLinks_data()
+    {
+        QTest::addColumn<QStringList>("reports");
+        QTest::addColumn<QString>("links"); // href:flags:text length, in order
+        QTest::newRow("flags in their part, the rest dropped")
+            << QStringList{R"({"part":0,"parts":2,"url":"u","links":["a","b"],"flags":[0,1,2,2,-1,2,1e20,2,1]})",
+                           R"({"part":1,"parts":2,"url":"u","links":["c"],"flags":[0,1,2,2,"x",2]})"}
+            << "a:area:0 b::0 c:shadow:0";
+        QTest::newRow("texts cut to the reader's length, missing ones empty")
+            << QStringList{QStringLiteral(R"({"part":0,"parts":1,"url":"u","links":["a","b"],"texts":["%1"]})")
+                               .arg(QString(400, QLatin1Char('t')))}
+            << "a::300 b::0";
+        QTest::newRow("more texts than links") << QStringList{R"({"part":0,"parts":1,"url":"u","links":["a"],)"
+                                                              R"("texts":["x","y","z"],"flags":[0,3]})"}
+                                               << "a:area+shadow:1";
+    }
+
+    void readerDetailsStayWithTheirLinks()
+    {
+        QFETCH(QStringList, reports);
+        QFETCH(QString, links);
+        LinkParts parts;
+        std::optional<DocumentLinks> document;
+        for (const QString &report : reports)
+            document = parts.add(report);
+        QVERIFY(document);
+        QStringList got;
+        for (const Link &link : std::as_const(document->links)) {
+            QStringList flags;
+            if (link.element == Link::Element::Area)
+                flags.append(QStringLiteral("area"));
+            if (link.inShadowTree)
+                flags.append(QStringLiteral("shadow"));
+            got.append(QStringLiteral("%1:%2:%3").arg(link.href, flags.join(QLatin1Char('+'))).arg(link.text.size()));
+        }
+        QCOMPARE(got.join(QLatin1Char(' ')), links);
     }
 
     void theEngineLostInAnyStateLeavesNothingWaiting_data()

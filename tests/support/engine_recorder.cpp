@@ -8,13 +8,19 @@ EngineRecorder::EngineRecorder(Browser *browser, QObject *parent) : QObject(pare
 {
     connect(browser, &Browser::documentComplete, this,
             [this](bool topLevel, const QString &url, const QStringList &anchors) {
-                events.append({Complete, topLevel, url, anchors, {}});
+                events.append({Complete, topLevel, url, anchors, {}, {}});
             });
+    connect(browser, &Browser::linksRead, this, [this](const QString &url, const Links &links) {
+        QStringList hrefs;
+        for (const Link &link : links)
+            hrefs.append(link.href);
+        events.append({Complete, true, url, hrefs, {}, links});
+    });
     connect(browser, &Browser::navigateError, this, [this](const QString &url, const QString &reason) {
-        events.append({NavigateError, false, url, {}, reason});
+        events.append({NavigateError, false, url, {}, reason, {}});
     });
     connect(browser, &Browser::engineError, this, [this](const QString &reason) {
-        events.append({EngineError, false, {}, {}, reason});
+        events.append({EngineError, false, {}, {}, reason, {}});
     });
 }
 

@@ -22,8 +22,9 @@ public:
         Kind kind;
         bool topLevel = false;
         QString url;
-        QStringList anchors;
+        QStringList anchors; // the hrefs, of links too
         QString reason;
+        engine::Links links; // a read with a scope
     };
 
     explicit EngineRecorder(engine::Browser *browser, QObject *parent = nullptr);
@@ -32,7 +33,7 @@ public:
 
     void clear() { events.clear(); }
     int count(Kind kind) const;
-    // Top-level completions only, in order.
+    // Top-level completions only, in order; a read with a scope is one.
     QList<Event> topLevel() const;
     QList<Event> frames() const;
     QString lastReason() const;

@@ -17,10 +17,16 @@ public:
         lanes.append(lane);
         return lane;
     }
+    void setLinkScope(const engine::LinkScope &scope) override { linkScope = scope; }
 
     void completeTopLevel(const QStringList &anchors, const QString &url = QStringLiteral("http://page.test/"))
     {
         emit documentComplete(true, url, anchors);
+    }
+    // A top-level read with a scope set.
+    void readLinks(const engine::Links &links, const QString &url = QStringLiteral("http://page.test/"))
+    {
+        emit linksRead(url, links);
     }
     void completeFrame(const QStringList &anchors, const QString &url = QStringLiteral("http://frame.test/"))
     {
@@ -34,6 +40,7 @@ public:
     void failEngine(const QString &reason) { emit engineError(reason); }
 
     int starts = 0;
+    engine::LinkScope linkScope;
     QStringList navigations;
     QList<FakeBrowser *> lanes;
 };
