@@ -98,36 +98,6 @@
         <translation>标准输出</translation>
     </message>
     <message>
-        <source>
-Addresses come from the arguments, then from --input, one a line (blank
-lines and lines starting with # are skipped); with neither, from standard
-input. Only http:// and https:// addresses are read. Each page is loaded by
-headless Chromium through the proxy that http_proxy, https_proxy, all_proxy
-and no_proxy name, and read once it has loaded and what it requested while
-loading has come (at most --settle milliseconds after its load). Its links
-are printed in the order of the addresses, each page&apos;s together. Each
-failure is one line on standard error.
-
-Exit status:
-  0  every address was read
-  1  some addresses failed
-  2  the arguments, the input, the output or the engine were unusable
-</source>
-        <translation>
-地址先取自参数，再取自 --input 给出的文件，每行一个（跳过空行和以 # 开头的
-行）；两者都没有时，从标准输入读取。只读取 http:// 和 https:// 地址。每个网页
-由无界面的 Chromium 经 http_proxy、https_proxy、all_proxy 和 no_proxy 指定的
-代理加载，在加载完成、且加载时发出的请求都有了回应后读取（最多在加载完成后再
-等 --settle 毫秒）。链接按地址的顺序输出，同一网页的链接连在一起。每个失败的
-地址在标准错误上占一行。
-
-退出状态：
-  0  所有地址都已读取
-  1  有地址失败
-  2  参数、输入、输出或引擎无法使用
-</translation>
-    </message>
-    <message>
         <source>--dedupe takes exact or nocase, not &apos;%1&apos;</source>
         <translation>--dedupe 只接受 exact 或 nocase，不接受“%1”</translation>
     </message>
@@ -167,11 +137,6 @@ Exit status:
 一次替换该文件；- 表示标准输出。</translation>
     </message>
     <message>
-        <source>Write JSON Lines: an object per link, and one per failed address (see the manual).</source>
-        <translation>输出 JSON Lines：每个链接一个对象，
-每个失败的地址也有一个（详见手册）。</translation>
-    </message>
-    <message>
         <source>End each link with NUL instead of a newline.</source>
         <translation>每个链接以 NUL 结尾，而不是换行。</translation>
     </message>
@@ -187,7 +152,8 @@ GB18030 编码，每个链接后接 CR LF。</translation>
     <message>
         <source>Read up to N pages at once (default 1); at most two per processor and as many as free memory holds.</source>
         <translation>同时读取最多 N 个网页（默认 1）；
-每个处理器最多两个，且不超过空闲内存所能容纳的数量。</translation>
+每个处理器最多两个，
+且不超过空闲内存所能容纳的数量。</translation>
     </message>
     <message>
         <source>Give up on a page not loaded after SECONDS (default 60; 0 waits for ever).</source>
@@ -236,6 +202,62 @@ GB18030 编码，每个链接后接 CR LF。</translation>
     <message>
         <source>--settle wants a whole number of milliseconds from 0 to %1</source>
         <translation>--settle 应为 0 到 %1 之间的整数毫秒数</translation>
+    </message>
+    <message>
+        <source>
+Addresses come from the arguments, then from --input, one a line (blank
+lines and lines starting with # are skipped); with neither, from standard
+input. Only http:// and https:// addresses are read. Each page is loaded by
+headless Chromium through the proxy that http_proxy, https_proxy, all_proxy
+and no_proxy name, and read once it has loaded and what it requested while
+loading has come (at most --settle milliseconds after its load). Its links
+are printed in the order of the addresses, each page&apos;s together, in
+document order: a frame&apos;s where its element stands (--frames), a shadow
+tree&apos;s where its host stands (--shadow). Each failure is one line on
+standard error.
+
+Exit status:
+  0  every address was read
+  1  some addresses failed
+  2  the arguments, the input, the output or the engine were unusable
+</source>
+        <translation>
+地址先取自参数，再取自 --input 给出的文件，每行一个（跳过空行和以 # 开头的
+行）；两者都没有时，从标准输入读取。只读取 http:// 和 https:// 地址。每个网页
+由无界面的 Chromium 经 http_proxy、https_proxy、all_proxy 和 no_proxy 指定的
+代理加载，在加载完成、且加载时发出的请求都有了回应后读取（最多在加载完成后再
+等 --settle 毫秒）。链接按地址的顺序输出，同一网页的链接连在一起，并按文档顺
+序排列：框架中的链接放在框架元素所在处（--frames），影子树中的链接放在其宿主
+元素所在处（--shadow）。每个失败的地址在标准错误上占一行。
+
+退出状态：
+  0  所有地址都已读取
+  1  有地址失败
+  2  参数、输入、输出或引擎无法使用
+</translation>
+    </message>
+    <message>
+        <source>Write JSON Lines: an object per link, with its text and where it came from, and one per failed address (see the manual).</source>
+        <translation>输出 JSON Lines：每个链接一个对象，含其文字和出处，
+每个失败的地址也有一个（详见手册）。</translation>
+    </message>
+    <message>
+        <source>Also read the links of every frame of the page, each where its frame element stands.</source>
+        <translation>同时读取网页中每个框架里的链接，
+放在该框架元素所在的位置。</translation>
+    </message>
+    <message>
+        <source>Also read the links inside shadow trees, open and closed, in tree order.</source>
+        <translation>同时按树的顺序读取影子树
+（开放的和封闭的）中的链接。</translation>
+    </message>
+    <message>
+        <source>Also read the area elements of image maps that have an href.</source>
+        <translation>同时读取图像映射中带 href 的 area 元素。</translation>
+    </message>
+    <message>
+        <source>The same as --frames --shadow --areas.</source>
+        <translation>等同于 --frames --shadow --areas。</translation>
     </message>
 </context>
 </TS>
