@@ -178,19 +178,24 @@ void Extractor::finish(Outcome outcome)
     emit finished(outcome);
 }
 
+PageOutcome Extractor::read(const Lane &lane, const QString &url, const QStringList &hrefs) const
+{
+    PageOutcome outcome;
+    outcome.page = m_addresses.at(lane.index);
+    outcome.url = url;
+    outcome.links =
+        harvest::keptAnchors(hrefs, m_options.filter,
+                             m_options.filterIgnoresCase ? Qt::CaseInsensitive : Qt::CaseSensitive, &outcome.positions);
+    return outcome;
+}
+
 void Extractor::onDocumentComplete(Lane &lane, bool topLevel, const QString &url, const QStringList &anchors)
 {
     // The first top-level load is the page's; frames and anything the page
     // loads later belong to no address of ours.
     if (!topLevel || lane.index < 0 || m_finished)
         return;
-    PageOutcome outcome;
-    outcome.page = m_addresses.at(lane.index);
-    outcome.url = url;
-    outcome.links =
-        harvest::keptAnchors(anchors, m_options.filter,
-                             m_options.filterIgnoresCase ? Qt::CaseInsensitive : Qt::CaseSensitive, &outcome.positions);
-    settle(lane, std::move(outcome));
+    settle(lane, read(lane, url, anchors));
 }
 
 void Extractor::onLinksRead(Lane &lane, const QString &url, const engine::Links &links)
@@ -201,12 +206,7 @@ void Extractor::onLinksRead(Lane &lane, const QString &url, const engine::Links 
     hrefs.reserve(links.size());
     for (const engine::Link &link : links)
         hrefs.append(link.href);
-    PageOutcome outcome;
-    outcome.page = m_addresses.at(lane.index);
-    outcome.url = url;
-    outcome.links =
-        harvest::keptAnchors(hrefs, m_options.filter,
-                             m_options.filterIgnoresCase ? Qt::CaseInsensitive : Qt::CaseSensitive, &outcome.positions);
+    PageOutcome outcome = read(lane, url, hrefs);
     if (m_options.format == Format::Json) {
         outcome.details.reserve(outcome.positions.size());
         for (const qsizetype position : std::as_const(outcome.positions)) {

@@ -82,6 +82,8 @@ private:
     void deliver();
     void finish(Outcome outcome);
     PageOutcome failure(qsizetype index, const QString &cause) const;
+    // The page a lane has read, its hrefs filtered.
+    PageOutcome read(const Lane &lane, const QString &url, const QStringList &hrefs) const;
 
     void onDocumentComplete(Lane &lane, bool topLevel, const QString &url, const QStringList &anchors);
     void onLinksRead(Lane &lane, const QString &url, const engine::Links &links);

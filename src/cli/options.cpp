@@ -20,7 +20,7 @@ QString exitStatusText()
               "Addresses come from the arguments, then from --input, one a line (blank\n"
               "lines and lines starting with # are skipped); with neither, from standard\n"
               "input. Only http:// and https:// addresses are read. Each page is loaded by\n"
-              "headless Chromium through the proxy that http_proxy, https_proxy, all_proxy\n"
+              "headless Chromium through the proxy that http_proxy, https_proxy, everyproxy\n"
               "and no_proxy name, and read once it has loaded and what it requested while\n"
               "loading has come (at most --settle milliseconds after its load). Its links\n"
               "are printed in the order of the addresses, each page's together, in\n"
@@ -42,21 +42,10 @@ ParsedArguments error(const QString &what)
     return parsed;
 }
 
-// Options whose value may be the next argument.
-bool takesValue(QStringView name)
-{
-    static const QStringList names{
-        QStringLiteral("f"),      QStringLiteral("filter"), QStringLiteral("F"),     QStringLiteral("filter-nocase"),
-        QStringLiteral("o"),      QStringLiteral("output"), QStringLiteral("t"),     QStringLiteral("timeout"),
-        QStringLiteral("settle"), QStringLiteral("i"),      QStringLiteral("input"), QStringLiteral("j"),
-        QStringLiteral("jobs")};
-    return names.contains(name);
-}
-
 // The parser has no option with an optional value: --dedupe=MODE becomes an
 // option of its own. An argument that is another option's value, or comes
 // after "--", is left alone.
-QStringList withDedupeModes(const QStringList &arguments, QString &problem)
+QStringList withDedupeModes(const QStringList &arguments, const QStringList &valueNames, QString &problem)
 {
     QStringList out;
     out.reserve(arguments.size());
@@ -80,12 +69,12 @@ QStringList withDedupeModes(const QStringList &arguments, QString &problem)
                 problem = tr("--dedupe takes exact or nocase, not '%1'").arg(mode);
             continue;
         } else if (argument.startsWith(QLatin1String("--"))) {
-            valueNext = !argument.contains(u'=') && takesValue(QStringView(argument).mid(2));
+            valueNext = !argument.contains(u'=') && valueNames.contains(QStringView(argument).mid(2));
         } else if (argument.startsWith(u'-') && argument.size() > 1) {
             // Compacted short options: the first that takes a value takes
             // the rest of the argument, or the next one.
             for (qsizetype k = 1; k < argument.size(); ++k) {
-                if (takesValue(QStringView(argument).mid(k, 1))) {
+                if (valueNames.contains(QStringView(argument).mid(k, 1))) {
                     valueNext = k + 1 == argument.size();
                     break;
                 }
@@ -159,12 +148,20 @@ ParsedArguments parseArguments(const QStringList &arguments, bool standardInputI
     const QCommandLineOption areas(QStringLiteral("areas"),
                                    tr("Also read the area elements of image maps that have an href."));
     const QCommandLineOption all(QStringLiteral("all"), tr("The same as --frames --shadow --areas."));
-    parser.addOptions({help, version, input, filter, filterNocase, dedupe, dedupeNocase, output, json, null, gb18030,
-                       quiet, jobs, timeout, settle, frames, shadow, areas, all});
+    const QList<QCommandLineOption> every{help,   version, input,  filter,  filterNocase, dedupe, dedupeNocase,
+                                          output, json,    null,   gb18030, quiet,        jobs,   timeout,
+                                          settle, frames,  shadow, areas,   all};
+    parser.addOptions(every);
+    // The names of options whose value may be the next argument.
+    QStringList valueNames;
+    for (const QCommandLineOption &option : every) {
+        if (!option.valueName().isEmpty())
+            valueNames += option.names();
+    }
     parser.addPositionalArgument(QStringLiteral("URL"), tr("Addresses to read, in turn."), QStringLiteral("[URL...]"));
 
     QString problem;
-    const QStringList rewritten = withDedupeModes(arguments, problem);
+    const QStringList rewritten = withDedupeModes(arguments, valueNames, problem);
     if (!problem.isEmpty())
         return error(problem);
     if (!parser.parse(rewritten))

@@ -392,43 +392,66 @@ void ScopedHarvest::onAsks(int doc, const Asks &asks)
     };
     auto state = std::make_shared<Resolving>(Resolving{roots.size(), {}});
     QPointer<ScopedHarvest> self(this);
-    const int generation = m_generation;
     for (int backendNodeId : roots) {
-        d.session->call(
-            QStringLiteral("DOM.resolveNode"),
-            {{QStringLiteral("backendNodeId"), backendNodeId},
-             {QStringLiteral("executionContextId"), d.context},
-             {QStringLiteral("objectGroup"), objectGroup}},
-            [self, doc, generation, state](const QJsonObject &result, const CallError &error) {
-                if (!self || !self->current(generation))
-                    return;
-                const QString object =
-                    result.value(QLatin1String("object")).toObject().value(QLatin1String("objectId")).toString();
-                if (!error.isError() && !object.isEmpty())
-                    state->arguments.append(QJsonObject{{QStringLiteral("objectId"), object}});
-                if (--state->remaining > 0)
-                    return;
-                Doc &d = self->m_docs[size_t(doc)];
-                if (state->arguments.isEmpty() || !d.session)
-                    return self->askNext(doc);
-                d.session->call(
-                    QStringLiteral("Runtime.callFunctionOn"),
-                    {{QStringLiteral("functionDeclaration"), scripts::adoptRootsFunction()},
-                     {QStringLiteral("executionContextId"), d.context},
-                     {QStringLiteral("arguments"), state->arguments},
-                     {QStringLiteral("returnByValue"), true}},
-                    [self, doc, generation](const QJsonObject &result, const CallError &error) {
-                        if (!self || !self->current(generation))
-                            return;
-                        if (!error.isError())
-                            self->m_docs[size_t(doc)].adopted += std::max(0, valueOf(result).toInt());
-                        // The roots' own elements may hold more.
-                        self->askNext(doc);
-                    },
-                    self->m_settings.callTimeoutMs);
-            },
-            m_settings.callTimeoutMs);
+        resolveInReader(doc, backendNodeId, [self, doc, state](const QString &object) {
+            if (!object.isEmpty())
+                state->arguments.append(QJsonObject{{QStringLiteral("objectId"), object}});
+            if (--state->remaining > 0)
+                return;
+            if (state->arguments.isEmpty())
+                return self->askNext(doc);
+            self->callInReader(doc, scripts::adoptRootsFunction(), state->arguments,
+                               [self, doc](const QJsonValue &adopted) {
+                                   self->m_docs[size_t(doc)].adopted += std::max(0, adopted.toInt());
+                                   // The roots' own elements may hold more.
+                                   self->askNext(doc);
+                               });
+        });
     }
+}
+
+void ScopedHarvest::resolveInReader(int doc, int backendNodeId, const std::function<void(const QString &)> &done)
+{
+    const Doc &d = m_docs[size_t(doc)];
+    if (!d.session)
+        return done({});
+    QPointer<ScopedHarvest> self(this);
+    const int generation = m_generation;
+    d.session->call(
+        QStringLiteral("DOM.resolveNode"),
+        {{QStringLiteral("backendNodeId"), backendNodeId},
+         {QStringLiteral("executionContextId"), d.context},
+         {QStringLiteral("objectGroup"), objectGroup}},
+        [self, generation, done](const QJsonObject &result, const CallError &error) {
+            if (!self || !self->current(generation))
+                return;
+            done(error.isError()
+                     ? QString()
+                     : result.value(QLatin1String("object")).toObject().value(QLatin1String("objectId")).toString());
+        },
+        m_settings.callTimeoutMs);
+}
+
+void ScopedHarvest::callInReader(int doc, const QString &function, const QJsonArray &arguments,
+                                 const std::function<void(const QJsonValue &)> &done)
+{
+    const Doc &d = m_docs[size_t(doc)];
+    if (!d.session)
+        return done({});
+    QPointer<ScopedHarvest> self(this);
+    const int generation = m_generation;
+    d.session->call(
+        QStringLiteral("Runtime.callFunctionOn"),
+        {{QStringLiteral("functionDeclaration"), function},
+         {QStringLiteral("executionContextId"), d.context},
+         {QStringLiteral("arguments"), arguments},
+         {QStringLiteral("returnByValue"), true}},
+        [self, generation, done](const QJsonObject &result, const CallError &error) {
+            if (!self || !self->current(generation))
+                return;
+            done(error.isError() ? QJsonValue() : valueOf(result));
+        },
+        m_settings.callTimeoutMs);
 }
 
 void ScopedHarvest::asksDone(int doc)
@@ -467,33 +490,24 @@ void ScopedHarvest::placeFrames(int doc)
     auto state = std::make_shared<Placing>(Placing{children.size(), {}, {}});
     QPointer<ScopedHarvest> self(this);
     const int generation = m_generation;
-    const auto settled = [self, doc, generation, state]() {
+    const auto settled = [self, doc, state]() {
         if (--state->remaining > 0)
             return;
-        Doc &d = self->m_docs[size_t(doc)];
-        if (state->arguments.isEmpty() || !d.session)
+        if (state->arguments.isEmpty())
             return self->docDone(doc);
-        d.session->call(
-            QStringLiteral("Runtime.callFunctionOn"),
-            {{QStringLiteral("functionDeclaration"), scripts::frameElementsFunction()},
-             {QStringLiteral("executionContextId"), d.context},
-             {QStringLiteral("arguments"), state->arguments},
-             {QStringLiteral("returnByValue"), true}},
-            [self, doc, generation, state](const QJsonObject &result, const CallError &error) {
-                if (!self || !self->current(generation))
-                    return;
-                const QJsonArray places = valueOf(result).toArray();
-                Doc &d = self->m_docs[size_t(doc)];
-                for (qsizetype i = 0; !error.isError() && i < places.size() && i < state->children.size(); ++i) {
-                    const QJsonArray place = places.at(i).toArray();
-                    if (place.size() == 2 && place.at(0).toInteger(-1) >= 0)
-                        d.placed.insert(state->children.at(i),
-                                        {int(std::min<qint64>(place.at(0).toInteger(), INT_MAX)),
-                                         int(std::min<qint64>(place.at(1).toInteger(), INT_MAX))});
-                }
-                self->docDone(doc);
-            },
-            self->m_settings.callTimeoutMs);
+        self->callInReader(doc, scripts::frameElementsFunction(), state->arguments,
+                           [self, doc, state](const QJsonValue &value) {
+                               const QJsonArray places = value.toArray();
+                               Doc &d = self->m_docs[size_t(doc)];
+                               for (qsizetype i = 0; i < places.size() && i < state->children.size(); ++i) {
+                                   const QJsonArray place = places.at(i).toArray();
+                                   if (place.size() == 2 && place.at(0).toInteger(-1) >= 0)
+                                       d.placed.insert(state->children.at(i),
+                                                       {int(std::min<qint64>(place.at(0).toInteger(), INT_MAX)),
+                                                        int(std::min<qint64>(place.at(1).toInteger(), INT_MAX))});
+                               }
+                               self->docDone(doc);
+                           });
     };
     for (int child : std::as_const(children)) {
         d.session->call(
@@ -502,28 +516,15 @@ void ScopedHarvest::placeFrames(int doc)
                 if (!self || !self->current(generation))
                     return;
                 const int owner = result.value(QLatin1String("backendNodeId")).toInt();
-                DevToolsSession *session = self->m_docs[size_t(doc)].session;
-                if (error.isError() || owner <= 0 || !session)
+                if (error.isError() || owner <= 0)
                     return settled();
-                session->call(
-                    QStringLiteral("DOM.resolveNode"),
-                    {{QStringLiteral("backendNodeId"), owner},
-                     {QStringLiteral("executionContextId"), self->m_docs[size_t(doc)].context},
-                     {QStringLiteral("objectGroup"), objectGroup}},
-                    [self, child, generation, state, settled](const QJsonObject &result, const CallError &error) {
-                        if (!self || !self->current(generation))
-                            return;
-                        const QString object = result.value(QLatin1String("object"))
-                                                   .toObject()
-                                                   .value(QLatin1String("objectId"))
-                                                   .toString();
-                        if (!error.isError() && !object.isEmpty()) {
-                            state->arguments.append(QJsonObject{{QStringLiteral("objectId"), object}});
-                            state->children.append(child);
-                        }
-                        settled();
-                    },
-                    self->m_settings.callTimeoutMs);
+                self->resolveInReader(doc, owner, [state, child, settled](const QString &object) {
+                    if (!object.isEmpty()) {
+                        state->arguments.append(QJsonObject{{QStringLiteral("objectId"), object}});
+                        state->children.append(child);
+                    }
+                    settled();
+                });
             },
             m_settings.callTimeoutMs);
     }

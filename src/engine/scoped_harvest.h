@@ -4,6 +4,7 @@
 
 #include <QElapsedTimer>
 #include <QHash>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
@@ -11,6 +12,7 @@
 #include <QString>
 #include <QTimer>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -144,6 +146,13 @@ private:
     void askNext(int doc);
     void onAsks(int doc, const Asks &asks);
     void asksDone(int doc);
+    // A node of doc in the reader's world: done gets its object id, empty
+    // when it is gone. Nothing is called once the read has moved on.
+    void resolveInReader(int doc, int backendNodeId, const std::function<void(const QString &)> &done);
+    // function run in doc's reader world on arguments; done gets its value,
+    // undefined when the call failed.
+    void callInReader(int doc, const QString &function, const QJsonArray &arguments,
+                      const std::function<void(const QJsonValue &)> &done);
     void placeFrames(int doc);
     void startFrames();
     void docFailed(int doc, const CallError &error);

@@ -37,7 +37,6 @@ public:
     {
         emit navigateError(navigations.value(navigations.size() - 1), reason);
     }
-    void failEngine(const QString &reason) { emit engineError(reason); }
 
     int starts = 0;
     engine::LinkScope linkScope;

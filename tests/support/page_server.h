@@ -56,12 +56,11 @@ public:
     // a second site on the same server.
     QString url(const QString &path, const QString &host = QStringLiteral("127.0.0.1")) const;
 
-    // After listenTls(): the certificate's public key (its SPKI) hashed with
-    // SHA-256, in base64, and the Chromium switch that trusts that one key:
+    // After listenTls(): the Chromium switch that trusts the certificate's
+    // one key (its SPKI hashed with SHA-256, in base64):
     // --ignore-certificate-errors-spki-list=<hash>. Chromium honours it only
     // with --user-data-dir, which the engine always passes. Never a product
     // switch: tests give it through a wrapper as the Chromium to run.
-    QString certificateKeyHash() const { return m_keyHash; }
     QString trustSwitch() const;
     // Writes dir/chromium-trusting, an executable that runs chromium with
     // trustSwitch() and its own arguments, and returns its path (empty if it
