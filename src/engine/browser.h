@@ -35,6 +35,14 @@ struct Link
 };
 using Links = QList<Link>;
 
+// What a page's read (or its life after it) did not fail of, yet the user
+// should know.
+enum class PageNotice : quint8 {
+    LinksCut,        // the read stopped at the harvest bound; the links before it came
+    ReadAtDeadline,  // the page had not finished loading at the deadline; read as it stood
+    ClosedForMemory, // a page already read outgrew the memory bound and was closed
+};
+
 // The engine seam: the window only ever talks to this, whichever engine is
 // behind it (window tests drive a fake one).
 class Browser : public QObject
@@ -73,6 +81,10 @@ signals:
     // address, links in document order with each frame's where its element
     // stands.
     void linksRead(const QString &url, const engine::Links &links);
+    // Something about url's page that is not a failure; message is a readable
+    // Chinese text. LinksCut and ReadAtDeadline come just before the page's
+    // documentComplete or linksRead; ClosedForMemory whenever it happens.
+    void pageNotice(const QString &url, engine::PageNotice kind, const QString &message);
     // The navigation to url failed; reason is a readable Chinese text.
     void navigateError(const QString &url, const QString &reason);
     // The engine itself cannot work (not installed, crashed, hung).

@@ -38,6 +38,12 @@ public:
         emit navigateError(navigations.value(navigations.size() - 1), reason);
     }
 
+    void notice(engine::PageNotice kind, const QString &message,
+                const QString &url = QStringLiteral("http://page.test/"))
+    {
+        emit pageNotice(url, kind, message);
+    }
+
     int starts = 0;
     engine::LinkScope linkScope;
     QStringList navigations;
