@@ -17,9 +17,9 @@ int main(int argc, char *argv[])
     setUpApplication(app);
 
 #ifdef Q_OS_UNIX
-    // SIGTERM and SIGINT end the event loop normally, so the engine is shut
-    // down and its profile folder removed.
-    quit_signals::Watcher quitSignals({SIGTERM, SIGINT}, quit_signals::Restart::Calls);
+    // A signal that asks the program to end ends the event loop normally, so
+    // the engine is shut down and its profile folder removed.
+    quit_signals::Watcher quitSignals(quit_signals::terminating(), quit_signals::Restart::Calls);
     // exit(), not quit(): quit() closes the window first, and a close opens
     // the vendor's page, which a signal from outside should not do.
     QObject::connect(&quitSignals, &quit_signals::Watcher::caught, &app, [] { QApplication::exit(0); });

@@ -142,7 +142,7 @@ int main(int argc, char *argv[])
     std::signal(SIGPIPE, SIG_IGN);
     // No restart: a write blocked on a reader that stopped reading must
     // return, so that an interrupt can end the program.
-    quit_signals::Watcher watcher({SIGINT, SIGTERM, SIGHUP}, quit_signals::Restart::None);
+    quit_signals::Watcher watcher(quit_signals::terminating(), quit_signals::Restart::None);
     Output output(options);
 
     engine::ChromiumOptions engineOptions;

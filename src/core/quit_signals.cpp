@@ -26,8 +26,20 @@ void onSignal(int sig)
 
 } // namespace
 
-Watcher::Watcher(std::initializer_list<int> watched, Restart restart, QObject *parent)
-    : QObject(parent), m_watched(watched)
+QList<int> terminating()
+{
+    QList<int> all = {
+        SIGHUP,    SIGINT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGIO, SIGPWR,
+#ifdef SIGSTKFLT
+        SIGSTKFLT,
+#endif
+    };
+    for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig)
+        all.append(sig);
+    return all;
+}
+
+Watcher::Watcher(const QList<int> &watched, Restart restart, QObject *parent) : QObject(parent), m_watched(watched)
 {
     // Non-blocking: a burst of signals must not block the handler on a full
     // socket.

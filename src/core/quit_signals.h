@@ -3,8 +3,6 @@
 #include <QList>
 #include <QObject>
 
-#include <initializer_list>
-
 class QSocketNotifier;
 
 // Signals that ask a program to end, turned into a signal of its event loop,
@@ -18,13 +16,19 @@ enum class Restart {
     None,  // a blocked write returns with EINTR, so an interrupt can end it
 };
 
+// Every signal whose default action ends the process without a core dump:
+// whoever sends one wants the program gone, and going by the default would
+// leave Chromium running and its profile folder behind. The fault signals stay
+// uncaught: a program that took one has nothing sound left to shut down with.
+QList<int> terminating();
+
 // One per process.
 class Watcher final : public QObject
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(Watcher)
 public:
-    Watcher(std::initializer_list<int> watched, Restart restart, QObject *parent = nullptr);
+    Watcher(const QList<int> &watched, Restart restart, QObject *parent = nullptr);
     // Gives the watched signals their default actions back.
     ~Watcher() override;
 

@@ -192,6 +192,8 @@ private slots:
         QTest::newRow("SIGINT") << SIGINT;
         QTest::newRow("SIGTERM") << SIGTERM;
         QTest::newRow("SIGHUP") << SIGHUP;
+        QTest::newRow("SIGUSR1") << SIGUSR1;
+        QTest::newRow("a real-time signal") << SIGRTMIN + 1;
     }
 
     // Interrupted mid-page, it shuts Chromium down and then ends by the
