@@ -45,6 +45,10 @@ test: build
 	scripts/check-format
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
 	dbus-run-session -- ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS) -L '^dbus$$'
+	# As root Chromium runs without its sandbox: the tests of the engine and
+	# of the window run once more as an ordinary account, as desktops run them.
+	scripts/install-deps test
+	scripts/as-unprivileged $(BUILD) ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS) -L '^(engine|e2e)$$'
 
 # Writes every C++ file as .clang-format says; make test fails otherwise.
 format:
