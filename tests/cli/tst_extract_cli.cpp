@@ -107,6 +107,11 @@ private slots:
         QTest::newRow("output cannot be written")
             << QStringList{"-o", "/nonexistent/folder/links", "ftp://x/"} << "" << 2 << ""
             << QStringList{prefix + "ftp://x/: ", prefix + "/nonexistent/folder/links: "};
+        // Nor a folder (once DIR/.txt) or a device (once /dev/full.txt).
+        QTest::newRow("output onto a folder") << QStringList{"-o", "/tmp/", "ftp://x/"} << "" << 2 << ""
+                                              << QStringList{prefix + "ftp://x/: ", prefix + "/tmp/: "};
+        QTest::newRow("output onto a device") << QStringList{"-o", "/dev/full", "ftp://x/"} << "" << 2 << ""
+                                              << QStringList{prefix + "ftp://x/: ", prefix + "/dev/full: "};
         // Unusable, not a page's failure, with one address as with more.
         QTest::newRow("engine missing") << QStringList{"http://example.com/a"} << "/nonexistent/chromium" << 2 << ""
                                         << QStringList{prefix + "http://example.com/a: Chromium not found"};
