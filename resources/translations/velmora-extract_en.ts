@@ -331,5 +331,9 @@
         <source>网页 %1 占用的内存超过了上限（%2 GB），已停止并关闭该网页，以免拖慢整台电脑；未能读取其中的链接。</source>
         <translation>the page %1 took more memory than the limit (%2 GB), so it was stopped and closed before it could slow the whole computer down; its links could not be read</translation>
     </message>
+    <message>
+        <source>网页 %1 在读取链接之后占用的内存超过了上限（%2 GB），已关闭该网页，以免拖慢整台电脑；已读取的链接不受影响。</source>
+        <translation>after its links were read, the page %1 took more memory than the limit (%2 GB), so it was closed before it could slow the whole computer down; the links already read are kept</translation>
+    </message>
 </context>
 </TS>

@@ -75,9 +75,9 @@ Browser *ChromiumBrowser::addLane()
     return lane;
 }
 
-int ChromiumBrowser::laneLimit(qint64 rendererMemoryLimit)
+int ChromiumBrowser::laneLimit(qint64 memoryLimit)
 {
-    const qint64 perPage = rendererMemoryLimit > 0 ? rendererMemoryLimit : defaultRendererMemoryLimit();
+    const qint64 perPage = memoryLimit > 0 ? memoryLimit : defaultMemoryLimit();
     return laneLimitFor(proc::availableMemory().value_or(0), perPage, QThread::idealThreadCount());
 }
 
@@ -147,8 +147,8 @@ void ChromiumBrowser::startChromium()
             [this] { onEngineLost(QCoreApplication::translate("engine", "与 Chromium 的连接中断")); });
     connect(m_process.get(), &ChromiumProcess::exited, this, &ChromiumBrowser::onEngineLost);
 
-    // Chromium leads its own process group, renderers included.
-    m_watch = new RendererWatch(m_process->processId(), m_options.rendererMemoryLimit, launch);
+    // Chromium leads its own process group, renderers and helpers included.
+    m_watch = new MemoryWatch(m_process->processId(), m_process->profilePath(), m_options.memoryLimit, launch);
 
     // A Chromium still starting on a busy machine is slow, not hung.
     const int timeout = std::max(m_options.callTimeoutMs, poolSettings().launchTimeoutMs);
@@ -208,10 +208,11 @@ void ChromiumBrowser::openLane(qsizetype lane, const QString &initialTab)
         connect(pool, &TabPool::documentComplete, browser, &Browser::documentComplete);
         connect(pool, &TabPool::linksRead, browser, &Browser::linksRead);
         connect(pool, &TabPool::navigateError, browser, &Browser::navigateError);
+        connect(pool, &TabPool::pageNotice, browser, &Browser::pageNotice);
     }
     connect(pool, &TabPool::hung, this, &ChromiumBrowser::onHang);
     connect(pool, &TabPool::broken, this, &ChromiumBrowser::failEngine);
-    pool->setRendererWatch(m_watch);
+    pool->setMemoryWatch(m_watch);
     if (initialTab.isEmpty())
         pool->open();
     else
@@ -227,6 +228,9 @@ void ChromiumBrowser::onPoolReady(qsizetype lane)
         || !std::all_of(m_lanes.cbegin(), m_lanes.cend(), [](const Lane &each) { return each.ready; }))
         return;
     m_state = State::Ready;
+    // Chromium with its blank tabs: what it holds now is never a page's.
+    if (m_watch)
+        m_watch->takeBaseline();
     emit ready();
     // Whatever ready's receivers did, each lane gets only what it asked for.
     for (qsizetype each = 0; each < m_lanes.size() && m_state == State::Ready; ++each)

@@ -2,7 +2,7 @@
 
 #include "engine/browser.h"
 #include "engine/devtools_connection.h"
-#include "engine/renderer_watch.h"
+#include "engine/memory_watch.h"
 #include "engine/tab_pool.h"
 
 #include <QList>
@@ -39,9 +39,10 @@ struct ChromiumOptions
     // The longest a loaded page whose own requests are still coming waits to
     // be read; 0 reads it at its load event.
     int settleMs = 2000;
-    // Bytes Chromium's renderers may hold while a page loads before the page is
-    // stopped; 0: defaultRendererMemoryLimit().
-    qint64 rendererMemoryLimit = 0;
+    // Bytes a page may make Chromium hold (its processes and its profile
+    // folder, over what Chromium holds by itself) before the page is closed;
+    // 0: defaultMemoryLimit().
+    qint64 memoryLimit = 0;
     // Pages are asked for one right after another (a list on the command
     // line): a page read whole is left by loading the next in its tab.
     bool batch = false;
@@ -74,11 +75,11 @@ public:
     Browser *addLane() override;
 
     // How many lanes, the browser itself included, this machine holds: a
-    // loading page may grow to the renderer memory bound (0: the default)
+    // page may grow to the memory bound (0: the default)
     // before it is stopped, so as many as MemAvailable has room for at that
     // bound, and at most two per processor; at least one (one, too, where
     // MemAvailable cannot be read).
-    static int laneLimit(qint64 rendererMemoryLimit = 0);
+    static int laneLimit(qint64 memoryLimit = 0);
     void setLinkScope(const LinkScope &scope) override;
 
     const ChromiumOptions &options() const { return m_options; }
@@ -133,7 +134,7 @@ private:
     // launch that ended find nothing to act on.
     std::unique_ptr<ChromiumProcess> m_process;
     QPointer<DevToolsConnection> m_connection;
-    QPointer<RendererWatch> m_watch;
+    QPointer<MemoryWatch> m_watch;
     QList<Lane> m_lanes;
     LinkScope m_linkScope;
     bool m_proxyWarned = false; // its warnings are said once, not at each relaunch

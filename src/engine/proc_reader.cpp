@@ -1,44 +1,31 @@
 #include "engine/proc_reader.h"
 
-#include <QDir>
 #include <QFile>
 
 #include <algorithm>
+#include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
 #include <limits>
 #include <unistd.h>
 
 namespace engine::proc {
 
-namespace {
-
-QList<qint64> processIds()
-{
-    QList<qint64> pids;
-    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString &entry : entries) {
-        bool ok = false;
-        const qint64 pid = entry.toLongLong(&ok);
-        if (ok && pid > 0)
-            pids.append(pid);
-    }
-    return pids;
-}
-
-} // namespace
-
 QByteArray readHead(const QString &path, qint64 maxBytes)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+    // Plain system calls: the watch reads a few of these four times a second.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return {};
     QByteArray text;
     char buffer[4096];
     while (text.size() < maxBytes) {
-        const qint64 got = file.read(buffer, std::min<qint64>(sizeof buffer, maxBytes - text.size()));
+        const ssize_t got = ::read(fd, buffer, size_t(std::min<qint64>(sizeof buffer, maxBytes - text.size())));
         if (got <= 0)
             break;
         text.append(buffer, got);
     }
+    ::close(fd);
     return text;
 }
 
@@ -75,6 +62,22 @@ std::optional<Stat> parseStat(const QByteArray &text)
     return line;
 }
 
+QList<qint64> processIds()
+{
+    QList<qint64> pids;
+    DIR *proc = ::opendir("/proc");
+    if (!proc)
+        return pids;
+    while (const dirent *entry = ::readdir(proc)) {
+        char *end = nullptr;
+        const long long pid = std::strtoll(entry->d_name, &end, 10);
+        if (end != entry->d_name && *end == '\0' && pid > 0)
+            pids.append(pid);
+    }
+    ::closedir(proc);
+    return pids;
+}
+
 QList<Stat> allProcesses()
 {
     QList<Stat> all;
@@ -107,6 +110,19 @@ qint64 residentBytes(qint64 pid)
         return 0;
     return pages > std::numeric_limits<qint64>::max() / pageSize ? std::numeric_limits<qint64>::max()
                                                                  : pages * pageSize;
+}
+
+qint64 madeBytes(qint64 pid)
+{
+    const QByteArray status = readHead(procPath(pid, "status"), smallFileBytes);
+    qint64 bytes = 0;
+    for (const char *name : {"RssAnon:", "RssShmem:"}) {
+        const auto kb = kbField(status, name);
+        if (!kb || *kb < 0 || *kb > std::numeric_limits<qint64>::max() / 2048)
+            return 0;
+        bytes += *kb * 1024;
+    }
+    return bytes;
 }
 
 std::optional<qint64> kbField(const QByteArray &text, const QByteArray &name)

@@ -36,6 +36,8 @@ QString procPath(qint64 pid, const char *name);
 // parentheses, so the fields are counted from its last ')'.
 std::optional<Stat> parseStat(const QByteArray &text);
 
+// The id of every process, as /proc lists them.
+QList<qint64> processIds();
 // Every process's stat line, zombies included.
 QList<Stat> allProcesses();
 std::optional<Stat> stat(qint64 pid);
@@ -44,6 +46,9 @@ std::optional<Stat> stat(qint64 pid);
 QByteArray commandLine(qint64 pid, qint64 maxBytes = qint64(1) << 20);
 // Resident bytes, shared pages included; 0 once gone.
 qint64 residentBytes(qint64 pid);
+// Resident private and shared-memory bytes (RssAnon + RssShmem): what the
+// process itself made, none of the files it maps; 0 once gone or a zombie.
+qint64 madeBytes(qint64 pid);
 
 // The value in kB of a "Name:   123 kB" line of /proc status-like text.
 std::optional<qint64> kbField(const QByteArray &text, const QByteArray &name);

@@ -1,6 +1,6 @@
 #include "engine/tab_pool.h"
 
-#include "engine/renderer_watch.h"
+#include "engine/memory_watch.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
@@ -44,43 +44,71 @@ void TabPool::open()
     openSpare();
 }
 
-void TabPool::setRendererWatch(RendererWatch *watch)
+void TabPool::setMemoryWatch(MemoryWatch *watch)
 {
     m_watch = watch;
-    connect(watch, &RendererWatch::exceeded, this, [this](const QObject *owner) {
-        if (owner == this)
-            stopRunawayPage(m_current);
+    const auto ours = [this](QObject *page) {
+        auto *tab = qobject_cast<ChromiumTab *>(page);
+        return tab && tab->parent() == this ? tab : nullptr;
+    };
+    connect(watch, &MemoryWatch::exceeded, this, [this, ours](QObject *page) {
+        if (ChromiumTab *tab = ours(page))
+            closeForMemory(tab);
+    });
+    connect(watch, &MemoryWatch::makeRoom, this, [this, ours](QObject *page) {
+        if (ChromiumTab *tab = ours(page))
+            closeForMemory(tab);
     });
 }
 
-void TabPool::stopRunawayPage(ChromiumTab *tab)
+void TabPool::track(ChromiumTab *tab, bool current)
 {
-    if (!tab || tab != m_current || tab->hasFailed() || tab->isSettled())
-        return;
-    m_watch->release(this);
+    if (m_watch && tab)
+        m_watch->track(tab, current ? MemoryWatch::Stage::Current : MemoryWatch::Stage::Leaving);
+}
+
+void TabPool::closeForMemory(ChromiumTab *tab)
+{
+    const bool current = tab == m_current;
+    const bool read = tab->isSettled();
+    const bool failed = tab->hasFailed();
+    track(tab, false);
     // Closing the tab frees its renderers within a second, even one busy
     // parsing; leaving for about:blank would wait on that renderer.
     tab->abandon();
     tab->setIdle();
-    m_current = nullptr;
+    if (current)
+        m_current = nullptr;
+    if (tab == m_parked)
+        m_parked = nullptr;
     closeTarget(tab->targetId());
     ensureSpare();
-    qCInfo(lcTabs) << "stopped a page past the memory bound:" << tab->url();
+    // A page left, or failed already, has been reported all it will be.
+    if (!current || failed)
+        return;
+    const QString limit = QString::number(double(m_watch->limit()) / (1 << 30), 'f', 1);
+    qCInfo(lcTabs) << "closed a page past the memory bound:" << tab->url() << (read ? "(read)" : "(loading)");
+    if (read)
+        return emit pageNotice(tab->url(), PageNotice::ClosedForMemory,
+                               QCoreApplication::translate("engine",
+                                                           "网页 %1 在读取链接之后占用的内存超过了上限（%2 GB），"
+                                                           "已关闭该网页，以免拖慢整台电脑；已读取的链接不受影响。")
+                                   .arg(tab->url(), limit));
     emit navigateError(tab->url(),
                        QCoreApplication::translate("engine",
                                                    "网页 %1 占用的内存超过了上限（%2 GB），已停止并关闭该网页，"
                                                    "以免拖慢整台电脑；未能读取其中的链接。")
-                           .arg(tab->url(), QString::number(double(m_watch->limit()) / (1 << 30), 'f', 1)));
+                           .arg(tab->url(), limit));
 }
 
 void TabPool::navigate(const QString &url)
 {
     const int generation = ++m_generation;
-    if (m_watch)
-        m_watch->release(this);
     QPointer<ChromiumTab> previous = std::exchange(m_current, nullptr);
-    if (previous)
+    if (previous) {
         previous->setIdle();
+        track(previous, false);
+    }
     if (m_settings.reuseReadTabs && previous && previous->isSettled() && !previous->hasFailed()) {
         m_urlForSpare.clear();
         return startOn(previous, url);
@@ -123,30 +151,24 @@ void TabPool::navigate(const QString &url)
 void TabPool::prepareTab(const QString &targetId, int generation, const QString &url)
 {
     auto *tab = new ChromiumTab(m_connection, targetId, m_settings.tab, this);
-    connect(tab, &ChromiumTab::harvested, this, [this, tab](const QString &page, const QStringList &links) {
-        if (m_watch && tab == m_current)
-            m_watch->release(this);
+    connect(tab, &ChromiumTab::harvested, this, [this](const QString &page, const QStringList &links) {
         emit documentComplete(true, page, links);
         afterRead();
     });
-    connect(tab, &ChromiumTab::linksRead, this, [this, tab](const QString &page, const Links &links) {
-        if (m_watch && tab == m_current)
-            m_watch->stop();
+    connect(tab, &ChromiumTab::linksRead, this, [this](const QString &page, const Links &links) {
         emit linksRead(page, links);
         afterRead();
     });
     connect(tab, &ChromiumTab::frameComplete, this,
             [this](const QString &frame) { emit documentComplete(false, frame, {}); });
     connect(tab, &ChromiumTab::failed, this, [this, tab](const QString &reason) {
-        if (m_watch && tab == m_current)
-            m_watch->release(this);
         emit navigateError(tab->url(), reason);
         ensureSpare();
     });
     connect(tab, &ChromiumTab::crashed, this, [this, tab] {
         // The watch killed a renderer of this page for its memory.
-        if (m_watch && m_watch->killedLately())
-            stopRunawayPage(tab);
+        if (m_watch && m_watch->killedLately() && tab == m_current && !tab->hasFailed())
+            closeForMemory(tab);
     });
     connect(tab, &ChromiumTab::movedOn, this, [this, tab] {
         if (tab == m_parked)
@@ -202,8 +224,7 @@ void TabPool::setLinkScope(const LinkScope &scope)
 void TabPool::startOn(ChromiumTab *tab, const QString &url)
 {
     m_current = tab;
-    if (m_watch)
-        m_watch->watch(this);
+    track(tab, true);
     tab->navigate(url);
 }
 

@@ -9,7 +9,7 @@
 
 namespace engine {
 
-class RendererWatch;
+class MemoryWatch;
 
 struct TabPoolSettings
 {
@@ -48,8 +48,8 @@ public:
     void adopt(const QString &targetId);
     // Or a tab of its own is opened for it, for a pool beside the first.
     void open();
-    // Watches the renderers' memory while each page loads (optional).
-    void setRendererWatch(RendererWatch *watch);
+    // Bounds what each page makes Chromium hold, for its whole life (optional).
+    void setMemoryWatch(MemoryWatch *watch);
     void navigate(const QString &url);
     // What the reads of pages navigated from now on cover; a spare tab
     // prepared for another scope is replaced.
@@ -64,6 +64,7 @@ signals:
     void documentComplete(bool topLevel, const QString &url, const QStringList &anchors);
     void linksRead(const QString &url, const engine::Links &links);
     void navigateError(const QString &url, const QString &reason);
+    void pageNotice(const QString &url, engine::PageNotice kind, const QString &message);
     // Chromium left a call unanswered (hung), or answered one with an error
     // that leaves it unusable (broken).
     void hung(const CallError &error);
@@ -81,11 +82,13 @@ private:
     void ensureSpare();
     void openSpare();
     void onBrowserEvent(const QString &method, const QJsonObject &params);
-    void stopRunawayPage(ChromiumTab *tab);
+    void track(ChromiumTab *tab, bool current);
+    // Closes tab at once, for its memory; the current page's is reported.
+    void closeForMemory(ChromiumTab *tab);
 
     DevToolsConnection *m_connection;
     TabPoolSettings m_settings;
-    QPointer<RendererWatch> m_watch;
+    QPointer<MemoryWatch> m_watch;
     bool m_ready = false;
     int m_generation = 0; // bumps at every navigate
     QPointer<ChromiumTab> m_current;

@@ -5,7 +5,7 @@
 #include "engine/chromium_browser.h"
 #include "engine/chromium_locator.h"
 #include "engine/devtools_connection.h"
-#include "engine/renderer_watch.h"
+#include "engine/memory_watch.h"
 #include "engine_recorder.h"
 #include "forward_proxy.h"
 #include "page_server.h"
@@ -789,7 +789,7 @@ private slots:
 
         ChromiumOptions options;
         options.harvestPath = harvestPathUnderTest();
-        options.rendererMemoryLimit = qint64(1) << 30;
+        options.memoryLimit = qint64(1) << 30;
         ChromiumBrowser browser(options);
         Browser *added = browser.addLane();
         QVERIFY(added);
@@ -832,7 +832,7 @@ private slots:
             QCOMPARE(report.kind, EngineRecorder::NavigateError);
             QVERIFY2(report.reason.contains(mustMention), qPrintable(report.reason));
         }
-        QTRY_VERIFY_WITH_TIMEOUT(rendererMemory(browser.processId()) < options.rendererMemoryLimit, loadTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(chromiumUse(browser.processId()).bytes < options.memoryLimit, loadTimeout);
     }
 
     void aReadPageIsLeftOnlyOnceItsSuccessorIsRead()

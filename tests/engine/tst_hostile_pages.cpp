@@ -5,8 +5,8 @@
 #include "devtools_call.h"
 #include "engine/chromium_browser.h"
 #include "engine/devtools_connection.h"
+#include "engine/memory_watch.h"
 #include "engine/proc_reader.h"
-#include "engine/renderer_watch.h"
 #include "engine_recorder.h"
 #include "page_server.h"
 #include "procfs.h"
@@ -63,7 +63,7 @@ private:
     {
         m_rec.reset();
         ChromiumOptions options;
-        options.rendererMemoryLimit = memoryBound;
+        options.memoryLimit = memoryBound;
         m_browser = std::make_unique<ChromiumBrowser>(options);
         m_rec = std::make_unique<EngineRecorder>(m_browser.get());
         QSignalSpy ready(m_browser.get(), &ChromiumBrowser::ready);
@@ -527,7 +527,96 @@ private slots:
             QVERIFY2(report.reason.contains(mustMention), qPrintable(report.reason));
         }
         // Whatever the page took is given back.
-        QTRY_VERIFY_WITH_TIMEOUT(rendererMemory(m_pid) < memoryBound, recoverTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(chromiumUse(m_pid).bytes < memoryBound, recoverTimeout);
+    }
+
+    void memoryIsBoundedForEachPageItsWholeLife_data()
+    {
+        QTest::addColumn<QString>("first"); // read just before; empty: none
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("read");           // its link comes
+        QTest::addColumn<bool>("closed");         // after its read, closed with a notice
+        QTest::addColumn<QString>("mustMention"); // when not read
+
+        // 64 MB more every 100 ms once read, to 1 GB at most.
+        m_site.route(QStringLiteral("/bound/after-read"),
+                     "<a href=\"/bound/link\">l</a><script>var hog = []; addEventListener('load', function () {"
+                     " setInterval(function () { if (hog.length < 16) hog.push(new Uint8Array(64 << 20).fill(1)); },"
+                     " 100); });</script>");
+        // 256 MB each; the second holds its load for a while, so the watch
+        // sees both at once.
+        const QByteArray holds = "<a href=\"/bound/link\">l</a><script>var held = new Uint8Array(256 << 20).fill(1);"
+                                 "</script>";
+        m_site.route(QStringLiteral("/bound/holds"), holds);
+        m_site.route(QStringLiteral("/bound/holds-too"), holds + "<img src=\"/bound/late.png\">");
+        PageServer::Response late;
+        late.contentType = "image/png";
+        late.delayMs = 1500;
+        m_site.route(QStringLiteral("/bound/late.png"), late);
+        // Blobs live in Chromium's browser process, not the page's renderer.
+        PageServer::Response blobs;
+        blobs.body = "<a href=\"/bound/link\">l</a><script>var blobs = []; setInterval(function () {"
+                     " if (blobs.length < 16) blobs.push(new Blob([new Uint8Array(64 << 20)])); }, 50);"
+                     "</script>";
+        blobs.neverEnds = true;
+        m_site.route(QStringLiteral("/bound/blobs"), blobs);
+
+        const QString overrun = QStringLiteral("占用的内存超过了上限（0.4 GB）");
+        QTest::newRow("a page that grows once read") << QString() << "/bound/after-read" << true << true << QString();
+        QTest::newRow("its predecessor, parked, holds as much") << "/bound/holds"
+                                                                << "/bound/holds-too" << true << false << QString();
+        QTest::newRow("blobs while it loads") << QString() << "/bound/blobs" << false << false << overrun;
+    }
+
+    void memoryIsBoundedForEachPageItsWholeLife()
+    {
+        QFETCH(QString, first);
+        QFETCH(QString, path);
+        QFETCH(bool, read);
+        QFETCH(bool, closed);
+        QFETCH(QString, mustMention);
+
+        ChromiumOptions options;
+        options.memoryLimit = qint64(400) << 20;
+        ChromiumBrowser browser(options);
+        EngineRecorder rec(&browser);
+        QSignalSpy notices(&browser, &Browser::pageNotice);
+        QSignalSpy ready(&browser, &ChromiumBrowser::ready);
+        browser.start();
+        QVERIFY2(ready.wait(loadTimeout), qPrintable(rec.lastReason()));
+        const qint64 idle = chromiumUse(browser.processId()).bytes;
+        if (!first.isEmpty()) {
+            browser.navigate(site(first));
+            QTRY_VERIFY_WITH_TIMEOUT(!rec.events.isEmpty(), loadTimeout);
+            QCOMPARE(rec.events.constFirst().kind, EngineRecorder::Complete);
+            rec.clear();
+        }
+        browser.navigate(site(path));
+        QTRY_VERIFY_WITH_TIMEOUT(!rec.events.isEmpty(), loadTimeout);
+        QElapsedTimer sinceReport;
+        sinceReport.start();
+        const auto report = rec.events.constFirst();
+        QCOMPARE(report.url, site(path));
+        if (read) {
+            QCOMPARE(report.kind, EngineRecorder::Complete);
+            QCOMPARE(report.anchors, QStringList{site(QStringLiteral("/bound/link"))});
+        } else {
+            QCOMPARE(report.kind, EngineRecorder::NavigateError);
+            QVERIFY2(report.reason.contains(mustMention), qPrintable(report.reason));
+        }
+        if (closed) {
+            // It passes the bound some 600 ms after its read.
+            QTRY_VERIFY_WITH_TIMEOUT(!notices.isEmpty(), 3000);
+            qInfo("closed %lld ms after its read", sinceReport.elapsed());
+            QCOMPARE(notices.constFirst().at(0).toString(), site(path));
+            QCOMPARE(notices.constFirst().at(1).value<PageNotice>(), PageNotice::ClosedForMemory);
+            QVERIFY2(notices.constFirst().at(2).toString().contains(QStringLiteral("（0.4 GB）")),
+                     qPrintable(notices.constFirst().at(2).toString()));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(chromiumUse(browser.processId()).bytes - idle < options.memoryLimit, recoverTimeout);
+        // Said once, and only what the row expects.
+        QCOMPARE(rec.events.size(), 1);
+        QCOMPARE(notices.size(), closed ? 1 : 0);
     }
 
     void addressesOfAnyContentReachChromiumAsData_data()
