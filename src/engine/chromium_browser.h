@@ -2,6 +2,7 @@
 
 #include "engine/browser.h"
 #include "engine/devtools_connection.h"
+#include "engine/page_scripts.h"
 #include "engine/renderer_watch.h"
 #include "engine/tab_pool.h"
 
@@ -42,6 +43,10 @@ struct ChromiumOptions
     // Bytes Chromium's renderers may hold while a page loads before the page is
     // stopped; 0: defaultRendererMemoryLimit().
     qint64 rendererMemoryLimit = 0;
+    // What one read's links may hold in all, in UTF-16 units
+    // (scripts::linkUnits): the links past it are left out, with a
+    // LinksCut notice.
+    qint64 maxHarvestUnits = scripts::defaultHarvestUnits;
     // Pages are asked for one right after another (a list on the command
     // line): a page read whole is left by loading the next in its tab.
     bool batch = false;

@@ -1,5 +1,6 @@
 #include "engine/tab_pool.h"
 
+#include "core/address.h"
 #include "engine/renderer_watch.h"
 
 #include <QCoreApplication>
@@ -66,11 +67,12 @@ void TabPool::stopRunawayPage(ChromiumTab *tab)
     closeTarget(tab->targetId());
     ensureSpare();
     qCInfo(lcTabs) << "stopped a page past the memory bound:" << tab->url();
-    emit navigateError(tab->url(),
-                       QCoreApplication::translate("engine",
-                                                   "网页 %1 占用的内存超过了上限（%2 GB），已停止并关闭该网页，"
-                                                   "以免拖慢整台电脑；未能读取其中的链接。")
-                           .arg(tab->url(), QString::number(double(m_watch->limit()) / (1 << 30), 'f', 1)));
+    emit navigateError(
+        tab->url(),
+        QCoreApplication::translate("engine",
+                                    "网页 %1 占用的内存超过了上限（%2 GB），已停止并关闭该网页，"
+                                    "以免拖慢整台电脑；未能读取其中的链接。")
+            .arg(address::elided(tab->url()), QString::number(double(m_watch->limit()) / (1 << 30), 'f', 1)));
 }
 
 void TabPool::navigate(const QString &url)
@@ -135,6 +137,7 @@ void TabPool::prepareTab(const QString &targetId, int generation, const QString 
         emit linksRead(page, links);
         afterRead();
     });
+    connect(tab, &ChromiumTab::pageNotice, this, &TabPool::pageNotice);
     connect(tab, &ChromiumTab::frameComplete, this,
             [this](const QString &frame) { emit documentComplete(false, frame, {}); });
     connect(tab, &ChromiumTab::failed, this, [this, tab](const QString &reason) {

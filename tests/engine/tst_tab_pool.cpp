@@ -303,7 +303,7 @@ private slots:
     {
         QFETCH(QStringList, reports);
         QFETCH(QStringList, harvests);
-        BindingHarvest harvest;
+        PlainParts harvest(scripts::defaultHarvestUnits);
         LinkParts scoped; // the reader's parts keep the same turns
         QStringList got, gotScoped;
         for (const QString &report : reports) {
