@@ -37,8 +37,12 @@ public:
     // run stops.
     virtual bool deliver(const PageOutcome &outcome) = 0;
     // Something about a page read before that the user should know; the run
-    // and its outcome go on as they were.
-    virtual void warn(const QString &page, const QString &message) = 0;
+    // and its outcome go on as they were. Ignored unless someone reads it.
+    virtual void warn(const QString &page, const QString &message)
+    {
+        Q_UNUSED(page)
+        Q_UNUSED(message)
+    }
 };
 
 // Reads addresses on one engine, a page at a time on each of its lanes, and
