@@ -167,6 +167,10 @@
         <translation>Chromium exited with status %1</translation>
     </message>
     <message>
+        <source>网页 %1 的链接文字超过了上限（%2 个字符）：只读取了前 %3 个链接，其余的已略去。</source>
+        <translation>the links of the page %1 hold more text than the limit (%2 characters): only its first %3 links were read, the rest were left out</translation>
+    </message>
+    <message>
         <source>网页 %1 长时间没有响应，未能读取其中的链接。</source>
         <translation>the page %1 stopped answering; its links could not be read</translation>
     </message>

@@ -86,6 +86,7 @@ Form1::Form1(engine::Browser *pageEngine, Platform &platform, QWidget *parent)
         browser, &engine::Browser::navigateError, this,
         [this](const QString &, const QString &reason) { onBrowserFailed(reason); }, Qt::QueuedConnection);
     connect(browser, &engine::Browser::engineError, this, &Form1::onBrowserFailed, Qt::QueuedConnection);
+    connect(browser, &engine::Browser::pageNotice, this, &Form1::onPageNotice, Qt::QueuedConnection);
 
     onLoad();
     placeCentred();
@@ -252,6 +253,17 @@ void Form1::onDocumentComplete(bool topLevel, const QString &url, const QStringL
         return;
     busyIndicator->hide();
     linkList->links()->append(harvest::keptAnchors(links, filterText->text()));
+}
+
+void Form1::onPageNotice(const QString &url, engine::PageNotice kind, const QString &message)
+{
+    Q_UNUSED(url);
+    Q_UNUSED(kind); // every notice is shown alike, as the engine's messages are
+    // The read a notice comes just before is already queued behind it: the
+    // box waits for its links to be in the list.
+    QMetaObject::invokeMethod(
+        this, [this, message] { m_platform.messageBox(this, message, texts::styleWarningOk, texts::noticeBlank()); },
+        Qt::QueuedConnection);
 }
 
 void Form1::onBrowserFailed(const QString &reason)

@@ -6,7 +6,8 @@
 
 namespace engine {
 class Browser;
-}
+enum class PageNotice : quint8;
+} // namespace engine
 class LinkListModel;
 class LinkListView;
 class Platform;
@@ -78,6 +79,7 @@ private:
     void openWebsite();
     void onDocumentComplete(bool topLevel, const QString &url, const QStringList &links);
     void onBrowserFailed(const QString &reason);
+    void onPageNotice(const QString &url, engine::PageNotice kind, const QString &message);
 
     Platform &m_platform;
 

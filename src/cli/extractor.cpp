@@ -57,6 +57,10 @@ Extractor::Extractor(const QList<engine::Browser *> &lanes, const Options &optio
                 [this, i](const QString &, const QString &reason) { onNavigateError(m_lanes[i], reason); });
         connect(lane.browser, &engine::Browser::engineError, this,
                 [this, i](const QString &reason) { onEngineError(m_lanes[i], reason); });
+        connect(lane.browser, &engine::Browser::pageNotice, this,
+                [this, i](const QString &url, engine::PageNotice kind, const QString &message) {
+                    onPageNotice(m_lanes[i], url, kind, message);
+                });
     }
 }
 
@@ -86,6 +90,7 @@ void Extractor::fill()
                 continue;
             }
             lane.index = index;
+            lane.cut.clear();
             if (m_engineReady)
                 startDeadline(lane);
             lane.browser->navigate(trimmed);
@@ -139,9 +144,10 @@ void Extractor::deliver()
         PageOutcome outcome = std::move(m_waiting.begin()->second);
         m_waiting.erase(m_waiting.begin());
         ++m_nextToDeliver;
-        if (outcome.failed()) {
+        // Output cut short counts as a failure, after its links.
+        if (outcome.failed() || !outcome.cut.isEmpty())
             ++m_failures;
-        } else if (m_seen) {
+        if (!outcome.failed() && m_seen) {
             // In the order of the addresses, so the first kept is the same
             // whichever page was read first.
             QStringList fresh;
@@ -195,7 +201,9 @@ void Extractor::onDocumentComplete(Lane &lane, bool topLevel, const QString &url
     // loads later belong to no address of ours.
     if (!topLevel || lane.index < 0 || m_finished)
         return;
-    settle(lane, read(lane, url, anchors));
+    PageOutcome outcome = read(lane, url, anchors);
+    outcome.cut = std::exchange(lane.cut, {});
+    settle(lane, std::move(outcome));
 }
 
 void Extractor::onLinksRead(Lane &lane, const QString &url, const engine::Links &links)
@@ -207,6 +215,7 @@ void Extractor::onLinksRead(Lane &lane, const QString &url, const engine::Links 
     for (const engine::Link &link : links)
         hrefs.append(link.href);
     PageOutcome outcome = read(lane, url, hrefs);
+    outcome.cut = std::exchange(lane.cut, {});
     if (m_options.format == Format::Json) {
         outcome.details.reserve(outcome.positions.size());
         for (const qsizetype position : std::as_const(outcome.positions)) {
@@ -216,6 +225,24 @@ void Extractor::onLinksRead(Lane &lane, const QString &url, const engine::Links 
         }
     }
     settle(lane, std::move(outcome));
+}
+
+void Extractor::onPageNotice(Lane &lane, const QString &url, engine::PageNotice kind, const QString &message)
+{
+    if (m_finished)
+        return;
+    switch (kind) {
+    case engine::PageNotice::LinksCut:
+        // Comes just before the read it concerns, which says it.
+        if (lane.index >= 0)
+            lane.cut = message;
+        return;
+    case engine::PageNotice::ClosedForMemory:
+        // The page was read whole before: only the user is told.
+        return m_sink.warn(url, message);
+    case engine::PageNotice::ReadAtDeadline:
+        return;
+    }
 }
 
 void Extractor::onNavigateError(Lane &lane, const QString &reason)

@@ -16,6 +16,7 @@ class QTimer;
 
 namespace engine {
 class Browser;
+enum class PageNotice : quint8;
 struct Link;
 using Links = QList<Link>;
 } // namespace engine
@@ -35,6 +36,13 @@ public:
     // without repeats if asked. False when it could not be delivered: the
     // run stops.
     virtual bool deliver(const PageOutcome &outcome) = 0;
+    // Something about a page read before that the user should know; the run
+    // and its outcome go on as they were. Ignored unless someone reads it.
+    virtual void warn(const QString &page, const QString &message)
+    {
+        Q_UNUSED(page)
+        Q_UNUSED(message)
+    }
 };
 
 // Reads addresses on one engine, a page at a time on each of its lanes, and
@@ -74,6 +82,7 @@ private:
         engine::Browser *browser = nullptr;
         QTimer *deadline = nullptr;
         qsizetype index = -1; // the address it loads, or -1
+        QString cut;          // the engine's LinksCut notice for the read to come
     };
 
     void fill();
@@ -89,6 +98,7 @@ private:
     void onLinksRead(Lane &lane, const QString &url, const engine::Links &links);
     void onNavigateError(Lane &lane, const QString &reason);
     void onEngineError(Lane &lane, const QString &reason);
+    void onPageNotice(Lane &lane, const QString &url, engine::PageNotice kind, const QString &message);
 
     const Options m_options;
     const QStringList m_addresses;

@@ -5,6 +5,7 @@
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/streams.h"
+#include "core/address.h"
 #include "core/harvest.h"
 #include "core/quit_signals.h"
 #include "core/save_file.h"
@@ -39,13 +40,13 @@ QString joinedLines(const QString &text)
     return harvest::encodeControls(joined.split(u'\n', Qt::SkipEmptyParts).join(QLatin1String(" | ")));
 }
 
-// An address quoted in a diagnostic keeps it one line whatever it holds:
-// control characters become their %XX code, as in a URL.
+// An address quoted in a diagnostic keeps it one short line whatever it
+// holds: control characters become their %XX code, as in a URL, and a long
+// one is elided in the middle.
 void complain(const QString &subject, const QString &cause)
 {
     const QString line = QStringLiteral("velmora-extract: ")
-        + (subject.isEmpty() ? QString() : harvest::encodeControls(subject) + QLatin1String(": ")) + joinedLines(cause)
-        + u'\n';
+        + (subject.isEmpty() ? QString() : address::elided(subject) + QLatin1String(": ")) + joinedLines(cause) + u'\n';
     cli::writeAll(STDERR_FILENO, line.toUtf8());
 }
 
@@ -61,6 +62,8 @@ public:
     {
         if (outcome.failed() && !m_options.quiet)
             complain(outcome.page, outcome.error);
+        if (!outcome.cut.isEmpty() && !m_options.quiet)
+            complain(outcome.page, outcome.cut);
         const QByteArray bytes = cli::formatted(outcome, m_options.format);
         if (!m_options.toStandardOutput()) {
             file += bytes;
@@ -69,6 +72,12 @@ public:
         result = cli::writeAll(STDOUT_FILENO, bytes);
         error = errno;
         return result == cli::WriteResult::Written;
+    }
+
+    void warn(const QString &page, const QString &message) override
+    {
+        if (!m_options.quiet)
+            complain(page, message);
     }
 
     QByteArray file;

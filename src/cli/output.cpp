@@ -102,6 +102,8 @@ QByteArray formatted(const PageOutcome &outcome, Format format)
         }
         out += "}\n";
     }
+    if (!outcome.cut.isEmpty())
+        out += page + ",\"error\":" + jsonString(outcome.cut) + ",\"cut\":true}\n";
     return out;
 }
 

@@ -27,6 +27,7 @@ struct PageOutcome
     QList<qsizetype> positions; // where each stood among the page's links
     QList<LinkDetails> details; // one per link for --json, else empty
     QString error;              // why the address failed; empty when it was read
+    QString cut;                // why links past the harvest bound were left out; empty when none were
 
     bool failed() const { return !error.isEmpty(); }
 };
@@ -34,7 +35,8 @@ struct PageOutcome
 // The bytes an outcome adds to the output. Only --json writes failures:
 // {"page":…,"error":…}; a link is {"page":…,"url":…,"href":…,"index":…},
 // and with its details "text" and "element", "frame" when it is a frame's
-// and "shadow":true when it lies in a shadow tree.
+// and "shadow":true when it lies in a shadow tree. A page cut at the
+// harvest bound ends with {"page":…,"error":…,"cut":true} after its links.
 QByteArray formatted(const PageOutcome &outcome, Format format);
 
 // text as a JSON string, quotes included. Half a surrogate pair, U+FEFF,

@@ -193,6 +193,7 @@ TabPoolSettings ChromiumBrowser::poolSettings() const
     settings.reuseReadTabs = m_options.batch;
     settings.wantBinding = m_options.harvestPath == HarvestPath::Binding;
     settings.tab.scope = m_linkScope;
+    settings.tab.maxHarvestUnits = m_options.maxHarvestUnits;
     return settings;
 }
 
@@ -207,8 +208,8 @@ void ChromiumBrowser::openLane(qsizetype lane, const QString &initialTab)
     if (Browser *browser = m_lanes.at(lane).browser) {
         connect(pool, &TabPool::documentComplete, browser, &Browser::documentComplete);
         connect(pool, &TabPool::linksRead, browser, &Browser::linksRead);
-        connect(pool, &TabPool::navigateError, browser, &Browser::navigateError);
         connect(pool, &TabPool::pageNotice, browser, &Browser::pageNotice);
+        connect(pool, &TabPool::navigateError, browser, &Browser::navigateError);
     }
     connect(pool, &TabPool::hung, this, &ChromiumBrowser::onHang);
     connect(pool, &TabPool::broken, this, &ChromiumBrowser::failEngine);

@@ -3,6 +3,7 @@
 #include "engine/browser.h"
 #include "engine/devtools_connection.h"
 #include "engine/memory_watch.h"
+#include "engine/page_scripts.h"
 #include "engine/tab_pool.h"
 
 #include <QList>
@@ -43,6 +44,10 @@ struct ChromiumOptions
     // folder, over what Chromium holds by itself) before the page is closed;
     // 0: defaultMemoryLimit().
     qint64 memoryLimit = 0;
+    // What one read's links may hold in all, in UTF-16 units
+    // (scripts::linkUnits): the links past it are left out, with a
+    // LinksCut notice.
+    qint64 maxHarvestUnits = scripts::defaultHarvestUnits;
     // Pages are asked for one right after another (a list on the command
     // line): a page read whole is left by loading the next in its tab.
     bool batch = false;

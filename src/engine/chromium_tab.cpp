@@ -1,5 +1,6 @@
 #include "engine/chromium_tab.h"
 
+#include "core/address.h"
 #include "engine/navigation_error.h"
 #include "engine/page_scripts.h"
 #include "engine/scoped_harvest.h"
@@ -15,7 +16,7 @@ namespace engine {
 ChromiumTab::ChromiumTab(DevToolsConnection *connection, const QString &targetId, const TabSettings &settings,
                          QObject *parent)
     : QObject(parent), m_connection(connection), m_targetId(targetId), m_settings(settings),
-      m_settleWatch(new SettleWatch(settings.settleMs, this))
+      m_binding(settings.maxHarvestUnits), m_settleWatch(new SettleWatch(settings.settleMs, this))
 {
     connect(m_settleWatch, &SettleWatch::readDue, this, [this](bool final) {
         if (m_page.failed)
@@ -78,11 +79,13 @@ void ChromiumTab::setUp(int timeoutMs, bool wantBinding)
                                {QStringLiteral("executionContextName"), scripts::harvestWorld}},
                               noBinding);
                 const LinkScope &scope = self->m_settings.scope;
-                batch.tryCall(QStringLiteral("Page.addScriptToEvaluateOnNewDocument"),
-                              {{QStringLiteral("source"),
-                                scope.isPlain() ? scripts::harvestScript() : scripts::scopedHarvestScript(scope)},
-                               {QStringLiteral("worldName"), scripts::harvestWorld}},
-                              noBinding);
+                batch.tryCall(
+                    QStringLiteral("Page.addScriptToEvaluateOnNewDocument"),
+                    {{QStringLiteral("source"),
+                      scope.isPlain() ? scripts::harvestScript(self->m_settings.maxHarvestUnits)
+                                      : scripts::scopedHarvestScript(scope, self->m_settings.maxHarvestUnits)},
+                     {QStringLiteral("worldName"), scripts::harvestWorld}},
+                    noBinding);
             }
             batch.call(QStringLiteral("Target.setAutoAttach"), scripts::autoAttachParams());
         },
@@ -91,7 +94,7 @@ void ChromiumTab::setUp(int timeoutMs, bool wantBinding)
 
 void ChromiumTab::readByEvaluate()
 {
-    m_evaluate = new EvaluateHarvest(m_session, m_settings.callTimeoutMs, this);
+    m_evaluate = new EvaluateHarvest(m_session, m_settings.callTimeoutMs, m_settings.maxHarvestUnits, this);
     connect(m_evaluate, &EvaluateHarvest::harvested, this, &ChromiumTab::reportHarvest);
     connect(m_evaluate, &EvaluateHarvest::tooEarly, m_settleWatch, &SettleWatch::readTooEarly);
     connect(m_evaluate, &EvaluateHarvest::unresponsive, this, &ChromiumTab::onUnresponsive);
@@ -105,6 +108,7 @@ void ChromiumTab::readWithScope()
     settings.scope = m_settings.scope;
     settings.callTimeoutMs = m_settings.callTimeoutMs;
     settings.extrasMs = m_settings.scopeExtrasMs;
+    settings.maxUnits = m_settings.maxHarvestUnits;
     m_scoped = new ScopedHarvest(m_session, settings, this);
     connect(m_scoped, &ScopedHarvest::harvested, this, &ChromiumTab::reportLinks);
     connect(m_scoped, &ScopedHarvest::tooEarly, m_settleWatch, &SettleWatch::readTooEarly);
@@ -118,10 +122,11 @@ void ChromiumTab::onUnresponsive()
     if (m_role != Role::Current || m_page.failed)
         return;
     if (auto read = std::exchange(m_loadTimeRead, std::nullopt))
-        return reportHarvest(read->url, read->links);
+        return reportHarvest(read->url, read->links, read->cut);
     if (m_scoped && m_scoped->walked())
-        return reportLinks(m_scoped->walked()->url, m_scoped->walked()->links);
-    fail(QCoreApplication::translate("engine", "网页 %1 长时间没有响应，未能读取其中的链接。").arg(m_url));
+        return reportLinks(m_scoped->walked()->url, m_scoped->walked()->links, m_scoped->walked()->cut);
+    fail(QCoreApplication::translate("engine", "网页 %1 长时间没有响应，未能读取其中的链接。")
+             .arg(address::elided(m_url)));
 }
 
 void ChromiumTab::readNow()
@@ -169,7 +174,7 @@ void ChromiumTab::navigate(const QString &url)
             if (error.kind == CallError::Protocol)
                 return self->fail(
                     QCoreApplication::translate("engine", "无法打开网页 %1：Chromium 不接受这个地址（%2）。")
-                        .arg(url, error.message));
+                        .arg(address::elided(url), error.message));
             if (error.isError())
                 return; // the engine is gone; that is reported on its own
             const QString errorText = result.value(QLatin1String("errorText")).toString();
@@ -281,7 +286,7 @@ void ChromiumTab::onCurrentEvent(bool onPage, const QString &method, const QJson
             }
             if (auto links = m_binding.add(params.value(QLatin1String("payload")).toString())) {
                 if (readsAtLoad())
-                    return reportHarvest(links->url, links->links);
+                    return reportHarvest(links->url, links->links, links->cut);
                 // Kept for a renderer too busy to be read again.
                 m_loadTimeRead = std::move(links);
             }
@@ -294,7 +299,8 @@ void ChromiumTab::onCurrentEvent(bool onPage, const QString &method, const QJson
         QPointer<ChromiumTab> self(this);
         emit crashed();
         if (self && onPage && !m_page.failed)
-            fail(QCoreApplication::translate("engine", "网页 %1 的渲染进程崩溃了，未能读取其中的链接。").arg(m_url));
+            fail(QCoreApplication::translate("engine", "网页 %1 的渲染进程崩溃了，未能读取其中的链接。")
+                     .arg(address::elided(m_url)));
     }
 }
 
@@ -363,16 +369,36 @@ bool ChromiumTab::acceptsRead(const QString &url)
     return true;
 }
 
-void ChromiumTab::reportHarvest(const QString &url, const QStringList &links)
+void ChromiumTab::reportHarvest(const QString &url, const QStringList &links, bool cut)
 {
-    if (acceptsRead(url))
+    if (!acceptsRead(url))
+        return;
+    QPointer<ChromiumTab> self(this);
+    if (cut)
+        noticeCut(url, links.size());
+    if (self)
         emit harvested(url, links);
 }
 
-void ChromiumTab::reportLinks(const QString &url, const Links &links)
+void ChromiumTab::reportLinks(const QString &url, const Links &links, bool cut)
 {
-    if (acceptsRead(url))
+    if (!acceptsRead(url))
+        return;
+    QPointer<ChromiumTab> self(this);
+    if (cut)
+        noticeCut(url, links.size());
+    if (self)
         emit linksRead(url, links);
+}
+
+void ChromiumTab::noticeCut(const QString &url, qsizetype kept)
+{
+    emit pageNotice(url, PageNotice::LinksCut,
+                    QCoreApplication::translate(
+                        "engine", "网页 %1 的链接文字超过了上限（%2 个字符）：只读取了前 %3 个链接，其余的已略去。")
+                        .arg(address::elided(url))
+                        .arg(m_settings.maxHarvestUnits)
+                        .arg(kept));
 }
 
 void ChromiumTab::park()

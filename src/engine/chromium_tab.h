@@ -3,6 +3,7 @@
 #include "engine/browser.h"
 #include "engine/devtools_connection.h"
 #include "engine/harvest_readers.h"
+#include "engine/page_scripts.h"
 
 #include <QHash>
 #include <QObject>
@@ -33,6 +34,8 @@ struct TabSettings
     LinkScope scope;
     // How long a read page's frames and closed shadow trees may take.
     int scopeExtrasMs = 5000;
+    // What one read's links may count (scripts::linkUnits).
+    qint64 maxHarvestUnits = scripts::defaultHarvestUnits;
 };
 
 // One page target of ours: its set-up, one navigation, its frames and their
@@ -81,6 +84,8 @@ signals:
     void setUpFinished(const CallError &error);
     void harvested(const QString &url, const QStringList &links);
     void linksRead(const QString &url, const engine::Links &links);
+    // Comes just before the read it concerns.
+    void pageNotice(const QString &url, engine::PageNotice kind, const QString &message);
     void frameComplete(const QString &url);
     void failed(const QString &reason);
     // A renderer of the current page, its own or a frame's, is gone.
@@ -100,12 +105,13 @@ private:
     void readNow();
     void onUnresponsive();
     bool acceptsRead(const QString &url);
-    void reportLinks(const QString &url, const Links &links);
+    void reportLinks(const QString &url, const Links &links, bool cut);
+    void noticeCut(const QString &url, qsizetype kept);
     // The document loaded (or stopped): true to read it now, else it is
     // read once it has settled.
     bool readsAtLoad();
     void fail(const QString &reason);
-    void reportHarvest(const QString &url, const QStringList &links);
+    void reportHarvest(const QString &url, const QStringList &links, bool cut);
     void stopScripts();
     void finishLeaving();
 
@@ -117,7 +123,7 @@ private:
     QString m_url;
     QString m_topFrameId;
     QHash<QString, QString> m_childFrames; // frame id -> url
-    BindingHarvest m_binding;
+    PlainParts m_binding;
     EvaluateHarvest *m_evaluate = nullptr;
     ScopedHarvest *m_scoped = nullptr; // reads with a scope, when one is set
     // With frames in scope: a page whose load a frame holds for ever is read

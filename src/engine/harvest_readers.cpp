@@ -13,19 +13,7 @@ Q_LOGGING_CATEGORY(lcHarvest, "velmora.harvest", QtWarningMsg)
 
 namespace engine {
 
-namespace {
-
-QStringList toStrings(const QJsonArray &array, QStringList into = {})
-{
-    into.reserve(into.size() + array.size());
-    for (const auto &value : array)
-        into.append(value.toString());
-    return into;
-}
-
-} // namespace
-
-std::optional<PageLinks> BindingHarvest::add(const QString &payload)
+std::optional<PageLinks> PlainParts::add(const QString &payload)
 {
     QJsonParseError parseError;
     const QJsonObject report = QJsonDocument::fromJson(payload.toUtf8(), &parseError).object();
@@ -33,26 +21,44 @@ std::optional<PageLinks> BindingHarvest::add(const QString &payload)
     const int parts = report.value(QLatin1String("parts")).toInt(0);
     const QString url = report.value(QLatin1String("url")).toString();
     if (part == 0) {
-        *this = {};
+        clear();
         m_parts = parts;
-        m_url = url;
+        m_read.url = url;
     }
     // Parts come in order, all of one document; anything else is not ours.
-    if (part < 0 || part != m_next || parts != m_parts || url != m_url) {
+    if (part < 0 || part != m_next || parts != m_parts || url != m_read.url) {
         qCWarning(lcHarvest) << "unreadable harvest report:" << parseError.errorString() << part << parts;
-        *this = {};
+        clear();
         return std::nullopt;
     }
-    m_links = toStrings(report.value(QLatin1String("links")).toArray(), std::move(m_links));
-    if (++m_next < m_parts)
+    const QJsonArray links = report.value(QLatin1String("links")).toArray();
+    m_read.links.reserve(m_read.links.size() + links.size());
+    for (const auto &value : links) {
+        QString href = value.toString();
+        m_units += scripts::linkUnits(href.size(), 0);
+        if (m_units > m_maxUnits) {
+            m_read.cut = true;
+            break;
+        }
+        m_read.links.append(std::move(href));
+    }
+    if (!m_read.cut && ++m_next < m_parts)
         return std::nullopt;
-    PageLinks done{std::move(m_url), std::move(m_links)};
-    *this = {};
+    PageLinks done = std::move(m_read);
+    clear();
     return done;
 }
 
-EvaluateHarvest::EvaluateHarvest(DevToolsSession *page, int timeoutMs, QObject *parent)
-    : QObject(parent), m_page(page), m_timeoutMs(timeoutMs)
+void PlainParts::clear()
+{
+    m_units = 0;
+    m_parts = 0;
+    m_next = 0;
+    m_read = {};
+}
+
+EvaluateHarvest::EvaluateHarvest(DevToolsSession *page, int timeoutMs, qint64 maxUnits, QObject *parent)
+    : QObject(parent), m_page(page), m_timeoutMs(timeoutMs), m_parts(maxUnits)
 {}
 
 void EvaluateHarvest::committed(const QString &frameId, bool prepare)
@@ -68,7 +74,7 @@ void EvaluateHarvest::committed(const QString &frameId, bool prepare)
 
 void EvaluateHarvest::loaded()
 {
-    run({scripts::harvestExpression(), true});
+    run({scripts::harvestExpression(m_parts.maxUnits()), true});
 }
 
 void EvaluateHarvest::watchAnchors(int boundMs)
@@ -78,7 +84,7 @@ void EvaluateHarvest::watchAnchors(int boundMs)
 
 void EvaluateHarvest::readSettled(int quietMs)
 {
-    run({scripts::settledHarvestExpression(quietMs), true});
+    run({scripts::settledHarvestExpression(quietMs, m_parts.maxUnits()), true});
 }
 
 void EvaluateHarvest::run(const Evaluation &evaluation)
@@ -141,21 +147,53 @@ void EvaluateHarvest::evaluate(int contextId, const Evaluation &evaluation)
     const bool read = evaluation.read;
     m_page->call(
         QStringLiteral("Runtime.evaluate"), params,
-        [self, read](const QJsonObject &result, const CallError &error) {
+        [self, read, contextId](const QJsonObject &result, const CallError &error) {
             if (!self || !read)
                 return;
             if (error.kind == CallError::Timeout)
                 return emit self->unresponsive();
             if (error.isError() || result.contains(QLatin1String("exceptionDetails")))
                 return; // the document went away; its successor reports
-            const QJsonObject value =
-                result.value(QLatin1String("result")).toObject().value(QLatin1String("value")).toObject();
-            if (value.contains(QLatin1String("wait")))
-                return emit self->tooEarly(value.value(QLatin1String("wait")).toInt());
-            emit self->harvested(value.value(QLatin1String("url")).toString(),
-                                 toStrings(value.value(QLatin1String("links")).toArray()));
+            const QJsonValue value = result.value(QLatin1String("result")).toObject().value(QLatin1String("value"));
+            if (value.toObject().contains(QLatin1String("wait")))
+                return emit self->tooEarly(value.toObject().value(QLatin1String("wait")).toInt());
+            ++self->m_read; // a read's parts come from its own walk
+            self->m_parts.clear();
+            self->onPart(value, contextId);
         },
         m_timeoutMs);
+}
+
+void EvaluateHarvest::fetchPart(int contextId, int part)
+{
+    if (!m_page)
+        return;
+    QPointer<EvaluateHarvest> self(this);
+    const int read = m_read;
+    m_page->call(
+        QStringLiteral("Runtime.evaluate"),
+        {{QStringLiteral("expression"), scripts::plainPartExpression(part)},
+         {QStringLiteral("contextId"), contextId},
+         {QStringLiteral("returnByValue"), true}},
+        [self, contextId, read](const QJsonObject &result, const CallError &error) {
+            if (!self || read != self->m_read)
+                return;
+            if (error.kind == CallError::Timeout)
+                return emit self->unresponsive();
+            if (error.isError() || result.contains(QLatin1String("exceptionDetails")))
+                return; // the document went away; its successor reports
+            self->onPart(result.value(QLatin1String("result")).toObject().value(QLatin1String("value")), contextId);
+        },
+        m_timeoutMs);
+}
+
+// Each part is parsed in its own turn, and no more is asked for than is kept.
+void EvaluateHarvest::onPart(const QJsonValue &value, int contextId)
+{
+    if (auto read = m_parts.add(value.toString()))
+        return emit harvested(read->url, read->links, read->cut);
+    if (m_parts.next() > 0)
+        fetchPart(contextId, m_parts.next());
 }
 
 } // namespace engine

@@ -1,5 +1,7 @@
 #include "engine/navigation_error.h"
 
+#include "core/address.h"
+
 #include <QCoreApplication>
 #include <QHash>
 
@@ -70,14 +72,14 @@ QString explanation(const QString &code)
 QString navigationErrorReason(const QString &url, const QString &errorText)
 {
     return QCoreApplication::translate("engine", "无法打开网页 %1：%2（Chromium 错误代码 %3）。")
-        .arg(url, explanation(errorText), errorText);
+        .arg(address::elided(url), explanation(errorText), errorText);
 }
 
 QString downloadReason(const QString &url)
 {
     return QCoreApplication::translate("engine",
                                        "地址 %1 指向的是一个下载文件，而不是网页，没有可提取的链接；该文件不会被下载。")
-        .arg(url);
+        .arg(address::elided(url));
 }
 
 } // namespace engine

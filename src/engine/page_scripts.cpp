@@ -42,52 +42,70 @@ const QString &dialogScript()
     return script;
 }
 
-const QString &harvestExpression()
+namespace {
+
+// The plain read, split into parts: evaluates to {parts: n, part(p)}, where
+// part(p) is part p's report as a JSON string. Links are taken until their
+// text passes maxUnits, counted as the engine counts them (linkUnits): the
+// engine cuts there itself, this only spares sending what it would drop.
+// One indexed loop reads and splits: at 100,000 links it is about 60 ms
+// quicker than Array.from with a callback and a second pass.
+QString plainWalk(qint64 maxUnits)
 {
-    static const QString expression =
-        QStringLiteral("({url: document.URL,"
-                       " links: Array.from(%1, function (a) { return String(a.href); })})")
-            .arg(anchorsExpression);
-    return expression;
+    return QStringLiteral("(function () {"
+                          "var anchors = %1, count = anchors.length, parts = [], part = [], size = 0, total = 0;"
+                          "for (var i = 0; i < count && total <= %2; ++i) {"
+                          "var href = String(anchors[i].href);"
+                          "part.push(href); size += href.length + 8; total += href.length + %4;"
+                          "if (size >= %3) { parts.push(part); part = []; size = 0; }"
+                          "}"
+                          "if (part.length || !parts.length) parts.push(part);"
+                          "var url = document.URL, n = parts.length;"
+                          "return {parts: n, part: function (p) {"
+                          "var links = parts[p]; parts[p] = null;"
+                          "return JSON.stringify({url: url, part: p, parts: n, links: links});"
+                          "}};"
+                          "})()")
+        .arg(anchorsExpression)
+        .arg(maxUnits)
+        .arg(harvestPartSize)
+        .arg(linkOverheadUnits);
+}
+
+} // namespace
+
+QString harvestExpression(qint64 maxUnits)
+{
+    return QStringLiteral("(window.__velmoraPlain = %1).part(0)").arg(plainWalk(maxUnits));
+}
+
+QString plainPartExpression(int part)
+{
+    return QStringLiteral("window.__velmoraPlain.part(%1)").arg(part);
 }
 
 // Runs in an isolated world, so the page cannot break Array.from or String.
 // pageshow fires in the load task right after every load listener: anchors
 // those listeners add are included, and we skip the wait behind the first
 // layout that an evaluate sent after the load event would sit through.
-// One indexed loop reads and splits: at 100,000 links it is about 60 ms
-// quicker than Array.from with a callback and a second pass.
 // Events cross worlds, so a page can dispatch pageshow itself: only the one the
 // browser sends counts, once per document (not again when it comes back from
 // the back/forward cache). Capturing and added before any page script, so no
 // listener of the page's runs first to stop it, in whatever order a browser
 // calls the listeners of the event's target.
-const QString &harvestScript()
+QString harvestScript(qint64 maxUnits)
 {
-    static const QString script =
-        QStringLiteral("(function () {"
-                       "if (window !== window.top) return;"
-                       "var read = false;"
-                       "window.addEventListener('pageshow', function (event) {"
-                       "if (!event.isTrusted || read) return;"
-                       "read = true;"
-                       "var anchors = %4, count = anchors.length;"
-                       "var parts = [], part = [], size = 0;"
-                       "for (var i = 0; i < count; ++i) {"
-                       "var href = String(anchors[i].href);"
-                       "part.push(href); size += href.length + 8;"
-                       "if (size >= %3) { parts.push(part); part = []; size = 0; }"
-                       "}"
-                       "if (part.length || !parts.length) parts.push(part);"
-                       "for (var p = 0; p < parts.length; ++p)"
-                       "window.%1(JSON.stringify({url: document.URL, part: p, parts: parts.length,"
-                       " links: parts[p]}));"
-                       "}, true);"
-                       "})();")
-            .arg(bindingName)
-            .arg(harvestPartSize)
-            .arg(anchorsExpression);
-    return script;
+    return QStringLiteral("(function () {"
+                          "if (window !== window.top) return;"
+                          "var read = false;"
+                          "window.addEventListener('pageshow', function (event) {"
+                          "if (!event.isTrusted || read) return;"
+                          "read = true;"
+                          "var walked = %2;"
+                          "for (var p = 0; p < walked.parts; ++p) window.%1(walked.part(p));"
+                          "}, true);"
+                          "})();")
+        .arg(bindingName, plainWalk(maxUnits));
 }
 
 // Only changes that add, remove or re-aim an anchor count: a page whose
@@ -123,7 +141,7 @@ QString anchorsWatchScript(int boundMs)
         .arg(boundMs);
 }
 
-QString settledHarvestExpression(int quietMs)
+QString settledHarvestExpression(int quietMs, qint64 maxUnits)
 {
     return QStringLiteral("(function () {"
                           "var state = window.__velmoraAnchors;"
@@ -131,7 +149,7 @@ QString settledHarvestExpression(int quietMs)
                           "if (since < %1) return {wait: Math.ceil(%1 - since)};"
                           "return %2;"
                           "})()")
-        .arg(QString::number(quietMs), harvestExpression());
+        .arg(QString::number(quietMs), harvestExpression(maxUnits));
 }
 
 namespace {
@@ -206,13 +224,16 @@ QString readerDefinition()
                "else if (queue.length < %3 && mayHost(el) && !asked.has(el)) { asked.add(el); queue.push(el); }"
                "}"
                "}"
-               "function walk(scope) {"
+               "function walk(scope, maxUnits) {"
                "var s = {url: document.URL, links: [], texts: scope.text ? [] : null, flags: [], owners: [], at: [],"
-               " frames: scope.frames ? window.length : 0, index: null};"
+               " frames: scope.frames ? window.length : 0, index: null, units: 0};"
                "function add(el, flag) {"
+               "if (s.units > maxUnits) return;"
                "if (flag !== 0) s.flags.push(s.links.length, flag);"
-               "s.links.push(String(el.href));"
-               "if (s.texts !== null) s.texts.push(text(el));"
+               "var href = String(el.href), t = s.texts !== null ? text(el) : '';"
+               "s.links.push(href);"
+               "if (s.texts !== null) s.texts.push(t);"
+               "s.units += href.length + t.length + %4;"
                "}"
                "if (!scope.shadow && !scope.areas && s.frames === 0) {"
                "var anchors = document.getElementsByTagNameNS(ns, 'a');"
@@ -245,11 +266,11 @@ QString readerDefinition()
                "return JSON.stringify(out);"
                "}"
                "window.__velmoraReader = {"
-               "begin: function (scope, quietMs) {"
+               "begin: function (scope, quietMs, maxUnits) {"
                "var watch = window.__velmoraAnchors;"
                "var since = watch ? performance.now() - watch.changed : Infinity;"
                "if (since < quietMs) return {wait: Math.ceil(quietMs - since)};"
-               "var s = walk(scope);"
+               "var s = walk(scope, maxUnits);"
                "return {parts: s.cuts.length - 1, first: part(0)};"
                "},"
                "part: part,"
@@ -289,7 +310,8 @@ QString readerDefinition()
                "})();")
         .arg(harvestPartSize)
         .arg(reader::maxTextUnits)
-        .arg(reader::maxHostsAsked);
+        .arg(reader::maxHostsAsked)
+        .arg(linkOverheadUnits);
 }
 
 QString scopeLiteral(const LinkScope &scope)
@@ -303,7 +325,7 @@ QString scopeLiteral(const LinkScope &scope)
 
 // As harvestScript, read by the reader; the asks wait in the world for the
 // engine's evaluate, which may come before or after the pageshow.
-QString scopedHarvestScript(const LinkScope &scope)
+QString scopedHarvestScript(const LinkScope &scope, qint64 maxUnits)
 {
     return QStringLiteral("(function () {"
                           "if (window !== window.top) return;"
@@ -315,7 +337,7 @@ QString scopedHarvestScript(const LinkScope &scope)
                           "window.addEventListener('pageshow', function (event) {"
                           "if (!event.isTrusted || read) return;"
                           "read = true;"
-                          "var walked = R.begin(%2, 0);"
+                          "var walked = R.begin(%2, 0, %4);"
                           "window.%3(walked.first);"
                           "for (var p = 1; p < walked.parts; ++p) window.%3(R.part(p));"
                           "asks = R.batch();"
@@ -323,7 +345,7 @@ QString scopedHarvestScript(const LinkScope &scope)
                           "waiting.length = 0;"
                           "}, true);"
                           "})();")
-        .arg(readerDefinition(), scopeLiteral(scope), bindingName);
+        .arg(readerDefinition(), scopeLiteral(scope), bindingName, QString::number(maxUnits));
 }
 
 QString asksExpression()
@@ -331,10 +353,13 @@ QString asksExpression()
     return QStringLiteral("window.__velmoraAsks()");
 }
 
-QString scopedReadExpression(const LinkScope &scope, int quietMs)
+QString scopedReadExpression(const LinkScope &scope, int quietMs, qint64 maxUnits)
 {
     return readerDefinition()
-        + QStringLiteral("window.__velmoraReader.begin(%1, %2)").arg(scopeLiteral(scope)).arg(quietMs);
+        + QStringLiteral("window.__velmoraReader.begin(%1, %2, %3)")
+              .arg(scopeLiteral(scope))
+              .arg(quietMs)
+              .arg(maxUnits);
 }
 
 QString scopedPartExpression(int part)

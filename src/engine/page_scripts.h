@@ -17,19 +17,35 @@ extern const QString bindingName;
 extern const QString harvestWorld;
 extern const QString evaluateWorld;
 
+// What one harvest may hold: the text of its links in UTF-16 units, each
+// link counted as linkUnits. 128 Mi units (256 MiB of text) hold a million
+// links of up to 118 units each, far beyond any real page; a page past it
+// keeps the links before the bound (a million ordinary links cost our
+// process a few hundred MB, which the bound keeps for the worst page too).
+inline constexpr qint64 defaultHarvestUnits = qint64(128) << 20;
+inline constexpr int linkOverheadUnits = 16; // the link's own keep, whatever its text
+inline qint64 linkUnits(qsizetype hrefUnits, qsizetype textUnits)
+{
+    return qint64(hrefUnits) + textUnits + linkOverheadUnits;
+}
+
 // Replaces alert, confirm, prompt and showModalDialog with harmless stand-ins.
 const QString &dialogScript();
 // Installed for every new document on the binding path: reports the links
-// through the binding in parts when the document has loaded.
-const QString &harvestScript();
-// Evaluates to {url, links} for the current document.
-const QString &harvestExpression();
+// through the binding in parts when the document has loaded, up to the
+// first whose text takes the read past maxUnits.
+QString harvestScript(qint64 maxUnits);
+// Reads the current document as harvestScript does, keeping the parts in
+// the world it runs in: evaluates to part 0, as a JSON string;
+// plainPartExpression(p) to part p.
+QString harvestExpression(qint64 maxUnits);
+QString plainPartExpression(int part);
 // Notes, in the world it runs in, when the document's anchors last changed,
 // for boundMs; to be evaluated once per document.
 QString anchorsWatchScript(int boundMs);
 // In the world of anchorsWatchScript: {wait: ms} while the anchors changed
 // less than quietMs ago, else what harvestExpression gives.
-QString settledHarvestExpression(int quietMs);
+QString settledHarvestExpression(int quietMs, qint64 maxUnits);
 
 // Reads with a scope (frames, shadow trees, areas, text). Each document is
 // walked in its own isolated world by a reader defined there, and its links
@@ -49,13 +65,14 @@ inline constexpr int maxHostsAsked = 20000;
 // trees in scope, asksExpression() then gives the elements that may hold a
 // closed shadow root; awaited from before the load, it answers inside the
 // load task, before the first layout.
-QString scopedHarvestScript(const LinkScope &scope);
+QString scopedHarvestScript(const LinkScope &scope, qint64 maxUnits);
 QString asksExpression();
 // For the evaluate path and every frame: defines the reader in the world it
 // runs in, then walks the document. Evaluates to {wait: ms} while the
 // anchors changed less than quietMs ago (the anchors' watch of
-// anchorsWatchScript), else {parts: n, first: part 0}.
-QString scopedReadExpression(const LinkScope &scope, int quietMs);
+// anchorsWatchScript), else {parts: n, first: part 0}. Each walk stops
+// after the link that takes it past maxUnits.
+QString scopedReadExpression(const LinkScope &scope, int quietMs, qint64 maxUnits);
 // Part p of the last walk, as a JSON string.
 QString scopedPartExpression(int part);
 // The next elements to ask about, {more, hosts}, for deep serialization.

@@ -32,7 +32,7 @@ QJsonValue valueOf(const QJsonObject &result)
 
 } // namespace
 
-std::optional<DocumentLinks> LinkParts::add(const QString &payload)
+std::optional<DocumentLinks> LinkParts::add(const QString &payload, qint64 room)
 {
     const QJsonObject report = QJsonDocument::fromJson(payload.toUtf8()).object();
     const int part = report.value(QLatin1String("part")).toInt(-1);
@@ -58,6 +58,11 @@ std::optional<DocumentLinks> LinkParts::add(const QString &payload)
         link.href = links.at(i).toString();
         if (i < texts.size())
             link.text = texts.at(i).toString().left(scripts::reader::maxTextUnits);
+        m_document.units += scripts::linkUnits(link.href.size(), link.text.size());
+        if (m_document.units > room) {
+            m_document.cut = true;
+            break;
+        }
         m_document.links.append(std::move(link));
     }
     // Index and bits in pairs; an index outside this part is no link of it.
@@ -70,7 +75,7 @@ std::optional<DocumentLinks> LinkParts::add(const QString &payload)
         link.element = (bits & 1) != 0 ? Link::Element::Area : Link::Element::A;
         link.inShadowTree = (bits & 2) != 0;
     }
-    if (++m_next < m_parts)
+    if (!m_document.cut && ++m_next < m_parts)
         return std::nullopt;
     DocumentLinks done = std::move(m_document);
     clear();
@@ -152,7 +157,7 @@ void ScopedHarvest::harvestWorldCreated(int contextId, const QString &frameId)
 
 bool ScopedHarvest::bindingReport(const QString &payload)
 {
-    auto document = m_bindingParts.add(payload);
+    auto document = m_bindingParts.add(payload, m_settings.maxUnits);
     if (!document)
         return false;
     m_walked = std::move(document);
@@ -245,7 +250,7 @@ void ScopedHarvest::walk(int doc, int quietMs)
     const int generation = m_generation;
     d.session->call(
         QStringLiteral("Runtime.evaluate"),
-        {{QStringLiteral("expression"), scripts::scopedReadExpression(m_settings.scope, quietMs)},
+        {{QStringLiteral("expression"), scripts::scopedReadExpression(m_settings.scope, quietMs, m_settings.maxUnits)},
          {QStringLiteral("contextId"), d.context},
          {QStringLiteral("returnByValue"), true}},
         [self, doc, generation](const QJsonObject &result, const CallError &error) {
@@ -263,7 +268,7 @@ void ScopedHarvest::walk(int doc, int quietMs)
             }
             Doc &d = self->m_docs[size_t(doc)];
             d.parts.clear();
-            if (auto walked = d.parts.add(value.value(QLatin1String("first")).toString())) {
+            if (auto walked = d.parts.add(value.value(QLatin1String("first")).toString(), self->roomFor(doc))) {
                 d.walk = std::move(walked);
                 return self->walked(doc);
             }
@@ -294,7 +299,7 @@ void ScopedHarvest::fetchParts(int doc, int part, int generation)
             if (error.isError())
                 return self->docFailed(doc, error);
             Doc &d = self->m_docs[size_t(doc)];
-            if (auto walked = d.parts.add(valueOf(result).toString())) {
+            if (auto walked = d.parts.add(valueOf(result).toString(), self->roomFor(doc))) {
                 d.walk = std::move(walked);
                 return self->walked(doc);
             }
@@ -587,8 +592,8 @@ void ScopedHarvest::finish()
     m_reading = false;
     ++m_generation;
     m_extras.stop();
-    Links links;
-    appendDoc(0, links, 0);
+    Assembly assembly;
+    appendDoc(0, assembly, 0);
     QSet<DevToolsSession *> sessions;
     for (const Doc &d : m_docs) {
         if (d.session)
@@ -599,13 +604,26 @@ void ScopedHarvest::finish()
                       m_settings.callTimeoutMs);
     const QString url = m_docs.front().walk->url;
     m_docs.clear();
-    emit harvested(url, links);
+    emit harvested(url, assembly.links, assembly.ended);
 }
 
-void ScopedHarvest::appendDoc(int doc, Links &out, int depth) const
+qint64 ScopedHarvest::roomFor(int doc) const
+{
+    qint64 room = m_settings.maxUnits;
+    for (size_t j = 0; j < m_docs.size(); ++j) {
+        if (int(j) != doc)
+            room -= (m_docs[j].walk ? m_docs[j].walk->units : 0) + m_docs[j].parts.units();
+    }
+    return room;
+}
+
+// In document order, up to the bound: documents read at once may each have
+// kept some, so the bound holds again here, and nothing after the end of a
+// document cut short is kept, or the result would not be the links before it.
+void ScopedHarvest::appendDoc(int doc, Assembly &out, int depth) const
 {
     const Doc &d = m_docs[size_t(doc)];
-    if (!d.walk || depth > m_settings.maxFrames)
+    if (!d.walk || depth > m_settings.maxFrames || out.ended)
         return;
     const Links &links = d.walk->links;
     std::vector<std::tuple<qsizetype, int, int>> frames; // position, rank, child
@@ -614,14 +632,24 @@ void ScopedHarvest::appendDoc(int doc, Links &out, int depth) const
     std::sort(frames.begin(), frames.end());
     const QString frameUrl = doc == 0 ? QString() : d.walk->url;
     auto frame = frames.cbegin();
-    for (qsizetype i = 0; i <= links.size(); ++i) {
+    for (qsizetype i = 0; i <= links.size() && !out.ended; ++i) {
+        if (i == links.size() && d.walk->cut) {
+            out.ended = true; // its frames from here on may stand after the cut
+            break;
+        }
         for (; frame != frames.cend() && std::get<0>(*frame) == i; ++frame)
             appendDoc(std::get<2>(*frame), out, depth + 1);
-        if (i == links.size())
+        if (i == links.size() || out.ended)
             break;
-        out.append(links.at(i));
+        const Link &link = links.at(i);
+        out.units += scripts::linkUnits(link.href.size(), link.text.size());
+        if (out.units > m_settings.maxUnits) {
+            out.ended = true;
+            break;
+        }
+        out.links.append(link);
         if (doc != 0)
-            out.last().frame = frameUrl;
+            out.links.last().frame = frameUrl;
     }
 }
 

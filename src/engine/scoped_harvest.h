@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/browser.h"
+#include "engine/page_scripts.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -26,7 +27,9 @@ struct DocumentLinks
 {
     QString url;
     Links links;
-    int frames = 0; // the child frames it holds, when frames are in scope
+    int frames = 0;   // the child frames it holds, when frames are in scope
+    qint64 units = 0; // what its links count towards the harvest bound
+    bool cut = false; // it ended at the bound: its later links were left out
 };
 
 // The parts of one walk put back together, in order. Whatever a part holds,
@@ -35,9 +38,11 @@ struct DocumentLinks
 class LinkParts
 {
 public:
-    // Returns the document once its last part has come; a part out of turn
-    // drops what was gathered.
-    std::optional<DocumentLinks> add(const QString &payload);
+    // Returns the document once its last part has come, or once its links
+    // would count more than room; a part out of turn drops what was gathered.
+    std::optional<DocumentLinks> add(const QString &payload, qint64 room = scripts::defaultHarvestUnits);
+    // What the parts gathered so far count.
+    qint64 units() const { return m_document.units; }
     // The part expected next: 0 after a whole walk or a part out of turn.
     int next() const { return m_next; }
     void clear() { *this = {}; }
@@ -57,6 +62,9 @@ struct ScopedHarvestSettings
     int extrasMs = 5000;
     int maxFrames = 1000;      // frames read per page
     int maxClosedRoots = 5000; // closed shadow roots opened per page
+    // The harvest bound, shared by the page's documents: the read keeps the
+    // links before it in document order.
+    qint64 maxUnits = scripts::defaultHarvestUnits;
 };
 
 // Reads a top-level document with a scope: its own links, those of its
@@ -102,7 +110,8 @@ public:
     void abandon();
 
 signals:
-    void harvested(const QString &url, const engine::Links &links);
+    // cut: links past the harvest bound were left out.
+    void harvested(const QString &url, const engine::Links &links, bool cut);
     void tooEarly(int waitMs);
     // The renderer left a call about the page's own document unanswered.
     void unresponsive();
@@ -158,7 +167,15 @@ private:
     void docFailed(int doc, const CallError &error);
     void docDone(int doc);
     void finish();
-    void appendDoc(int doc, Links &out, int depth) const;
+    struct Assembly
+    {
+        Links links;
+        qint64 units = 0;
+        bool ended = false; // at the bound, or where a document's read was cut
+    };
+    void appendDoc(int doc, Assembly &out, int depth) const;
+    // What doc's links may still count: the bound less every other document's.
+    qint64 roomFor(int doc) const;
     DevToolsSession *sessionFor(const QString &frameId) const;
     static Asks readAsks(const QJsonObject &result);
 

@@ -1,5 +1,6 @@
 #include "engine/tab_pool.h"
 
+#include "core/address.h"
 #include "engine/memory_watch.h"
 
 #include <QCoreApplication>
@@ -93,12 +94,12 @@ void TabPool::closeForMemory(ChromiumTab *tab)
                                QCoreApplication::translate("engine",
                                                            "网页 %1 在读取链接之后占用的内存超过了上限（%2 GB），"
                                                            "已关闭该网页，以免拖慢整台电脑；已读取的链接不受影响。")
-                                   .arg(tab->url(), limit));
+                                   .arg(address::elided(tab->url()), limit));
     emit navigateError(tab->url(),
                        QCoreApplication::translate("engine",
                                                    "网页 %1 占用的内存超过了上限（%2 GB），已停止并关闭该网页，"
                                                    "以免拖慢整台电脑；未能读取其中的链接。")
-                           .arg(tab->url(), limit));
+                           .arg(address::elided(tab->url()), limit));
 }
 
 void TabPool::navigate(const QString &url)
@@ -159,6 +160,7 @@ void TabPool::prepareTab(const QString &targetId, int generation, const QString 
         emit linksRead(page, links);
         afterRead();
     });
+    connect(tab, &ChromiumTab::pageNotice, this, &TabPool::pageNotice);
     connect(tab, &ChromiumTab::frameComplete, this,
             [this](const QString &frame) { emit documentComplete(false, frame, {}); });
     connect(tab, &ChromiumTab::failed, this, [this, tab](const QString &reason) {

@@ -17,6 +17,8 @@ struct FakePage
 {
     engine::Links links;
     QString error;
+    // Said about it: LinksCut just before its read, ClosedForMemory after.
+    std::optional<engine::PageNotice> notice = {};
 
     // What the engine reads of it: the window's anchors, or what a scope covers.
     QStringList anchors() const
@@ -65,6 +67,10 @@ const QHash<QString, FakePage> &fakeSite()
          {{link(QString::fromUtf16(u"http://c.test/链接\r\n"), QString::fromUtf16(u"链\u0001接") + QChar(0xD800))},
           {}}},
         {QStringLiteral("http://down.test/"), {{}, QStringLiteral("refused")}},
+        // Its links before the harvest bound.
+        {QStringLiteral("http://cut.test/"),
+         {{link("http://cut.test/1"), link("http://cut.test/2")}, {}, engine::PageNotice::LinksCut}},
+        {QStringLiteral("http://hog.test/"), {{link("http://hog.test/1")}, {}, engine::PageNotice::ClosedForMemory}},
     };
     return pages;
 }
@@ -78,10 +84,17 @@ public:
     {
         bytes += cli::formatted(outcome, m_format);
         pages.append(outcome.page);
+        if (!outcome.cut.isEmpty())
+            said.append(outcome.page + QLatin1String(": ") + outcome.cut);
         return true;
+    }
+    void warn(const QString &page, const QString &message) override
+    {
+        said.append(page + QLatin1String(": ") + message);
     }
     QByteArray bytes;
     QStringList pages;
+    QStringList said; // the lines for standard error beside the failures
 
 private:
     cli::Format m_format;
@@ -101,6 +114,7 @@ private slots:
         QTest::addColumn<QStringList>("readFirst"); // pages loading at once finish in this order
         QTest::addColumn<QByteArray>("expected");
         QTest::addColumn<int>("outcome");
+        QTest::addColumn<QStringList>("said");
 
         const QStringList ab{"http://a.test/", "http://b.test/"};
         const int allRead = int(cli::Extractor::Outcome::AllRead);
@@ -108,25 +122,26 @@ private slots:
         QTest::newRow("lines, empty hrefs dropped")
             << QStringList{} << ab << QStringList{}
             << QByteArray("http://a.test/x\nhttp://a.test/Y\nhttp://a.test/y\nhttp://a.test/x\nhttp://b.test/z\n")
-            << allRead;
+            << allRead << QStringList{};
         QTest::newRow("-0") << QStringList{"-0"} << QStringList{"http://b.test/"} << QStringList{}
-                            << QByteArray("http://a.test/x\0http://b.test/z\0", 32) << allRead;
+                            << QByteArray("http://a.test/x\0http://b.test/z\0", 32) << allRead << QStringList{};
         // Paths are case-sensitive: only the same text is a repeat.
         QTest::newRow("--dedupe is exact") << QStringList{"--dedupe"} << ab << QStringList{}
                                            << QByteArray("http://a.test/x\nhttp://a.test/Y\nhttp://a.test/y\n"
                                                          "http://b.test/z\n")
-                                           << allRead;
+                                           << allRead << QStringList{};
         QTest::newRow("--dedupe=nocase is the window's rule")
             << QStringList{"--dedupe=nocase"} << ab << QStringList{}
-            << QByteArray("http://a.test/x\nhttp://a.test/Y\nhttp://b.test/z\n") << allRead;
+            << QByteArray("http://a.test/x\nhttp://a.test/Y\nhttp://b.test/z\n") << allRead << QStringList{};
         QTest::newRow("-F ignores case, -f does not")
             << QStringList{"-F", "/y"} << QStringList{"http://a.test/"} << QStringList{}
-            << QByteArray("http://a.test/Y\nhttp://a.test/y\n") << allRead;
+            << QByteArray("http://a.test/Y\nhttp://a.test/y\n") << allRead << QStringList{};
         // Lane 1's page is read first; it still comes second, and the
         // repeat is dropped from it, not from the page before.
         QTest::newRow("-j 2 keeps the input order")
             << QStringList{"-j", "2", "-d"} << ab << QStringList{"http://b.test/", "http://a.test/"}
-            << QByteArray("http://a.test/x\nhttp://a.test/Y\nhttp://a.test/y\nhttp://b.test/z\n") << allRead;
+            << QByteArray("http://a.test/x\nhttp://a.test/Y\nhttp://a.test/y\nhttp://b.test/z\n") << allRead
+            << QStringList{};
         QTest::newRow("-j 3, failures in their place")
             << QStringList{"-j", "3", "--json"} << QStringList{"ftp://a.test/", "http://down.test/", "http://b.test/"}
             << QStringList{"http://b.test/", "http://down.test/"}
@@ -136,7 +151,7 @@ private slots:
                           "\"index\":0,\"text\":\"x\",\"element\":\"a\"}\n"
                           "{\"page\":\"http://b.test/\",\"url\":\"http://b.test/\",\"href\":\"http://b.test/z\","
                           "\"index\":1,\"text\":\"z\",\"element\":\"a\"}\n")
-            << someFailed;
+            << someFailed << QStringList{};
         // index counts the page's anchors, the empty and the filtered ones too.
         QTest::newRow("--json, the page as given, https in capitals")
             << QStringList{"--json", "-f", "test/"}
@@ -148,18 +163,18 @@ private slots:
                           "\"index\":0,\"text\":\"x\",\"element\":\"a\"}\n"
                           "{\"page\":\"http://b.test/\",\"url\":\"http://b.test/\",\"href\":\"http://b.test/z\","
                           "\"index\":1,\"text\":\"z\",\"element\":\"a\"}\n")
-            << allRead;
+            << allRead << QStringList{};
         QTest::newRow("-f, index past an empty and a filtered href")
             << QStringList{"--json", "-f", "y"} << QStringList{"http://a.test/"} << QStringList{}
             << QByteArray("{\"page\":\"http://a.test/\",\"url\":\"http://a.test/\",\"href\":\"http://a.test/y\","
                           "\"index\":3,\"text\":\"\",\"element\":\"a\"}\n")
-            << allRead;
+            << allRead << QStringList{};
         // Each option adds its own links, in their place; index counts them all.
         QTest::newRow("--frames --areas, lines")
             << QStringList{"--frames", "--areas"} << QStringList{"http://b.test/"} << QStringList{}
             << QByteArray("http://a.test/x\nhttp://f.test/in-frame\n"
                           "http://b.test/z\nhttp://b.test/map\n")
-            << allRead;
+            << allRead << QStringList{};
         QTest::newRow("--all --json, where each came from, repeats dropped")
             << QStringList{"--all", "--json", "-d"} << ab << QStringList{}
             << QByteArray("{\"page\":\"http://a.test/\",\"url\":\"http://a.test/\",\"href\":\"http://a.test/x\","
@@ -176,9 +191,28 @@ private slots:
                           "\"index\":3,\"text\":\"z\",\"element\":\"a\"}\n"
                           "{\"page\":\"http://b.test/\",\"url\":\"http://b.test/\",\"href\":\"http://b.test/map\","
                           "\"index\":4,\"text\":\"\",\"element\":\"area\"}\n")
-            << allRead;
+            << allRead << QStringList{};
         QTest::newRow("--gb18030") << QStringList{"--gb18030"} << QStringList{"HTTPS://c.test/"} << QStringList{}
-                                   << QByteArray("http://c.test/\xC1\xB4\xBD\xD3%0D%0A\r\n") << allRead;
+                                   << QByteArray("http://c.test/\xC1\xB4\xBD\xD3%0D%0A\r\n") << allRead
+                                   << QStringList{};
+        // The links before the harvest bound are written, and the run fails.
+        const QString cutMessage = QStringLiteral("links past the bound left out");
+        QTest::newRow("links cut at the bound") << QStringList{} << QStringList{"http://cut.test/"} << QStringList{}
+                                                << QByteArray("http://cut.test/1\nhttp://cut.test/2\n") << someFailed
+                                                << QStringList{"http://cut.test/: " + cutMessage};
+        QTest::newRow("links cut at the bound, --json")
+            << QStringList{"--json"} << QStringList{"http://cut.test/"} << QStringList{}
+            << QByteArray("{\"page\":\"http://cut.test/\",\"url\":\"http://cut.test/\",\"href\":\"http://cut.test/1\","
+                          "\"index\":0,\"text\":\"\",\"element\":\"a\"}\n"
+                          "{\"page\":\"http://cut.test/\",\"url\":\"http://cut.test/\",\"href\":\"http://cut.test/2\","
+                          "\"index\":1,\"text\":\"\",\"element\":\"a\"}\n"
+                          "{\"page\":\"http://cut.test/\",\"error\":\"links past the bound left out\",\"cut\":true}\n")
+            << someFailed << QStringList{"http://cut.test/: " + cutMessage};
+        // A page read whole, closed later: a warning, nothing else changes.
+        QTest::newRow("closed for its memory after the read")
+            << QStringList{} << QStringList{"http://hog.test/", "http://a.test/"} << QStringList{}
+            << QByteArray("http://hog.test/1\nhttp://a.test/x\nhttp://a.test/Y\nhttp://a.test/y\n") << allRead
+            << QStringList{"http://hog.test/: page closed for its memory"};
     }
 
     void runs()
@@ -188,6 +222,7 @@ private slots:
         QFETCH(QStringList, readFirst);
         QFETCH(QByteArray, expected);
         QFETCH(int, outcome);
+        QFETCH(QStringList, said);
 
         const cli::ParsedArguments parsed =
             cli::parseArguments(QStringList{"velmora-extract"} + options + QStringList{"x"}, true);
@@ -222,15 +257,21 @@ private slots:
             if (!next)
                 continue;
             ++answered[lanes.indexOf(next)];
-            const FakePage page = fakeSite().value(next->navigations.constLast());
+            const QString url = next->navigations.constLast();
+            const FakePage page = fakeSite().value(url);
+            if (page.notice == engine::PageNotice::LinksCut)
+                next->notice(*page.notice, QStringLiteral("links past the bound left out"), url);
             if (!page.error.isEmpty())
                 next->failNavigation(page.error);
             else if (next->linkScope.isPlain())
-                next->completeTopLevel(page.anchors(), next->navigations.constLast());
+                next->completeTopLevel(page.anchors(), url);
             else
-                next->readLinks(page.read(next->linkScope), next->navigations.constLast());
+                next->readLinks(page.read(next->linkScope), url);
+            if (page.notice == engine::PageNotice::ClosedForMemory)
+                next->notice(*page.notice, QStringLiteral("page closed for its memory"), url);
         }
         QCOMPARE(sink.bytes, expected);
+        QCOMPARE(sink.said, said);
         QCOMPARE(finished.constFirst().constFirst().value<cli::Extractor::Outcome>(), cli::Extractor::Outcome(outcome));
         // Never more pages loading than lanes, and each loaded once.
         QStringList loaded;

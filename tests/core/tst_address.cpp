@@ -11,6 +11,8 @@ class AddressTest final : public QObject
 private Q_SLOTS:
     void trimAndCheck_data();
     void trimAndCheck();
+    void elidedQuotesAnyAddressOnOneShortLine_data();
+    void elidedQuotesAnyAddressOnOneShortLine();
 };
 
 void AddressTest::trimAndCheck_data()
@@ -57,6 +59,47 @@ void AddressTest::trimAndCheck_data()
                                      << "http://中文网站点a" << Verdict::Ok;
     QTest::newRow("13 only after trimming") << "  http://abcde "
                                             << "http://abcde" << Verdict::TooShort;
+    const QString longest = "http://" + QString(address::maximumLength - 7, QLatin1Char('x'));
+    QTest::newRow("Chromium's longest") << longest << longest << Verdict::Ok;
+    QTest::newRow("one longer") << longest + "x" << longest + "x" << Verdict::TooLong;
+}
+
+void AddressTest::elidedQuotesAnyAddressOnOneShortLine_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("quoted");
+
+    // Start and end around the ellipsis, as much of each as the length holds.
+    const qsizetype head = (address::quotedLength - 1) / 2;
+    const qsizetype tail = address::quotedLength - 1 - head;
+    const QString a(head, QLatin1Char('a')), b(tail, QLatin1Char('b')), ellipsis(QChar(0x2026));
+    const QString emoji = QString::fromUtf16(u"😀"); // two units
+    const QString longest(address::quotedLength, QLatin1Char('x'));
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("short, untouched") << "http://a.example/"
+                                      << "http://a.example/";
+    QTest::newRow("the longest untouched") << longest << longest;
+    QTest::newRow("one longer") << a + "middle" + b << a + ellipsis + b;
+    QTest::newRow("10 MB") << a + QString(10 << 20, QLatin1Char('m')) + b << a + ellipsis + b;
+    QTest::newRow("a pair across the start's cut")
+        << a.chopped(1) + emoji + "middle" + b << a.chopped(1) + ellipsis + b;
+    QTest::newRow("a pair across the end's cut") << a + "middle" + emoji + b.chopped(1) << a + ellipsis + b.chopped(1);
+    QTest::newRow("CR, LF and NUL on one line")
+        << QString::fromUtf16(u"http://a/\r\n\0b\x7f", 14) << "http://a/%0D%0A%00b%7F";
+    // Each control takes three units once encoded; the bound holds for them.
+    QTest::newRow("controls past the length")
+        << QString(head + 1, QChar(0)) + QString(tail + 1, QChar(1))
+        << QString("%00").repeated(head / 3) + ellipsis + QString("%01").repeated(tail / 3);
+}
+
+void AddressTest::elidedQuotesAnyAddressOnOneShortLine()
+{
+    QFETCH(QString, address);
+    QFETCH(QString, quoted);
+    const QString got = address::elided(address);
+    QVERIFY2(got == quoted, qPrintable(got.left(300)));
+    QVERIFY(got.size() <= address::quotedLength);
 }
 
 void AddressTest::trimAndCheck()

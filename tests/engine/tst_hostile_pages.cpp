@@ -31,6 +31,9 @@ constexpr int recoverTimeout = 10000;
 // What the renderers may hold here: far above any page of these tests but
 // the one that grows without end.
 constexpr qint64 memoryBound = qint64(1) << 30;
+// What one harvest may hold here, in UTF-16 units: a few of the 1 MB links
+// of the page that amplifies its own size, far above any other page's.
+constexpr qint64 harvestBound = qint64(4) << 20;
 
 // Holds what an asynchronous DevTools call answered, for as long as needed.
 // Helpers check with QVERIFY too; a failure there must end the test function.
@@ -64,6 +67,8 @@ private:
         m_rec.reset();
         ChromiumOptions options;
         options.memoryLimit = memoryBound;
+        options.maxHarvestUnits = harvestBound;
+        options.harvestPath = harvestPathUnderTest();
         m_browser = std::make_unique<ChromiumBrowser>(options);
         m_rec = std::make_unique<EngineRecorder>(m_browser.get());
         QSignalSpy ready(m_browser.get(), &ChromiumBrowser::ready);
@@ -430,7 +435,7 @@ private slots:
         QTest::addColumn<QString>("path");
         QTest::addColumn<bool>("harvested");
         QTest::addColumn<QStringList>("anchors"); // when harvested; paths on the site, or absolute
-        QTest::addColumn<QString>("mustMention"); // when reported
+        QTest::addColumn<QString>("mustMention"); // when reported; when harvested, the LinksCut notice's
 
         PageServer::Response noContent;
         noContent.status = 204;
@@ -478,7 +483,7 @@ private slots:
         const bool shell = engineIsHeadlessShell();
         QTest::newRow("PDF") << "/odd/doc.pdf" << !shell << QStringList() << QStringLiteral("下载文件");
         QTest::newRow("500, empty") << "/odd/empty-500" << shell << QStringList()
-                                    << QStringLiteral("net::ERR_HTTP_RESPONSE_CODE_FAILURE");
+                                    << (shell ? QString() : QStringLiteral("net::ERR_HTTP_RESPONSE_CODE_FAILURE"));
         const QString unsafeRedirect =
             QStringLiteral("不允许打开的地址（如本机文件）（Chromium 错误代码 net::ERR_UNSAFE_REDIRECT）");
         QTest::newRow("redirect to file:") << "/odd/to-file" << false << QStringList() << unsafeRedirect;
@@ -489,6 +494,18 @@ private slots:
             << "/odd/script-to-data" << true << QStringList{"/odd/stayed"} << QString();
         QTest::newRow("memory past the bound")
             << "/odd/hog" << false << QStringList() << "占用的内存超过了上限（1.0 GB）";
+        // 1,200 empty links resolve to a 1 MB base each: a small page, a
+        // huge harvest. The links before the bound come, in order, and a notice.
+        const QString base = site(QStringLiteral("/odd/")) + QString(1 << 20, QLatin1Char('b'));
+        m_site.route(QStringLiteral("/odd/amplified"),
+                     "<script>var base = document.createElement('base'); base.href = '" + base.toUtf8()
+                         + "'; document.head.appendChild(base);</script><body><script>"
+                           "for (var i = 0; i < 1200; ++i) document.body.appendChild(document.createElement('a'))"
+                           ".setAttribute('href', '');</script>");
+        const qsizetype kept = harvestBound / (base.size() + 16);
+        QTest::newRow("1,200 links of 1 MB past the harvest bound")
+            << "/odd/amplified" << true << QStringList(kept, base)
+            << QStringLiteral("只读取了前 %1 个链接，其余的已略去").arg(kept);
         QTest::newRow("links to data:, file: and a PDF")
             << "/odd/links" << true << QStringList{"data:text/html,<b>x</b>", "file:///etc/passwd", "/odd/doc.pdf"}
             << QString();
@@ -520,7 +537,18 @@ private slots:
             QStringList absolute;
             for (const QString &anchor : std::as_const(anchors))
                 absolute.append(anchor.startsWith(QLatin1Char('/')) ? site(anchor) : anchor);
-            QCOMPARE(report.anchors, absolute);
+            // Not QCOMPARE, which would print megabytes.
+            QVERIFY2(report.anchors == absolute,
+                     qPrintable(QStringLiteral("%1 links: %2")
+                                    .arg(report.anchors.size())
+                                    .arg(report.anchors.join(u' ').left(300))));
+            QCOMPARE(m_rec->notices.size(), mustMention.isEmpty() ? 0 : 1);
+            if (!mustMention.isEmpty()) {
+                QCOMPARE(m_rec->notices.constFirst().kind, PageNotice::LinksCut);
+                QCOMPARE(m_rec->notices.constFirst().url, site(path));
+                QVERIFY2(m_rec->notices.constFirst().message.contains(mustMention),
+                         qPrintable(m_rec->notices.constFirst().message.left(300)));
+            }
         } else {
             QCOMPARE(report.kind, EngineRecorder::NavigateError);
             QCOMPARE(report.url, site(path));

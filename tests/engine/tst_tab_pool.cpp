@@ -19,6 +19,14 @@ namespace {
 
 constexpr int waitMs = 2000;
 
+// The evaluate path's read of http://a/, whole in its first part.
+QString onePart(const QStringList &links)
+{
+    const QJsonObject part{
+        {"url", "http://a/"}, {"part", 0}, {"parts", 1}, {"links", QJsonArray::fromStringList(links)}};
+    return QString::fromUtf8(QJsonDocument(part).toJson(QJsonDocument::Compact));
+}
+
 // One Chromium's tabs over a scripted pipe, with short timings; what the
 // pool reports goes into log as "complete URL N", "frame URL", "error URL",
 // "hung" or "broken".
@@ -215,8 +223,8 @@ private slots:
             });
         }
         chromium.answer("Runtime.evaluate", [](const ScriptedChromium::Command &) {
-            const QJsonObject value{{"url", "http://a/"}, {"links", QJsonArray{"http://a/1", "http://a/2"}}};
-            return QJsonObject{{"result", QJsonObject{{"type", "object"}, {"value", value}}}};
+            return QJsonObject{
+                {"result", QJsonObject{{"type", "string"}, {"value", onePart({"http://a/1", "http://a/2"})}}}};
         });
         if (loadFirst)
             chromium.hold("Page.createIsolatedWorld");
@@ -273,7 +281,7 @@ private slots:
         // The anchors' watch, the read once R1 was quiet, the read at the bound.
         QTRY_COMPARE_WITH_TIMEOUT(rig.sentCount(QStringLiteral("Runtime.evaluate"), session), answers ? 3 : 2, waitMs);
         if (answers) {
-            const QJsonObject value{{"url", "http://a/"}, {"links", QJsonArray{"http://x/", "http://y/"}}};
+            const QString value = onePart({"http://x/", "http://y/"});
             for (const auto &read : rig.chromium.sentOf(QStringLiteral("Runtime.evaluate"), session).mid(1))
                 rig.chromium.reply(read.id, {{"result", QJsonObject{{"value", value}}}});
         }
@@ -303,7 +311,7 @@ private slots:
     {
         QFETCH(QStringList, reports);
         QFETCH(QStringList, harvests);
-        BindingHarvest harvest;
+        PlainParts harvest(scripts::defaultHarvestUnits);
         LinkParts scoped; // the reader's parts keep the same turns
         QStringList got, gotScoped;
         for (const QString &report : reports) {

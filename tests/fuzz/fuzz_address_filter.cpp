@@ -29,7 +29,29 @@ void checkAddress(const QString &typed)
     if (!trimmed.startsWith(QLatin1String("http://")))
         FUZZ_CHECK(verdict == address::Verdict::BadPrefix);
     else
-        FUZZ_CHECK(verdict == (trimmed.size() < 13 ? address::Verdict::TooShort : address::Verdict::Ok));
+        FUZZ_CHECK(verdict
+                   == (trimmed.size() < 13                           ? address::Verdict::TooShort
+                           : trimmed.size() > address::maximumLength ? address::Verdict::TooLong
+                                                                     : address::Verdict::Ok));
+
+    // Quoted in a message: one short line, whose halves of a pair were
+    // halves already.
+    const QString quoted = address::elided(typed);
+    FUZZ_CHECK(quoted.size() <= address::quotedLength);
+    const auto lonely = [](const QString &text) {
+        qsizetype count = 0;
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const QChar c = text.at(i);
+            if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
+                ++i;
+            else if (c.isSurrogate())
+                ++count;
+        }
+        return count;
+    };
+    FUZZ_CHECK(lonely(quoted) <= lonely(typed));
+    for (QChar c : quoted)
+        FUZZ_CHECK(c.unicode() >= 0x20 && c.unicode() != 0x7F);
 }
 
 } // namespace

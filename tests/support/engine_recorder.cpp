@@ -19,6 +19,9 @@ EngineRecorder::EngineRecorder(Browser *browser, QObject *parent) : QObject(pare
     connect(browser, &Browser::navigateError, this, [this](const QString &url, const QString &reason) {
         events.append({NavigateError, false, url, {}, reason, {}});
     });
+    connect(browser, &Browser::pageNotice, this, [this](const QString &url, PageNotice kind, const QString &message) {
+        notices.append({url, kind, message});
+    });
     connect(browser, &Browser::engineError, this, [this](const QString &reason) {
         events.append({EngineError, false, {}, {}, reason, {}});
     });

@@ -29,9 +29,21 @@ public:
 
     explicit EngineRecorder(engine::Browser *browser, QObject *parent = nullptr);
 
-    QList<Event> events;
+    struct Notice
+    {
+        QString url;
+        engine::PageNotice kind;
+        QString message;
+    };
 
-    void clear() { events.clear(); }
+    QList<Event> events;
+    QList<Notice> notices; // pageNotice, apart from the events
+
+    void clear()
+    {
+        events.clear();
+        notices.clear();
+    }
     int count(Kind kind) const;
     // Top-level completions only, in order; a read with a scope is one.
     QList<Event> topLevel() const;
