@@ -124,6 +124,12 @@ void ChromiumTab::onUnresponsive()
     fail(QCoreApplication::translate("engine", "网页 %1 长时间没有响应，未能读取其中的链接。").arg(m_url));
 }
 
+void ChromiumTab::onLoadEnded()
+{
+    if (m_evaluate && !m_page.failed && readsAtLoad())
+        readNow();
+}
+
 void ChromiumTab::readNow()
 {
     if (m_scoped)
@@ -227,6 +233,7 @@ void ChromiumTab::onCurrentEvent(bool onPage, const QString &method, const QJson
         if (onPage && !frame.contains(QLatin1String("parentId"))) {
             m_topFrameId = id;
             m_page.loadEnded = false;
+            m_page.opened = false;
             m_settleWatch->newDocument(id);
             m_loadTimeRead.reset();
             m_page.documentRead = false;
@@ -247,8 +254,8 @@ void ChromiumTab::onCurrentEvent(bool onPage, const QString &method, const QJson
             // event: what it holds is read as if it had. A harvest that comes
             // before Page.navigate has answered is dropped by reportHarvest.
             m_loadBound.stop();
-            if (m_evaluate && !m_page.failed && !std::exchange(m_page.loadEnded, true) && readsAtLoad())
-                readNow();
+            if (!std::exchange(m_page.loadEnded, true))
+                onLoadEnded();
             return;
         }
         const auto frame = m_childFrames.constFind(params.value(QLatin1String("frameId")).toString());
@@ -258,13 +265,20 @@ void ChromiumTab::onCurrentEvent(bool onPage, const QString &method, const QJson
         // Frames hold the load event until every one of them has loaded.
         if (onPage && m_scoped && m_scoped->scope().frames)
             m_loadBound.start(m_settings.settleMs > 0 ? m_settings.settleMs : TabSettings{}.settleMs);
+    } else if (method == QLatin1String("Page.documentOpened")) {
+        // Same document, same worlds, but none of our listeners: no
+        // pageshow report will come. Chromium sends this before the load
+        // event it may be called in.
+        if (onPage
+            && params.value(QLatin1String("frame")).toObject().value(QLatin1String("id")).toString() == m_topFrameId)
+            m_page.opened = true;
     } else if (method == QLatin1String("Page.loadEventFired")) {
         if (onPage) {
             m_page.loadEnded = true;
             m_loadBound.stop();
+            if (!m_page.useBinding || m_page.opened)
+                onLoadEnded();
         }
-        if (onPage && !m_page.useBinding && m_evaluate && !m_page.failed && readsAtLoad())
-            readNow();
     } else if (method == QLatin1String("Runtime.executionContextCreated")) {
         const QJsonObject context = params.value(QLatin1String("context")).toObject();
         if (onPage && m_scoped && context.value(QLatin1String("name")).toString() == scripts::harvestWorld)

@@ -99,6 +99,8 @@ private:
     // Reads the document now, as loaded (or as it stands).
     void readNow();
     void onUnresponsive();
+    // The document loaded, or stopped: read it now or once it has settled.
+    void onLoadEnded();
     bool acceptsRead(const QString &url);
     void reportLinks(const QString &url, const Links &links);
     // The document loaded (or stopped): true to read it now, else it is
@@ -128,10 +130,13 @@ private:
     // Where the tab and its page stand.
     struct PageState
     {
-        bool useBinding = false;   // the harvest script and its binding are in place
-        bool committed = false;    // Page.navigate answered: events now concern our page
-        bool failed = false;       // what loads now is an error page, or we gave up on it
-        bool loadEnded = false;    // the document fired its load event, or stopped (per document)
+        bool useBinding = false; // the harvest script and its binding are in place
+        bool committed = false;  // Page.navigate answered: events now concern our page
+        bool failed = false;     // what loads now is an error page, or we gave up on it
+        bool loadEnded = false;  // the document fired its load event, or stopped (per document)
+        // document.open() replaced it, removing every listener of the window,
+        // the harvest script's too: it is read as the evaluate path does (per document)
+        bool opened = false;
         bool documentRead = false; // the document has been reported: once is all (per document)
         bool settled = false;      // read, and not loading anything since
         bool leaving = false;      // Page.navigate to about:blank has been answered

@@ -213,6 +213,29 @@ private slots:
             << QByteArray("<a href=\"/ns/one\">one</a><script>window.stop();</script><a href=\"/ns/unparsed\">u</a>")
             << QStringList{"/ns/one"} << 0 << atLoad << QString();
 
+        // document.open() takes every listener off the window, the harvest
+        // script's too; the document written is the one read, once.
+        const QByteArray write("document.open(); document.write('<a href=\"/ns/written\">w</a>'); document.close();");
+        QTest::newRow("document.write in window.onload")
+            << html
+            << QByteArray("<a href=\"/ns/one\">one</a><script>window.onload = function () {"
+                          " document.write('<a href=\"/ns/written\">w</a>'); };</script>")
+            << QStringList{"/ns/written"} << 0 << 0 << QString();
+        QTest::newRow("document.open in a load listener")
+            << html
+            << "<a href=\"/ns/one\">one</a><script>addEventListener('load', function () {" + write + "});</script>"
+            << QStringList{"/ns/written"} << 0 << 0 << QString();
+        PageServer::Response slowImage;
+        slowImage.contentType = "image/png";
+        slowImage.body = tinyPng;
+        slowImage.delayMs = 800;
+        m_site.route(QStringLiteral("/ns/slow.png"), slowImage);
+        QTest::newRow("document.open from a timer while loading")
+            << html
+            << "<a href=\"/ns/one\">one</a><img src=\"/ns/slow.png\"><script>setTimeout(function () {" + write
+                + "}, 50);</script>"
+            << QStringList{"/ns/written"} << 0 << 0 << QString();
+
         // Links that the page's own requests bring after its load event.
         const QByteArray addLink(
             "<a href=\"/ns/one\">one</a><script>"
