@@ -190,6 +190,7 @@ TabPoolSettings ChromiumBrowser::poolSettings() const
     TabPoolSettings settings;
     settings.tab.callTimeoutMs = m_options.callTimeoutMs;
     settings.tab.settleMs = m_options.settleMs;
+    settings.tab.loadDeadlineMs = m_options.loadDeadlineMs;
     settings.reuseReadTabs = m_options.batch;
     settings.wantBinding = m_options.harvestPath == HarvestPath::Binding;
     settings.tab.scope = m_linkScope;
@@ -208,6 +209,7 @@ void ChromiumBrowser::openLane(qsizetype lane, const QString &initialTab)
         connect(pool, &TabPool::documentComplete, browser, &Browser::documentComplete);
         connect(pool, &TabPool::linksRead, browser, &Browser::linksRead);
         connect(pool, &TabPool::navigateError, browser, &Browser::navigateError);
+        connect(pool, &TabPool::pageNotice, browser, &Browser::pageNotice);
     }
     connect(pool, &TabPool::hung, this, &ChromiumBrowser::onHang);
     connect(pool, &TabPool::broken, this, &ChromiumBrowser::failEngine);

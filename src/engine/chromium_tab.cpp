@@ -33,6 +33,13 @@ ChromiumTab::ChromiumTab(DevToolsConnection *connection, const QString &targetId
         m_settleWatch->stop();
         m_scoped->read(0);
     });
+    m_loadDeadline.setSingleShot(true);
+    connect(&m_loadDeadline, &QTimer::timeout, this, &ChromiumTab::onLoadDeadline);
+    m_deadlineRead.setSingleShot(true);
+    connect(&m_deadlineRead, &QTimer::timeout, this, [this] {
+        if (m_role == Role::Current && !m_page.failed && !m_page.documentRead)
+            fail(deadlineReason());
+    });
 }
 
 void ChromiumTab::setUp(int timeoutMs, bool wantBinding)
@@ -124,6 +131,32 @@ void ChromiumTab::onUnresponsive()
     fail(QCoreApplication::translate("engine", "网页 %1 长时间没有响应，未能读取其中的链接。").arg(m_url));
 }
 
+QString ChromiumTab::deadlineSeconds() const
+{
+    return QString::number(m_settings.loadDeadlineMs / 1000.0);
+}
+
+QString ChromiumTab::deadlineReason() const
+{
+    return QCoreApplication::translate("engine", "网页 %1 在 %2 秒内没有加载完成，未能读取其中的链接。")
+        .arg(m_url, deadlineSeconds());
+}
+
+void ChromiumTab::onLoadDeadline()
+{
+    if (m_role != Role::Current || m_page.failed || m_page.documentRead)
+        return;
+    // Nothing of the page has come: there is nothing to read.
+    if (!m_page.committed || !m_page.documentShown)
+        return fail(deadlineReason());
+    m_page.atDeadline = !std::exchange(m_page.loadEnded, true);
+    m_settleWatch->stop();
+    m_loadBound.stop();
+    // A scoped read may wait that long for its frames first.
+    m_deadlineRead.start(m_settings.deadlineReadMs + (m_scoped ? m_settings.scopeExtrasMs : 0));
+    readNow();
+}
+
 void ChromiumTab::onLoadEnded()
 {
     if (m_evaluate && !m_page.failed && readsAtLoad())
@@ -164,6 +197,9 @@ void ChromiumTab::navigate(const QString &url)
     m_page = PageState{m_page.useBinding};
     m_loadTimeRead.reset();
     m_settleWatch->stop();
+    m_deadlineRead.stop();
+    if (m_settings.loadDeadlineMs > 0)
+        m_loadDeadline.start(m_settings.loadDeadlineMs);
     if (!m_session)
         return;
     QPointer<ChromiumTab> self(this);
@@ -232,6 +268,7 @@ void ChromiumTab::onCurrentEvent(bool onPage, const QString &method, const QJson
         const QString id = frame.value(QLatin1String("id")).toString();
         if (onPage && !frame.contains(QLatin1String("parentId"))) {
             m_topFrameId = id;
+            m_page.documentShown = true;
             m_page.loadEnded = false;
             m_page.opened = false;
             m_settleWatch->newDocument(id);
@@ -347,6 +384,10 @@ void ChromiumTab::onAttached(const QJsonObject &params)
 
 void ChromiumTab::fail(const QString &reason)
 {
+    // A page given up at its deadline may still answer Page.navigate with an
+    // error later: one failure is all it reports.
+    if (m_page.failed)
+        return;
     abandon();
     emit failed(reason);
 }
@@ -356,6 +397,8 @@ void ChromiumTab::abandon()
     m_page.failed = true;
     m_settleWatch->stop();
     m_loadBound.stop();
+    m_loadDeadline.stop();
+    m_deadlineRead.stop();
     if (m_evaluate)
         m_evaluate->abandon();
     if (m_scoped)
@@ -372,8 +415,18 @@ bool ChromiumTab::acceptsRead(const QString &url)
         return false;
     m_settleWatch->stop();
     m_loadBound.stop();
+    m_loadDeadline.stop();
+    m_deadlineRead.stop();
     m_loadTimeRead.reset();
-    m_page.settled = true;
+    // Still loading: it is left at once, and the next page gets a fresh tab.
+    m_page.settled = !m_page.atDeadline;
+    if (m_page.atDeadline) {
+        QPointer<ChromiumTab> self(this);
+        emit pageNotice(url, PageNotice::ReadAtDeadline,
+                        QCoreApplication::translate("engine", "网页 %1 在 %2 秒内没有加载完成，已读取当时已有的链接。")
+                            .arg(m_url, deadlineSeconds()));
+        return self && m_role == Role::Current;
+    }
     return true;
 }
 
@@ -394,6 +447,7 @@ void ChromiumTab::park()
     m_role = Role::Parked;
     m_settleWatch->stop();
     m_loadBound.stop();
+    m_loadDeadline.stop();
     stopScripts();
 }
 
@@ -411,6 +465,8 @@ void ChromiumTab::retire()
     m_role = Role::Retiring;
     m_settleWatch->stop();
     m_loadBound.stop();
+    m_loadDeadline.stop();
+    m_deadlineRead.stop();
     if (m_scoped)
         m_scoped->abandon();
     if (!m_session)

@@ -135,6 +135,7 @@ void TabPool::prepareTab(const QString &targetId, int generation, const QString 
         emit linksRead(page, links);
         afterRead();
     });
+    connect(tab, &ChromiumTab::pageNotice, this, &TabPool::pageNotice);
     connect(tab, &ChromiumTab::frameComplete, this,
             [this](const QString &frame) { emit documentComplete(false, frame, {}); });
     connect(tab, &ChromiumTab::failed, this, [this, tab](const QString &reason) {

@@ -64,6 +64,7 @@ signals:
     void documentComplete(bool topLevel, const QString &url, const QStringList &anchors);
     void linksRead(const QString &url, const engine::Links &links);
     void navigateError(const QString &url, const QString &reason);
+    void pageNotice(const QString &url, engine::PageNotice kind, const QString &message);
     // Chromium left a call unanswered (hung), or answered one with an error
     // that leaves it unusable (broken).
     void hung(const CallError &error);

@@ -15,7 +15,8 @@ public:
     enum Kind {
         Complete,
         NavigateError,
-        EngineError
+        EngineError,
+        Notice, // reason holds its message
     };
     struct Event
     {
@@ -25,6 +26,7 @@ public:
         QStringList anchors; // the hrefs, of links too
         QString reason;
         engine::Links links; // a read with a scope
+        engine::PageNotice notice{};
     };
 
     explicit EngineRecorder(engine::Browser *browser, QObject *parent = nullptr);
@@ -36,6 +38,7 @@ public:
     // Top-level completions only, in order; a read with a scope is one.
     QList<Event> topLevel() const;
     QList<Event> frames() const;
+    // Of the last failure; notices are none.
     QString lastReason() const;
 };
 
