@@ -9,6 +9,8 @@
 #include <QCoreApplication>
 #include <QTimer>
 
+#include <limits>
+
 namespace cli {
 
 namespace {
@@ -16,6 +18,9 @@ namespace {
 // Pages read ahead of the one next in order, per lane: a page that takes
 // long holds back at most this many finished ones in memory.
 constexpr qsizetype aheadPerLane = 4;
+// The engine reads or fails a page at --timeout by itself; past it by this
+// much (a fresh tab's set-up, the read's own bound) the page is given up here.
+constexpr qint64 backstopMs = 30000;
 
 } // namespace
 
@@ -38,12 +43,14 @@ Extractor::Extractor(const QList<engine::Browser *> &lanes, const Options &optio
         lane.browser = lanes.at(qsizetype(i));
         lane.deadline = new QTimer(this);
         lane.deadline->setSingleShot(true);
-        connect(lane.deadline, &QTimer::timeout, this, [this, i] {
-            settle(m_lanes[i],
-                   failure(m_lanes[i].index,
-                           QCoreApplication::translate("cli", "gave up: the page had not loaded after %1 s")
-                               .arg(m_options.timeoutSeconds)));
-        });
+        connect(lane.deadline, &QTimer::timeout, this,
+                [this, i] { settle(m_lanes[i], failure(m_lanes[i].index, timedOut())); });
+        connect(lane.browser, &engine::Browser::pageNotice, this,
+                [this, i](const QString &, engine::PageNotice kind, const QString &) {
+                    // Said just before the page's read.
+                    if (kind == engine::PageNotice::ReadAtDeadline && m_lanes[i].index >= 0)
+                        m_lanes[i].readAtDeadline = true;
+                });
         connect(lane.browser, &engine::Browser::documentComplete, this,
                 [this, i](bool topLevel, const QString &url, const QStringList &anchors) {
                     onDocumentComplete(m_lanes[i], topLevel, url, anchors);
@@ -108,7 +115,14 @@ void Extractor::engineReady()
 void Extractor::startDeadline(Lane &lane)
 {
     if (m_options.timeoutSeconds > 0)
-        lane.deadline->start(m_options.timeoutSeconds * 1000);
+        lane.deadline->start(int(
+            std::min<qint64>(qint64(m_options.timeoutSeconds) * 1000 + backstopMs, std::numeric_limits<int>::max())));
+}
+
+QString Extractor::timedOut() const
+{
+    return QCoreApplication::translate("cli", "gave up: the page had not loaded after %1 s")
+        .arg(m_options.timeoutSeconds);
 }
 
 PageOutcome Extractor::failure(qsizetype index, const QString &cause) const
@@ -123,6 +137,7 @@ void Extractor::settle(Lane &lane, PageOutcome outcome)
 {
     const qsizetype index = std::exchange(lane.index, -1);
     lane.deadline->stop();
+    lane.readAtDeadline = false;
     if (index < 0 || m_finished)
         return;
     m_waiting.emplace(index, std::move(outcome));
@@ -139,9 +154,9 @@ void Extractor::deliver()
         PageOutcome outcome = std::move(m_waiting.begin()->second);
         m_waiting.erase(m_waiting.begin());
         ++m_nextToDeliver;
-        if (outcome.failed()) {
+        if (outcome.failed())
             ++m_failures;
-        } else if (m_seen) {
+        if (m_seen) {
             // In the order of the addresses, so the first kept is the same
             // whichever page was read first.
             QStringList fresh;
@@ -186,6 +201,9 @@ PageOutcome Extractor::read(const Lane &lane, const QString &url, const QStringL
     outcome.links =
         harvest::keptAnchors(hrefs, m_options.filter,
                              m_options.filterIgnoresCase ? Qt::CaseInsensitive : Qt::CaseSensitive, &outcome.positions);
+    // Read as it stood at --timeout: its links, and the timeout all the same.
+    if (lane.readAtDeadline)
+        outcome.error = timedOut();
     return outcome;
 }
 
