@@ -175,6 +175,14 @@
         <translation>the page %1 stopped answering; its links could not be read</translation>
     </message>
     <message>
+        <source>网页 %1 在 %2 秒内没有加载完成，未能读取其中的链接。</source>
+        <translation>the page %1 had not loaded after %2 s; its links could not be read</translation>
+    </message>
+    <message>
+        <source>网页 %1 在 %2 秒内没有加载完成，已读取当时已有的链接。</source>
+        <translation>the page %1 had not loaded after %2 s; the links it held then were read</translation>
+    </message>
+    <message>
         <source>无法打开网页 %1：Chromium 不接受这个地址（%2）。</source>
         <translation>cannot open the page %1: Chromium does not accept this address (%2)</translation>
     </message>

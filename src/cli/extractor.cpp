@@ -9,6 +9,8 @@
 #include <QCoreApplication>
 #include <QTimer>
 
+#include <limits>
+
 namespace cli {
 
 namespace {
@@ -16,6 +18,9 @@ namespace {
 // Pages read ahead of the one next in order, per lane: a page that takes
 // long holds back at most this many finished ones in memory.
 constexpr qsizetype aheadPerLane = 4;
+// The engine reads or fails a page at --timeout by itself; past it by this
+// much (a fresh tab's set-up, the read's own bound) the page is given up here.
+constexpr qint64 backstopMs = 30000;
 
 } // namespace
 
@@ -38,12 +43,8 @@ Extractor::Extractor(const QList<engine::Browser *> &lanes, const Options &optio
         lane.browser = lanes.at(qsizetype(i));
         lane.deadline = new QTimer(this);
         lane.deadline->setSingleShot(true);
-        connect(lane.deadline, &QTimer::timeout, this, [this, i] {
-            settle(m_lanes[i],
-                   failure(m_lanes[i].index,
-                           QCoreApplication::translate("cli", "gave up: the page had not loaded after %1 s")
-                               .arg(m_options.timeoutSeconds)));
-        });
+        connect(lane.deadline, &QTimer::timeout, this,
+                [this, i] { settle(m_lanes[i], failure(m_lanes[i].index, timedOut())); });
         connect(lane.browser, &engine::Browser::documentComplete, this,
                 [this, i](bool topLevel, const QString &url, const QStringList &anchors) {
                     onDocumentComplete(m_lanes[i], topLevel, url, anchors);
@@ -113,7 +114,14 @@ void Extractor::engineReady()
 void Extractor::startDeadline(Lane &lane)
 {
     if (m_options.timeoutSeconds > 0)
-        lane.deadline->start(m_options.timeoutSeconds * 1000);
+        lane.deadline->start(int(
+            std::min<qint64>(qint64(m_options.timeoutSeconds) * 1000 + backstopMs, std::numeric_limits<int>::max())));
+}
+
+QString Extractor::timedOut() const
+{
+    return QCoreApplication::translate("cli", "gave up: the page had not loaded after %1 s")
+        .arg(m_options.timeoutSeconds);
 }
 
 PageOutcome Extractor::failure(qsizetype index, const QString &cause) const
@@ -128,6 +136,7 @@ void Extractor::settle(Lane &lane, PageOutcome outcome)
 {
     const qsizetype index = std::exchange(lane.index, -1);
     lane.deadline->stop();
+    lane.readAtDeadline = false;
     if (index < 0 || m_finished)
         return;
     m_waiting.emplace(index, std::move(outcome));
@@ -147,7 +156,7 @@ void Extractor::deliver()
         // Output cut short counts as a failure, after its links.
         if (outcome.failed() || !outcome.cut.isEmpty())
             ++m_failures;
-        if (!outcome.failed() && m_seen) {
+        if (m_seen) {
             // In the order of the addresses, so the first kept is the same
             // whichever page was read first.
             QStringList fresh;
@@ -192,6 +201,9 @@ PageOutcome Extractor::read(const Lane &lane, const QString &url, const QStringL
     outcome.links =
         harvest::keptAnchors(hrefs, m_options.filter,
                              m_options.filterIgnoresCase ? Qt::CaseInsensitive : Qt::CaseSensitive, &outcome.positions);
+    // Read as it stood at --timeout: its links, and the timeout all the same.
+    if (lane.readAtDeadline)
+        outcome.error = timedOut();
     return outcome;
 }
 
@@ -241,6 +253,9 @@ void Extractor::onPageNotice(Lane &lane, const QString &url, engine::PageNotice 
         // The page was read whole before: only the user is told.
         return m_sink.warn(url, message);
     case engine::PageNotice::ReadAtDeadline:
+        // Just before the read, which then reports the timeout too.
+        if (lane.index >= 0)
+            lane.readAtDeadline = true;
         return;
     }
 }

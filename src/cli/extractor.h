@@ -83,6 +83,7 @@ private:
         QTimer *deadline = nullptr;
         qsizetype index = -1; // the address it loads, or -1
         QString cut;          // the engine's LinksCut notice for the read to come
+        bool readAtDeadline = false;
     };
 
     void fill();
@@ -91,6 +92,7 @@ private:
     void deliver();
     void finish(Outcome outcome);
     PageOutcome failure(qsizetype index, const QString &cause) const;
+    QString timedOut() const;
     // The page a lane has read, its hrefs filtered.
     PageOutcome read(const Lane &lane, const QString &url, const QStringList &hrefs) const;
 

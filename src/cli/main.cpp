@@ -156,6 +156,7 @@ int main(int argc, char *argv[])
 
     engine::ChromiumOptions engineOptions;
     engineOptions.settleMs = options.settleMs;
+    engineOptions.loadDeadlineMs = options.timeoutSeconds * 1000;
     engineOptions.batch = addresses.size() > 1;
     auto browser = std::make_unique<engine::ChromiumBrowser>(engineOptions);
     // More lanes than pages would only hold tabs open.

@@ -64,8 +64,6 @@ QByteArray formatted(const PageOutcome &outcome, Format format)
     switch (format) {
     case Format::Lines:
     case Format::Null: {
-        if (outcome.failed())
-            return {};
         const char end = format == Format::Lines ? '\n' : '\0';
         for (const QString &link : outcome.links) {
             out += link.toUtf8();
@@ -74,13 +72,11 @@ QByteArray formatted(const PageOutcome &outcome, Format format)
         return out;
     }
     case Format::Gb18030:
-        return outcome.failed() ? QByteArray() : save_file::encodeLines(outcome.links);
+        return outcome.links.isEmpty() ? QByteArray() : save_file::encodeLines(outcome.links);
     case Format::Json:
         break;
     }
     const QByteArray page = "{\"page\":" + jsonString(outcome.page);
-    if (outcome.failed())
-        return page + ",\"error\":" + jsonString(outcome.error) + "}\n";
     const QByteArray url = ",\"url\":" + jsonString(outcome.url) + ",\"href\":";
     for (qsizetype i = 0; i < outcome.links.size(); ++i) {
         out += page;
@@ -102,7 +98,10 @@ QByteArray formatted(const PageOutcome &outcome, Format format)
         }
         out += "}\n";
     }
-    if (!outcome.cut.isEmpty())
+    if (outcome.failed())
+        out +=
+            page + ",\"error\":" + jsonString(outcome.error) + (outcome.cut.isEmpty() ? "" : ",\"cut\":true") + "}\n";
+    else if (!outcome.cut.isEmpty())
         out += page + ",\"error\":" + jsonString(outcome.cut) + ",\"cut\":true}\n";
     return out;
 }

@@ -26,14 +26,15 @@ struct PageOutcome
     QStringList links;          // the links kept, in document order
     QList<qsizetype> positions; // where each stood among the page's links
     QList<LinkDetails> details; // one per link for --json, else empty
-    QString error;              // why the address failed; empty when it was read
+    QString error;              // why the address failed; empty when it was read whole
     QString cut;                // why links past the harvest bound were left out; empty when none were
 
     bool failed() const { return !error.isEmpty(); }
 };
 
-// The bytes an outcome adds to the output. Only --json writes failures:
-// {"page":…,"error":…}; a link is {"page":…,"url":…,"href":…,"index":…},
+// The bytes an outcome adds to the output: its links, even those of a page
+// that failed after they were read. Only --json writes failures, after the
+// links: {"page":…,"error":…}; a link is {"page":…,"url":…,"href":…,"index":…},
 // and with its details "text" and "element", "frame" when it is a frame's
 // and "shadow":true when it lies in a shadow tree. A page cut at the
 // harvest bound ends with {"page":…,"error":…,"cut":true} after its links.

@@ -190,6 +190,7 @@ TabPoolSettings ChromiumBrowser::poolSettings() const
     TabPoolSettings settings;
     settings.tab.callTimeoutMs = m_options.callTimeoutMs;
     settings.tab.settleMs = m_options.settleMs;
+    settings.tab.loadDeadlineMs = m_options.loadDeadlineMs;
     settings.reuseReadTabs = m_options.batch;
     settings.wantBinding = m_options.harvestPath == HarvestPath::Binding;
     settings.tab.scope = m_linkScope;

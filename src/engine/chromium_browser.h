@@ -34,12 +34,16 @@ struct ChromiumOptions
     // browser and the usual names on PATH.
     QString executable;
     // A call Chromium leaves unanswered this long means it hangs: it is
-    // restarted. Page loads themselves have no limit.
+    // restarted. Page loads have loadDeadlineMs.
     int callTimeoutMs = 15000;
     HarvestPath harvestPath = HarvestPath::Binding;
     // The longest a loaded page whose own requests are still coming waits to
     // be read; 0 reads it at its load event.
     int settleMs = 2000;
+    // A page still loading this long after its navigation is read as it
+    // stands (pageNotice ReadAtDeadline), or fails if nothing of it came;
+    // 0 waits for ever.
+    int loadDeadlineMs = 60000;
     // Bytes a page may make Chromium hold (its processes and its profile
     // folder, over what Chromium holds by itself) before the page is closed;
     // 0: defaultMemoryLimit().

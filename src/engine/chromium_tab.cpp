@@ -34,6 +34,13 @@ ChromiumTab::ChromiumTab(DevToolsConnection *connection, const QString &targetId
         m_settleWatch->stop();
         m_scoped->read(0);
     });
+    m_loadDeadline.setSingleShot(true);
+    connect(&m_loadDeadline, &QTimer::timeout, this, &ChromiumTab::onLoadDeadline);
+    m_deadlineRead.setSingleShot(true);
+    connect(&m_deadlineRead, &QTimer::timeout, this, [this] {
+        if (m_role == Role::Current && !m_page.failed && !m_page.documentRead)
+            fail(deadlineReason());
+    });
 }
 
 void ChromiumTab::setUp(int timeoutMs, bool wantBinding)
@@ -129,6 +136,38 @@ void ChromiumTab::onUnresponsive()
              .arg(address::elided(m_url)));
 }
 
+QString ChromiumTab::deadlineSeconds() const
+{
+    return QString::number(m_settings.loadDeadlineMs / 1000.0);
+}
+
+QString ChromiumTab::deadlineReason() const
+{
+    return QCoreApplication::translate("engine", "网页 %1 在 %2 秒内没有加载完成，未能读取其中的链接。")
+        .arg(m_url, deadlineSeconds());
+}
+
+void ChromiumTab::onLoadDeadline()
+{
+    if (m_role != Role::Current || m_page.failed || m_page.documentRead)
+        return;
+    // Nothing of the page has come: there is nothing to read.
+    if (!m_page.committed || !m_page.documentShown)
+        return fail(deadlineReason());
+    m_page.atDeadline = !std::exchange(m_page.loadEnded, true);
+    m_settleWatch->stop();
+    m_loadBound.stop();
+    // A scoped read may wait that long for its frames first.
+    m_deadlineRead.start(m_settings.deadlineReadMs + (m_scoped ? m_settings.scopeExtrasMs : 0));
+    readNow();
+}
+
+void ChromiumTab::onLoadEnded()
+{
+    if (m_evaluate && !m_page.failed && readsAtLoad())
+        readNow();
+}
+
 void ChromiumTab::readNow()
 {
     if (m_scoped)
@@ -163,6 +202,9 @@ void ChromiumTab::navigate(const QString &url)
     m_page = PageState{m_page.useBinding};
     m_loadTimeRead.reset();
     m_settleWatch->stop();
+    m_deadlineRead.stop();
+    if (m_settings.loadDeadlineMs > 0)
+        m_loadDeadline.start(m_settings.loadDeadlineMs);
     if (!m_session)
         return;
     QPointer<ChromiumTab> self(this);
@@ -231,7 +273,9 @@ void ChromiumTab::onCurrentEvent(bool onPage, const QString &method, const QJson
         const QString id = frame.value(QLatin1String("id")).toString();
         if (onPage && !frame.contains(QLatin1String("parentId"))) {
             m_topFrameId = id;
+            m_page.documentShown = true;
             m_page.loadEnded = false;
+            m_page.opened = false;
             m_settleWatch->newDocument(id);
             m_loadTimeRead.reset();
             m_page.documentRead = false;
@@ -252,8 +296,8 @@ void ChromiumTab::onCurrentEvent(bool onPage, const QString &method, const QJson
             // event: what it holds is read as if it had. A harvest that comes
             // before Page.navigate has answered is dropped by reportHarvest.
             m_loadBound.stop();
-            if (m_evaluate && !m_page.failed && !std::exchange(m_page.loadEnded, true) && readsAtLoad())
-                readNow();
+            if (!std::exchange(m_page.loadEnded, true))
+                onLoadEnded();
             return;
         }
         const auto frame = m_childFrames.constFind(params.value(QLatin1String("frameId")).toString());
@@ -263,13 +307,20 @@ void ChromiumTab::onCurrentEvent(bool onPage, const QString &method, const QJson
         // Frames hold the load event until every one of them has loaded.
         if (onPage && m_scoped && m_scoped->scope().frames)
             m_loadBound.start(m_settings.settleMs > 0 ? m_settings.settleMs : TabSettings{}.settleMs);
+    } else if (method == QLatin1String("Page.documentOpened")) {
+        // Same document, same worlds, but none of our listeners: no
+        // pageshow report will come. Chromium sends this before the load
+        // event it may be called in.
+        if (onPage
+            && params.value(QLatin1String("frame")).toObject().value(QLatin1String("id")).toString() == m_topFrameId)
+            m_page.opened = true;
     } else if (method == QLatin1String("Page.loadEventFired")) {
         if (onPage) {
             m_page.loadEnded = true;
             m_loadBound.stop();
+            if (!m_page.useBinding || m_page.opened)
+                onLoadEnded();
         }
-        if (onPage && !m_page.useBinding && m_evaluate && !m_page.failed && readsAtLoad())
-            readNow();
     } else if (method == QLatin1String("Runtime.executionContextCreated")) {
         const QJsonObject context = params.value(QLatin1String("context")).toObject();
         if (onPage && m_scoped && context.value(QLatin1String("name")).toString() == scripts::harvestWorld)
@@ -339,6 +390,10 @@ void ChromiumTab::onAttached(const QJsonObject &params)
 
 void ChromiumTab::fail(const QString &reason)
 {
+    // A page given up at its deadline may still answer Page.navigate with an
+    // error later: one failure is all it reports.
+    if (m_page.failed)
+        return;
     abandon();
     emit failed(reason);
 }
@@ -348,6 +403,8 @@ void ChromiumTab::abandon()
     m_page.failed = true;
     m_settleWatch->stop();
     m_loadBound.stop();
+    m_loadDeadline.stop();
+    m_deadlineRead.stop();
     if (m_evaluate)
         m_evaluate->abandon();
     if (m_scoped)
@@ -364,8 +421,18 @@ bool ChromiumTab::acceptsRead(const QString &url)
         return false;
     m_settleWatch->stop();
     m_loadBound.stop();
+    m_loadDeadline.stop();
+    m_deadlineRead.stop();
     m_loadTimeRead.reset();
-    m_page.settled = true;
+    // Still loading: it is left at once, and the next page gets a fresh tab.
+    m_page.settled = !m_page.atDeadline;
+    if (m_page.atDeadline) {
+        QPointer<ChromiumTab> self(this);
+        emit pageNotice(url, PageNotice::ReadAtDeadline,
+                        QCoreApplication::translate("engine", "网页 %1 在 %2 秒内没有加载完成，已读取当时已有的链接。")
+                            .arg(m_url, deadlineSeconds()));
+        return self && m_role == Role::Current;
+    }
     return true;
 }
 
@@ -406,6 +473,7 @@ void ChromiumTab::park()
     m_role = Role::Parked;
     m_settleWatch->stop();
     m_loadBound.stop();
+    m_loadDeadline.stop();
     stopScripts();
 }
 
@@ -423,6 +491,8 @@ void ChromiumTab::retire()
     m_role = Role::Retiring;
     m_settleWatch->stop();
     m_loadBound.stop();
+    m_loadDeadline.stop();
+    m_deadlineRead.stop();
     if (m_scoped)
         m_scoped->abandon();
     if (!m_session)

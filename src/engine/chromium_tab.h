@@ -36,6 +36,12 @@ struct TabSettings
     int scopeExtrasMs = 5000;
     // What one read's links may count (scripts::linkUnits).
     qint64 maxHarvestUnits = scripts::defaultHarvestUnits;
+    // A page still loading this long after navigate() is read as it stands,
+    // or fails if it never committed; 0 waits for ever.
+    int loadDeadlineMs = 0;
+    // How long that read may take: a renderer busy in one long task (a
+    // layout of minutes) answers nothing until it ends.
+    int deadlineReadMs = 5000;
 };
 
 // One page target of ours: its set-up, one navigation, its frames and their
@@ -104,6 +110,11 @@ private:
     // Reads the document now, as loaded (or as it stands).
     void readNow();
     void onUnresponsive();
+    void onLoadDeadline();
+    QString deadlineSeconds() const;
+    QString deadlineReason() const;
+    // The document loaded, or stopped: read it now or once it has settled.
+    void onLoadEnded();
     bool acceptsRead(const QString &url);
     void reportLinks(const QString &url, const Links &links, bool cut);
     void noticeCut(const QString &url, qsizetype kept);
@@ -129,15 +140,22 @@ private:
     // With frames in scope: a page whose load a frame holds for ever is read
     // this long after its document was parsed.
     QTimer m_loadBound;
+    QTimer m_loadDeadline; // from navigate() to the first read
+    QTimer m_deadlineRead; // from the deadline to its read
     SettleWatch *m_settleWatch;
     std::optional<PageLinks> m_loadTimeRead; // the binding's read of a page left to settle
     // Where the tab and its page stand.
     struct PageState
     {
-        bool useBinding = false;   // the harvest script and its binding are in place
-        bool committed = false;    // Page.navigate answered: events now concern our page
-        bool failed = false;       // what loads now is an error page, or we gave up on it
-        bool loadEnded = false;    // the document fired its load event, or stopped (per document)
+        bool useBinding = false;    // the harvest script and its binding are in place
+        bool committed = false;     // Page.navigate answered: events now concern our page
+        bool failed = false;        // what loads now is an error page, or we gave up on it
+        bool documentShown = false; // the top frame committed a document of ours
+        bool loadEnded = false;     // the document fired its load event, or stopped (per document)
+        // document.open() replaced it, removing every listener of the window,
+        // the harvest script's too: it is read as the evaluate path does (per document)
+        bool opened = false;
+        bool atDeadline = false;   // read at the load deadline, still loading
         bool documentRead = false; // the document has been reported: once is all (per document)
         bool settled = false;      // read, and not loading anything since
         bool leaving = false;      // Page.navigate to about:blank has been answered

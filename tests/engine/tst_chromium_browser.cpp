@@ -34,6 +34,8 @@ using namespace engine;
 
 namespace {
 constexpr int loadTimeout = 20000;
+// The load deadline of the browser the deadline rows run on.
+constexpr int shortDeadlineMs = 2000;
 
 // 1x1 transparent PNG.
 const QByteArray tinyPng = QByteArray::fromBase64(
@@ -49,6 +51,8 @@ private:
     PageServer m_other; // reached as "localhost": another site, so its frames run out of process
     std::unique_ptr<ChromiumBrowser> m_browser;
     std::unique_ptr<EngineRecorder> m_rec;
+    std::unique_ptr<ChromiumBrowser> m_deadlined; // made for the first row that needs it
+    std::unique_ptr<EngineRecorder> m_deadlinedRec;
 
     QString site(const QString &path) const { return m_site.url(path); }
     QString other(const QString &path) const { return m_other.url(path, QStringLiteral("localhost")); }
@@ -104,13 +108,29 @@ private:
 
     // Loads a page known to complete: once it has, everything the previous
     // navigation was going to report has been reported.
-    void settle()
+    void settleOn(ChromiumBrowser &browser, EngineRecorder &rec)
     {
-        const int before = int(m_rec->topLevel().size());
-        m_browser->navigate(site(QStringLiteral("/sentinel")));
-        QTRY_VERIFY_WITH_TIMEOUT(m_rec->topLevel().size() > before
-                                     && m_rec->topLevel().constLast().url == site(QStringLiteral("/sentinel")),
+        const int before = int(rec.topLevel().size());
+        browser.navigate(site(QStringLiteral("/sentinel")));
+        QTRY_VERIFY_WITH_TIMEOUT(rec.topLevel().size() > before
+                                     && rec.topLevel().constLast().url == site(QStringLiteral("/sentinel")),
                                  loadTimeout);
+    }
+    void settle() { settleOn(*m_browser, *m_rec); }
+
+    // The test's browser, or one whose load deadline is shortDeadlineMs.
+    std::pair<ChromiumBrowser *, EngineRecorder *> browserWithDeadline(bool shortDeadline)
+    {
+        if (!shortDeadline)
+            return {m_browser.get(), m_rec.get()};
+        if (!m_deadlined) {
+            ChromiumOptions options;
+            options.harvestPath = harvestPathUnderTest();
+            options.loadDeadlineMs = shortDeadlineMs;
+            m_deadlined = std::make_unique<ChromiumBrowser>(options);
+            m_deadlinedRec = std::make_unique<EngineRecorder>(m_deadlined.get());
+        }
+        return {m_deadlined.get(), m_deadlinedRec.get()};
     }
 
 private slots:
@@ -174,6 +194,8 @@ private slots:
         QTest::addColumn<int>("readAfter");
         QTest::addColumn<int>("readBefore");
         QTest::addColumn<QString>("document"); // the path of the document read; empty: the page's own
+        // Run with a load deadline of shortDeadlineMs, and read at it.
+        QTest::addColumn<bool>("atDeadline");
 
         // Well before the settle bound of 2 s: a page with nothing of its own
         // in flight at its load event is read at once.
@@ -196,7 +218,8 @@ private slots:
                                       "var a = document.createElementNS('http://www.w3.org/1999/xhtml', 'a');"
                                       " a.href = '/ns/by-script'; document.body.appendChild(a);\n"
                                       "//]]></script></body></html>\n")
-                               << QStringList{"/ns/one", "/ns/prefixed", "/ns/by-script"} << 0 << atLoad << QString();
+                               << QStringList{"/ns/one", "/ns/prefixed", "/ns/by-script"} << 0 << atLoad << QString()
+                               << false;
         // In HTML, the same call also matched foreign elements named A, whose
         // href came back as the text "undefined".
         QTest::newRow("foreign A elements in HTML")
@@ -207,12 +230,45 @@ private slots:
                    "document.body.appendChild(document.createElementNS('http://example.test/ns', 'A'));"
                    "var b = document.createElement('A'); b.href = '/ns/created-upper'; document.body.appendChild(b);"
                    "</script><A HREF=\"/ns/upper-tag\">upper</A>")
-            << QStringList{"/ns/one", "/ns/created-upper", "/ns/upper-tag"} << 0 << atLoad << QString();
+            << QStringList{"/ns/one", "/ns/created-upper", "/ns/upper-tag"} << 0 << atLoad << QString() << false;
         // No load event follows a stop: what was parsed is the document.
         QTest::newRow("stopped by its own script")
             << QByteArray("text/html; charset=utf-8")
             << QByteArray("<a href=\"/ns/one\">one</a><script>window.stop();</script><a href=\"/ns/unparsed\">u</a>")
-            << QStringList{"/ns/one"} << 0 << atLoad << QString();
+            << QStringList{"/ns/one"} << 0 << atLoad << QString() << false;
+
+        // document.open() takes every listener off the window, the harvest
+        // script's too; the document written is the one read, once.
+        const QByteArray write("document.open(); document.write('<a href=\"/ns/written\">w</a>'); document.close();");
+        QTest::newRow("document.write in window.onload")
+            << html
+            << QByteArray("<a href=\"/ns/one\">one</a><script>window.onload = function () {"
+                          " document.write('<a href=\"/ns/written\">w</a>'); };</script>")
+            << QStringList{"/ns/written"} << 0 << 0 << QString() << false;
+        QTest::newRow("document.open in a load listener")
+            << html
+            << "<a href=\"/ns/one\">one</a><script>addEventListener('load', function () {" + write + "});</script>"
+            << QStringList{"/ns/written"} << 0 << 0 << QString() << false;
+        PageServer::Response slowImage;
+        slowImage.contentType = "image/png";
+        slowImage.body = tinyPng;
+        slowImage.delayMs = 800;
+        m_site.route(QStringLiteral("/ns/slow.png"), slowImage);
+        QTest::newRow("document.open from a timer while loading")
+            << html
+            << "<a href=\"/ns/one\">one</a><img src=\"/ns/slow.png\"><script>setTimeout(function () {" + write
+                + "}, 50);</script>"
+            << QStringList{"/ns/written"} << 0 << 0 << QString() << false;
+        // Its load waits for the frame for ever: read as parsed at the deadline.
+        PageServer::Response endlessFrame;
+        endlessFrame.body = "<a href=\"/ns/in-frame\">f</a>";
+        endlessFrame.neverEnds = true;
+        m_site.route(QStringLiteral("/ns/endless-frame"), endlessFrame);
+        QTest::newRow("a frame that never ends: read at the load deadline")
+            << html
+            << QByteArray("<a href=\"/ns/one\">one</a><iframe src=\"/ns/endless-frame\"></iframe>"
+                          "<a href=\"/ns/after\">a</a>")
+            << QStringList{"/ns/one", "/ns/after"} << shortDeadlineMs << 0 << QString() << true;
 
         // Links that the page's own requests bring after its load event.
         const QByteArray addLink(
@@ -233,20 +289,20 @@ private slots:
                   "x.onload = function () { add(x.responseText);"
                   " fetch('/ns/fetch-300').then(function (r) { return r.text(); }).then(add); };"
                   "x.send();</script>" << QStringList{"/ns/one", "/ns/from-xhr", "/ns/from-fetch"}
-                                                                      << 1100 << 0 << QString();
+                                                                      << 1100 << 0 << QString() << false;
         PageServer::Response endless;
         endless.contentType = "text/plain";
         endless.neverEnds = true;
         m_site.route(QStringLiteral("/ns/never"), endless);
         QTest::newRow("a request that never ends: read at the bound")
             << html << addLink + "fetch('/ns/never').then(function () { add('/ns/headers-only'); });</script>"
-            << QStringList{"/ns/one", "/ns/headers-only"} << 2000 << 0 << QString();
+            << QStringList{"/ns/one", "/ns/headers-only"} << 2000 << 0 << QString() << false;
         endless.contentType = "text/event-stream";
         endless.body = "retry: 60000\n\n";
         m_site.route(QStringLiteral("/ns/events"), endless);
         QTest::newRow("an EventSource and a beacon never hold the read")
             << html << addLink + "new EventSource('/ns/events'); navigator.sendBeacon('/ns/never', 'x');</script>"
-            << QStringList{"/ns/one"} << 0 << atLoad << QString();
+            << QStringList{"/ns/one"} << 0 << atLoad << QString() << false;
         m_site.route(QStringLiteral("/ns/next-document"), "<a href=\"/ns/next-link\">n</a>");
         QTest::newRow("a page that moves on while it settles: the next document, once")
             << html
@@ -254,7 +310,7 @@ private slots:
                 + "fetch('/ns/never');"
                   "addEventListener('load', function () {"
                   " setTimeout(function () { location.href = '/ns/next-document'; }, 300); });</script>"
-            << QStringList{"/ns/next-link"} << 0 << 0 << QStringLiteral("/ns/next-document");
+            << QStringList{"/ns/next-link"} << 0 << 0 << QStringLiteral("/ns/next-document") << false;
     }
 
     void readsTheAnchorsOfTheDocumentItsUserSees()
@@ -265,14 +321,16 @@ private slots:
         QFETCH(int, readAfter);
         QFETCH(int, readBefore);
         QFETCH(QString, document);
+        QFETCH(bool, atDeadline);
         PageServer::Response page;
         page.contentType = contentType;
         page.body = body;
         const QString path = QStringLiteral("/ns/") + QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-');
         m_site.route(path, page);
+        const auto [browser, rec] = browserWithDeadline(atDeadline);
         QElapsedTimer clock;
         clock.start();
-        const auto harvested = harvest(site(path));
+        const auto harvested = harvestOn(*browser, *rec, site(path));
         const qint64 readAt = clock.elapsed();
         QCOMPARE(harvested.kind, EngineRecorder::Complete);
         QCOMPARE(harvested.url, site(document.isEmpty() ? path : document));
@@ -284,8 +342,15 @@ private slots:
         for (const QString &p : std::as_const(expected))
             absolute.append(site(p));
         QCOMPARE(harvested.anchors, absolute);
-        settle();
-        QCOMPARE(m_rec->count(EngineRecorder::Complete), 2); // the page once, then the sentinel
+        // Said just before the read, of a page read at its deadline only.
+        QCOMPARE(rec->count(EngineRecorder::Notice), atDeadline ? 1 : 0);
+        if (atDeadline) {
+            QCOMPARE(rec->events.constFirst().kind, EngineRecorder::Notice);
+            QCOMPARE(rec->events.constFirst().notice, PageNotice::ReadAtDeadline);
+            QCOMPARE(rec->events.constFirst().url, site(path));
+        }
+        settleOn(*browser, *rec);
+        QCOMPARE(rec->count(EngineRecorder::Complete), 2); // the page once, then the sentinel
     }
 
     // Every link of a page in each scope, where it came from, in document
@@ -672,46 +737,57 @@ private slots:
     {
         QTest::addColumn<QString>("url");
         QTest::addColumn<QString>("mustMention");
+        QTest::addColumn<bool>("shortDeadline"); // on a browser whose load deadline is shortDeadlineMs
 
         QTcpServer closed;
         QVERIFY(closed.listen(QHostAddress::LocalHost));
         const quint16 refused = closed.serverPort();
         closed.close();
         QTest::newRow("refused") << QStringLiteral("http://127.0.0.1:%1/").arg(refused)
-                                 << QStringLiteral("net::ERR_CONNECTION_REFUSED");
+                                 << QStringLiteral("net::ERR_CONNECTION_REFUSED") << false;
         QTest::newRow("unresolvable host")
-            << QStringLiteral("http://no-such-host.invalid/") << QStringLiteral("net::ERR_NAME_NOT_RESOLVED");
+            << QStringLiteral("http://no-such-host.invalid/") << QStringLiteral("net::ERR_NAME_NOT_RESOLVED") << false;
         QTest::newRow("unsafe port") << QStringLiteral("http://127.0.0.1:6000/")
-                                     << QStringLiteral("net::ERR_UNSAFE_PORT");
-        QTest::newRow("download") << QStringLiteral("/file.bin") << QStringLiteral("下载文件");
+                                     << QStringLiteral("net::ERR_UNSAFE_PORT") << false;
+        QTest::newRow("download") << QStringLiteral("/file.bin") << QStringLiteral("下载文件") << false;
+        const QString deadline = QStringLiteral("在 %1 秒内没有加载完成，未能读取").arg(shortDeadlineMs / 1000);
+        QTest::newRow("nothing of it by the deadline") << QStringLiteral("/silent") << deadline << true;
+        // Its renderer never answers the read at the deadline.
+        QTest::newRow("too busy to be read at the deadline") << QStringLiteral("/busy") << deadline << true;
     }
 
     void failedNavigationsNameTheirCauseAndHarvestNothing()
     {
         QFETCH(QString, url);
         QFETCH(QString, mustMention);
+        QFETCH(bool, shortDeadline);
         PageServer::Response download;
         download.contentType = "application/octet-stream";
         download.headers = {{"Content-Disposition", "attachment; filename=\"velmora-download-test.bin\""}};
         download.body = QByteArray(4096, 'x');
         m_site.route(QStringLiteral("/file.bin"), download);
+        PageServer::Response silent;
+        silent.delayMs = 600000;
+        m_site.route(QStringLiteral("/silent"), silent);
+        m_site.route(QStringLiteral("/busy"), "<a href=\"/busy-link\">b</a><script>for (;;) {}</script>");
         if (url.startsWith(QLatin1Char('/')))
             url = site(url);
 
-        m_rec->clear();
-        m_browser->navigate(url);
-        QTRY_VERIFY_WITH_TIMEOUT(m_rec->count(EngineRecorder::NavigateError) == 1, loadTimeout);
-        const auto error = m_rec->events.constFirst();
+        const auto [browser, rec] = browserWithDeadline(shortDeadline);
+        rec->clear();
+        browser->navigate(url);
+        QTRY_VERIFY_WITH_TIMEOUT(rec->count(EngineRecorder::NavigateError) == 1, loadTimeout);
+        const auto error = rec->events.constFirst();
         QCOMPARE(error.kind, EngineRecorder::NavigateError);
         QCOMPARE(error.url, url);
         QVERIFY2(error.reason.contains(mustMention), qPrintable(error.reason));
         QVERIFY2(error.reason.contains(url), qPrintable(error.reason));
-        settle();
+        settleOn(*browser, *rec);
         // Chromium's error page was not harvested: only the sentinel reported.
-        QCOMPARE(m_rec->topLevel().size(), 1);
-        QCOMPARE(m_rec->count(EngineRecorder::EngineError), 0);
+        QCOMPARE(rec->topLevel().size(), 1);
+        QCOMPARE(rec->count(EngineRecorder::EngineError), 0);
         // Downloads are denied, never written.
-        const QString profile = m_browser->profilePath();
+        const QString profile = browser->profilePath();
         QVERIFY(!QFileInfo::exists(profile + QStringLiteral("/Downloads/velmora-download-test.bin")));
     }
 
@@ -1122,6 +1198,8 @@ private slots:
 
     void cleanupTestCase()
     {
+        m_deadlinedRec.reset();
+        m_deadlined.reset();
         m_rec.reset();
         m_browser.reset();
     }

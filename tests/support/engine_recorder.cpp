@@ -19,11 +19,11 @@ EngineRecorder::EngineRecorder(Browser *browser, QObject *parent) : QObject(pare
     connect(browser, &Browser::navigateError, this, [this](const QString &url, const QString &reason) {
         events.append({NavigateError, false, url, {}, reason, {}});
     });
-    connect(browser, &Browser::pageNotice, this, [this](const QString &url, PageNotice kind, const QString &message) {
-        notices.append({url, kind, message});
-    });
     connect(browser, &Browser::engineError, this, [this](const QString &reason) {
         events.append({EngineError, false, {}, {}, reason, {}});
+    });
+    connect(browser, &Browser::pageNotice, this, [this](const QString &url, PageNotice kind, const QString &message) {
+        events.append({Notice, false, url, {}, message, {}, kind});
     });
 }
 
@@ -55,7 +55,7 @@ QList<EngineRecorder::Event> EngineRecorder::frames() const
 QString EngineRecorder::lastReason() const
 {
     for (auto it = events.crbegin(); it != events.crend(); ++it) {
-        if (it->kind != Complete)
+        if (it->kind != Complete && it->kind != Notice)
             return it->reason;
     }
     return {};

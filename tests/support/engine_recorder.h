@@ -15,7 +15,8 @@ public:
     enum Kind {
         Complete,
         NavigateError,
-        EngineError
+        EngineError,
+        Notice, // reason holds its message
     };
     struct Event
     {
@@ -25,29 +26,19 @@ public:
         QStringList anchors; // the hrefs, of links too
         QString reason;
         engine::Links links; // a read with a scope
+        engine::PageNotice notice{};
     };
 
     explicit EngineRecorder(engine::Browser *browser, QObject *parent = nullptr);
 
-    struct Notice
-    {
-        QString url;
-        engine::PageNotice kind;
-        QString message;
-    };
-
     QList<Event> events;
-    QList<Notice> notices; // pageNotice, apart from the events
 
-    void clear()
-    {
-        events.clear();
-        notices.clear();
-    }
+    void clear() { events.clear(); }
     int count(Kind kind) const;
     // Top-level completions only, in order; a read with a scope is one.
     QList<Event> topLevel() const;
     QList<Event> frames() const;
+    // Of the last failure; notices are none.
     QString lastReason() const;
 };
 
