@@ -130,7 +130,7 @@ int startupChild(int argc, char *argv[])
 
     QtPlatform platform;
     auto *engine = new ChromiumBrowser;
-    Form1 window(engine, platform);
+    MainWindow window(engine, platform);
     FirstFrame frame(&window, [engine] {
         report("first-frame-ns=" + QByteArray::number(monotonicNs())
                + " engine-pid=" + QByteArray::number(engine->processId()));
@@ -203,11 +203,12 @@ void Bench::startupRow()
             engineFirst += child.report.value("engine-pid") > 0 ? 1 : 0;
         }
     }
-    row.note = QStringLiteral("spawn -> first frame of Form1 painted, offscreen (this program started as velmora's "
-                              "main() starts: locale, icon, Form1 on ChromiumBrowser); Chromium launched before "
-                              "that frame in %1 of %2 runs")
-                   .arg(engineFirst)
-                   .arg(row.samples.size());
+    row.note =
+        QStringLiteral("spawn -> first frame of the window painted, offscreen (this program started as velmora's "
+                       "main() starts: locale, icon, the window on ChromiumBrowser); Chromium launched before "
+                       "that frame in %1 of %2 runs")
+            .arg(engineFirst)
+            .arg(row.samples.size());
     print(row);
 }
 
@@ -237,9 +238,9 @@ void Bench::memoryRows()
         }
         const auto summary = summarize(current);
         row.note =
-            (throughEngine ? QStringLiteral("peak RSS (VmHWM) of a process whose shown Form1 harvested a script-built "
+            (throughEngine ? QStringLiteral("peak RSS (VmHWM) of a process whose shown window harvested a script-built "
                                             "%1-link page through ChromiumBrowser")
-                           : QStringLiteral("peak RSS (VmHWM) of a process whose shown Form1 had %1 links "
+                           : QStringLiteral("peak RSS (VmHWM) of a process whose shown window had %1 links "
                                             "appended directly"))
                 .arg(count)
             + QStringLiteral("; resident at the end: %1 MB").arg(summary ? summary->median : 0, 0, 'f', 0);

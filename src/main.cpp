@@ -26,7 +26,7 @@ int main(int argc, char *argv[])
 #endif
 
     QtPlatform platform;
-    Form1 window(new engine::ChromiumBrowser, platform);
+    MainWindow window(new engine::ChromiumBrowser, platform);
     window.show();
     return QApplication::exec();
 }

@@ -70,7 +70,7 @@ QAction *addSeparator(QMenu *menu, const char *name)
 
 } // namespace
 
-Form1::Form1(engine::Browser *pageEngine, Platform &platform, QWidget *parent)
+MainWindow::MainWindow(engine::Browser *pageEngine, Platform &platform, QWidget *parent)
     : QMainWindow(parent), m_platform(platform), browser(pageEngine)
 {
     setObjectName(QStringLiteral("Form1"));
@@ -81,12 +81,12 @@ Form1::Form1(engine::Browser *pageEngine, Platform &platform, QWidget *parent)
     browser->setObjectName(QStringLiteral("WebBrowser1"));
     // Queued: the handlers open modal boxes, which must not run inside the
     // engine's own processing of its messages.
-    connect(browser, &engine::Browser::documentComplete, this, &Form1::onDocumentComplete, Qt::QueuedConnection);
+    connect(browser, &engine::Browser::documentComplete, this, &MainWindow::onDocumentComplete, Qt::QueuedConnection);
     connect(
         browser, &engine::Browser::navigateError, this,
         [this](const QString &, const QString &reason) { onBrowserFailed(reason); }, Qt::QueuedConnection);
-    connect(browser, &engine::Browser::engineError, this, &Form1::onBrowserFailed, Qt::QueuedConnection);
-    connect(browser, &engine::Browser::pageNotice, this, &Form1::onPageNotice, Qt::QueuedConnection);
+    connect(browser, &engine::Browser::engineError, this, &MainWindow::onBrowserFailed, Qt::QueuedConnection);
+    connect(browser, &engine::Browser::pageNotice, this, &MainWindow::onPageNotice, Qt::QueuedConnection);
 
     onLoad();
     placeCentred();
@@ -96,9 +96,9 @@ Form1::Form1(engine::Browser *pageEngine, Platform &platform, QWidget *parent)
     QTimer::singleShot(0, browser, &engine::Browser::start);
 }
 
-Form1::~Form1() = default;
+MainWindow::~MainWindow() = default;
 
-void Form1::buildControls()
+void MainWindow::buildControls()
 {
     auto *client = new QWidget(this);
     client->setObjectName(QStringLiteral("client"));
@@ -125,13 +125,13 @@ void Form1::buildControls()
     linkList->setGeometry(twips(0, 600, 6015, 2400));
     connect(linkList, &LinkListView::mouseDown, this,
             [this](Qt::MouseButton button, const QPoint &) { onListPress(button); });
-    connect(linkList, &LinkListView::mouseUp, this, &Form1::onListRelease);
+    connect(linkList, &LinkListView::mouseUp, this, &MainWindow::onListRelease);
 
     extractButton = new QPushButton(texts::extractButton(), client);
     extractButton->setObjectName(QStringLiteral("Command1"));
     extractButton->setGeometry(twips(5280, 120, 735, 375));
     extractButton->setAutoDefault(false);
-    connect(extractButton, &QPushButton::clicked, this, &Form1::extract);
+    connect(extractButton, &QPushButton::clicked, this, &MainWindow::extract);
 
     // Holds the path of a save while it runs.
     savePath = new QLineEdit(client);
@@ -163,7 +163,7 @@ void Form1::buildControls()
     setTabOrder(extractButton, savePath);
 }
 
-void Form1::buildMenus()
+void MainWindow::buildMenus()
 {
     QMenuBar *bar = menuBar();
 
@@ -183,39 +183,39 @@ void Form1::buildMenus()
     aboutAction = addItem(aboutMenu, "rjxx", texts::aboutProgram());
     websiteAction = addItem(aboutMenu, "fwgw", texts::visitWebsite());
 
-    connect(filterAction, &QAction::triggered, this, &Form1::setFilter);
-    connect(saveAction, &QAction::triggered, this, &Form1::saveLinks);
-    connect(removeRepeatsAction, &QAction::triggered, this, &Form1::removeRepeats);
-    connect(deleteSelectedAction, &QAction::triggered, this, &Form1::deleteSelected);
-    connect(deleteAllAction, &QAction::triggered, this, &Form1::deleteAll);
-    connect(aboutAction, &QAction::triggered, this, &Form1::showAbout);
-    connect(websiteAction, &QAction::triggered, this, &Form1::openWebsite);
+    connect(filterAction, &QAction::triggered, this, &MainWindow::setFilter);
+    connect(saveAction, &QAction::triggered, this, &MainWindow::saveLinks);
+    connect(removeRepeatsAction, &QAction::triggered, this, &MainWindow::removeRepeats);
+    connect(deleteSelectedAction, &QAction::triggered, this, &MainWindow::deleteSelected);
+    connect(deleteAllAction, &QAction::triggered, this, &MainWindow::deleteAll);
+    connect(aboutAction, &QAction::triggered, this, &MainWindow::showAbout);
+    connect(websiteAction, &QAction::triggered, this, &MainWindow::openWebsite);
 }
 
-void Form1::placeCentred()
+void MainWindow::placeCentred()
 {
     resize(clientSize.width(), clientSize.height() + menuBar()->sizeHint().height());
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), screen->availableGeometry()));
 }
 
-void Form1::onLoad()
+void MainWindow::onLoad()
 {
     setWindowTitle(product::composeCaption());
 }
 
-void Form1::closeEvent(QCloseEvent *event)
+void MainWindow::closeEvent(QCloseEvent *event)
 {
     onClose();
     event->accept();
 }
 
-void Form1::onClose()
+void MainWindow::onClose()
 {
     m_platform.openUrl(product::homePageUrl(false));
 }
 
-bool Form1::eventFilter(QObject *watched, QEvent *event)
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == addressBox && event->type() == QEvent::KeyPress) {
         const auto *key = static_cast<QKeyEvent *>(event);
@@ -224,14 +224,14 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
     return QMainWindow::eventFilter(watched, event);
 }
 
-void Form1::onAddressKey(int key, Qt::KeyboardModifiers modifiers)
+void MainWindow::onAddressKey(int key, Qt::KeyboardModifiers modifiers)
 {
     Q_UNUSED(modifiers); // Enter with any modifiers extracts.
     if (key == Qt::Key_Return || key == Qt::Key_Enter)
         extract();
 }
 
-void Form1::extract()
+void MainWindow::extract()
 {
     const QString trimmed = address::trimBlanks(addressBox->text());
     addressBox->setText(trimmed);
@@ -246,7 +246,7 @@ void Form1::extract()
     browser->navigate(trimmed);
 }
 
-void Form1::onDocumentComplete(bool topLevel, const QString &url, const QStringList &links)
+void MainWindow::onDocumentComplete(bool topLevel, const QString &url, const QStringList &links)
 {
     Q_UNUSED(url);
     if (!topLevel)
@@ -255,7 +255,7 @@ void Form1::onDocumentComplete(bool topLevel, const QString &url, const QStringL
     linkList->links()->append(harvest::keptAnchors(links, filterText->text()));
 }
 
-void Form1::onPageNotice(const QString &url, engine::PageNotice kind, const QString &message)
+void MainWindow::onPageNotice(const QString &url, engine::PageNotice kind, const QString &message)
 {
     Q_UNUSED(url);
     Q_UNUSED(kind); // every notice is shown alike, as the engine's messages are
@@ -266,13 +266,13 @@ void Form1::onPageNotice(const QString &url, engine::PageNotice kind, const QStr
         Qt::QueuedConnection);
 }
 
-void Form1::onBrowserFailed(const QString &reason)
+void MainWindow::onBrowserFailed(const QString &reason)
 {
     busyIndicator->hide();
     m_platform.messageBox(this, reason, texts::styleWarningOk, texts::noticeBlank());
 }
 
-void Form1::onListPress(Qt::MouseButton button)
+void MainWindow::onListPress(Qt::MouseButton button)
 {
     Q_UNUSED(button); // Every button copies; the view has already selected.
     const LinkListModel *model = linkList->links();
@@ -280,20 +280,20 @@ void Form1::onListPress(Qt::MouseButton button)
         addressBox->setText(model->item(linkList->selectedRow()));
 }
 
-void Form1::onListRelease(Qt::MouseButton button, const QPoint &globalPos)
+void MainWindow::onListRelease(Qt::MouseButton button, const QPoint &globalPos)
 {
     if (button != Qt::RightButton || linkList->links()->count() == 0)
         return;
     toolsMenu->exec(globalPos);
 }
 
-void Form1::setFilter()
+void MainWindow::setFilter()
 {
     const QString current = filterText->text();
     filterText->setText(m_platform.inputBox(this, texts::filterPrompt(), texts::filterTitle(), current));
 }
 
-void Form1::saveLinks()
+void MainWindow::saveLinks()
 {
     const QString chosen =
         m_platform.saveFileName(this, texts::saveTitle(), texts::saveFilter(), QCoreApplication::applicationDirPath());
@@ -316,12 +316,12 @@ void Form1::saveLinks()
     savePath->clear();
 }
 
-void Form1::removeRepeats()
+void MainWindow::removeRepeats()
 {
     removeRepeatsFrom(*linkList->links(), remove_dups::Compare::IgnoreCase);
 }
 
-void Form1::removeRepeatsFrom(LinkListModel &list, remove_dups::Compare compare)
+void MainWindow::removeRepeatsFrom(LinkListModel &list, remove_dups::Compare compare)
 {
     const int selected = &list == linkList->links() ? linkList->selectedRow() : -1;
     const QList<qsizetype> removed = remove_dups::duplicateIndexes(list.items(), compare);
@@ -342,7 +342,7 @@ void Form1::removeRepeatsFrom(LinkListModel &list, remove_dups::Compare compare)
     }
 }
 
-void Form1::deleteSelected()
+void MainWindow::deleteSelected()
 {
     const int row = linkList->selectedRow();
     if (row < 0)
@@ -351,7 +351,7 @@ void Form1::deleteSelected()
     linkList->clearSelectionAndCurrent();
 }
 
-void Form1::deleteAll()
+void MainWindow::deleteAll()
 {
     if (m_platform.messageBox(this, texts::confirmDeleteAll(), texts::styleInfoYesNo, texts::notice()) != Platform::Yes)
         return;
@@ -359,12 +359,12 @@ void Form1::deleteAll()
     linkList->clearSelectionAndCurrent();
 }
 
-void Form1::showAbout()
+void MainWindow::showAbout()
 {
     m_platform.messageBox(this, product::aboutText(), product::aboutStyle, product::aboutTitle());
 }
 
-void Form1::openWebsite()
+void MainWindow::openWebsite()
 {
     m_platform.openUrl(product::homePageUrl(true));
 }

@@ -21,7 +21,7 @@ class QPushButton;
 //
 // Glossary. Each control keeps its original name as its objectName, which
 // accessibility and the tests find it by; the code uses the member:
-//   Form1        this class          gj    toolsMenu
+//   Form1        MainWindow (class)  gj    toolsMenu
 //   Text1        addressBox          glsz  filterAction
 //   Label1       addressLabel        gg    toolsSeparator1
 //   List1        linkList            bc    saveAction
@@ -44,13 +44,13 @@ class QPushButton;
 //   WebBrowser1_DocumentComplete  onDocumentComplete()
 //   WebBrowser1_Failed            onBrowserFailed()
 // An address harvested from a page is a "link" in every layer.
-class Form1 final : public QMainWindow
+class MainWindow final : public QMainWindow
 {
     Q_OBJECT
 public:
     // Takes ownership of pageEngine; platform must outlive the window.
-    Form1(engine::Browser *pageEngine, Platform &platform, QWidget *parent = nullptr);
-    ~Form1() override;
+    MainWindow(engine::Browser *pageEngine, Platform &platform, QWidget *parent = nullptr);
+    ~MainWindow() override;
 
     // Removes every later copy of an item; the first stays.
     void removeRepeatsFrom(LinkListModel &list, remove_dups::Compare compare);

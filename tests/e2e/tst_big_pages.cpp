@@ -105,7 +105,7 @@ private:
         return QStringLiteral("http://127.0.0.1:%1").arg(m_port) + QString::fromLatin1(path);
     }
 
-    // Extracts path through Form1 and returns List1's items; reports the
+    // Extracts path through the window and returns its link list's items; reports the
     // peak memory and the longest stall from the Enter key to the last item.
     QStringList extract(const QByteArray &path, int expected)
     {

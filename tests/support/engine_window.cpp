@@ -54,7 +54,7 @@ double millis(const QElapsedTimer &clock)
 EngineWindow::EngineWindow(Browser *engine, Platform *platform)
     : m_fake(platform ? dynamic_cast<FakePlatform *>(platform) : &m_fakePlatform),
       m_chromium(qobject_cast<ChromiumBrowser *>(engine)),
-      m_form(std::make_unique<Form1>(engine, platform ? *platform : m_fakePlatform))
+      m_form(std::make_unique<MainWindow>(engine, platform ? *platform : m_fakePlatform))
 {}
 
 EngineWindow::~EngineWindow()

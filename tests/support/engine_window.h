@@ -12,7 +12,7 @@ namespace engine {
 class Browser;
 class ChromiumBrowser;
 } // namespace engine
-class Form1;
+class MainWindow;
 class LinkListView;
 class Platform;
 class QLineEdit;
@@ -31,7 +31,7 @@ public:
     // for Chromium to be ready.
     bool show(QString *error);
 
-    Form1 &form() const { return *m_form; }
+    MainWindow &form() const { return *m_form; }
     // The window's own FakePlatform (unused when a platform was given).
     FakePlatform &platform() { return m_fakePlatform; }
     LinkListView *list() const;
@@ -73,5 +73,5 @@ private:
     FakePlatform m_fakePlatform;
     FakePlatform *m_fake; // the platform in use, when it is a fake: its messages end the waits
     engine::ChromiumBrowser *m_chromium = nullptr;
-    std::unique_ptr<Form1> m_form;
+    std::unique_ptr<MainWindow> m_form;
 };

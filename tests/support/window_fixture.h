@@ -13,13 +13,13 @@
 #include <QTest>
 #include <memory>
 
-// A Form1 on the fakes, with its controls found by name as a user of the
+// A MainWindow on the fakes, with its controls found by name as a user of the
 // window's objectNames would.
 struct WindowFixture
 {
     FakePlatform platform;
     FakeBrowser *browser = new FakeBrowser;
-    std::unique_ptr<Form1> form = std::make_unique<Form1>(browser, platform);
+    std::unique_ptr<MainWindow> form = std::make_unique<MainWindow>(browser, platform);
 
     template <typename T>
     T *get(const char *name) const
