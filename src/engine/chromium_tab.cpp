@@ -144,7 +144,7 @@ QString ChromiumTab::deadlineSeconds() const
 QString ChromiumTab::deadlineReason() const
 {
     return QCoreApplication::translate("engine", "网页 %1 在 %2 秒内没有加载完成，未能读取其中的链接。")
-        .arg(m_url, deadlineSeconds());
+        .arg(address::elided(m_url), deadlineSeconds());
 }
 
 void ChromiumTab::onLoadDeadline()
@@ -430,7 +430,7 @@ bool ChromiumTab::acceptsRead(const QString &url)
         QPointer<ChromiumTab> self(this);
         emit pageNotice(url, PageNotice::ReadAtDeadline,
                         QCoreApplication::translate("engine", "网页 %1 在 %2 秒内没有加载完成，已读取当时已有的链接。")
-                            .arg(m_url, deadlineSeconds()));
+                            .arg(address::elided(m_url), deadlineSeconds()));
         return self && m_role == Role::Current;
     }
     return true;
