@@ -258,7 +258,9 @@ void MainWindow::onDocumentComplete(bool topLevel, const QString &url, const QSt
 void MainWindow::onPageNotice(const QString &url, engine::PageNotice kind, const QString &message)
 {
     Q_UNUSED(url);
-    Q_UNUSED(kind); // every notice is shown alike, as the engine's messages are
+    // A page read at its deadline simply ends its wait: the list shows what it had.
+    if (kind == engine::PageNotice::ReadAtDeadline)
+        return;
     // The read a notice comes just before is already queued behind it: the
     // box waits for its links to be in the list.
     QMetaObject::invokeMethod(

@@ -307,12 +307,16 @@ void AddressEntryTest::harvestAppendsTopLevelAnchorsThroughTheFilter()
     QCOMPARE(listedAtNotice.size(), 5);
     QCOMPARE(listedAtNotice.constLast(), QStringLiteral("http://x.example/abc/before-the-bound"));
 
-    // A page without anchors still ends the wait.
+    // A page without anchors still ends the wait, and one read at its
+    // deadline just ends it: no box.
     QTest::keyClick(w.addressBox(), Qt::Key_Return);
+    w.browser->notice(engine::PageNotice::ReadAtDeadline, QStringLiteral("read at the deadline"));
     w.browser->completeTopLevel({});
     w.deliver();
+    w.deliver(); // a box waits one turn behind the links
     QVERIFY(!w.busyIndicator()->isVisible());
     QCOMPARE(w.items().size(), 5);
+    QCOMPARE(w.platform.messages.size(), 1);
 }
 
 void AddressEntryTest::engineFailureHidesBusyAndExplains()
