@@ -156,9 +156,9 @@ GB18030 编码，每个链接后接 CR LF。</translation>
 且不超过空闲内存所能容纳的数量。</translation>
     </message>
     <message>
-        <source>Give up on a page not loaded after SECONDS (default 60; 0 waits for ever).</source>
-        <translation>网页 SECONDS 秒后仍未加载完成就放弃
-（默认 60；0 表示一直等）。</translation>
+        <source>Stop waiting for a page not loaded after SECONDS: its links parsed by then are printed and it counts as failed (default 60; 0 waits for ever).</source>
+        <translation>网页 SECONDS 秒后仍未加载完成就不再等待：输出届时已解析的链接，
+并算作失败（默认 60；0 表示一直等）。</translation>
     </message>
     <message>
         <source>Wait at most MILLISECONDS after a page&apos;s load event for the requests it made to be answered and its links to stop changing (default 2000; 0 reads it at its load event). --timeout includes this wait.</source>

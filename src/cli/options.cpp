@@ -133,7 +133,8 @@ ParsedArguments parseArguments(const QStringList &arguments, bool standardInputI
                                      "and as many as free memory holds."),
                                   QStringLiteral("N"), QStringLiteral("1"));
     const QCommandLineOption timeout({QStringLiteral("t"), QStringLiteral("timeout")},
-                                     tr("Give up on a page not loaded after SECONDS (default 60; 0 waits for ever)."),
+                                     tr("Stop waiting for a page not loaded after SECONDS: its links parsed by then "
+                                        "are printed and it counts as failed (default 60; 0 waits for ever)."),
                                      QStringLiteral("SECONDS"), QStringLiteral("60"));
     const QCommandLineOption settle(QStringLiteral("settle"),
                                     tr("Wait at most MILLISECONDS after a page's load event for the requests "
