@@ -278,8 +278,10 @@ private slots:
         rig.chromium.report(session, "http://a/", {"http://x/"});
         if (answers)
             rig.chromium.event(session, "Network.loadingFinished", {{"requestId", "R1"}});
-        // The anchors' watch, the read once R1 was quiet, the read at the bound.
-        QTRY_COMPARE_WITH_TIMEOUT(rig.sentCount(QStringLiteral("Runtime.evaluate"), session), answers ? 3 : 2, waitMs);
+        // The anchors' watch, the read once R1 was quiet, the read at the bound
+        // (on a slow machine a read may be asked again: at least these).
+        QTRY_VERIFY_WITH_TIMEOUT(rig.sentCount(QStringLiteral("Runtime.evaluate"), session) >= (answers ? 3 : 2),
+                                 waitMs);
         if (answers) {
             const QString value = onePart({"http://x/", "http://y/"});
             for (const auto &read : rig.chromium.sentOf(QStringLiteral("Runtime.evaluate"), session).mid(1))
