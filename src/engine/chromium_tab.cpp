@@ -438,24 +438,24 @@ bool ChromiumTab::acceptsRead(const QString &url)
 
 void ChromiumTab::reportHarvest(const QString &url, const QStringList &links, bool cut)
 {
-    if (!acceptsRead(url))
-        return;
-    QPointer<ChromiumTab> self(this);
-    if (cut)
-        noticeCut(url, links.size());
-    if (self)
+    if (mayReport(url, links.size(), cut))
         emit harvested(url, links);
 }
 
 void ChromiumTab::reportLinks(const QString &url, const Links &links, bool cut)
 {
+    if (mayReport(url, links.size(), cut))
+        emit linksRead(url, links);
+}
+
+bool ChromiumTab::mayReport(const QString &url, qsizetype kept, bool cut)
+{
     if (!acceptsRead(url))
-        return;
+        return false;
     QPointer<ChromiumTab> self(this);
     if (cut)
-        noticeCut(url, links.size());
-    if (self)
-        emit linksRead(url, links);
+        noticeCut(url, kept);
+    return !self.isNull();
 }
 
 void ChromiumTab::noticeCut(const QString &url, qsizetype kept)

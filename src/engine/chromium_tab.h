@@ -117,6 +117,9 @@ private:
     void onLoadEnded();
     bool acceptsRead(const QString &url);
     void reportLinks(const QString &url, const Links &links, bool cut);
+    // Whether url's read is reported: accepted, and its LinksCut notice
+    // said first (a receiver may delete the tab).
+    bool mayReport(const QString &url, qsizetype kept, bool cut);
     void noticeCut(const QString &url, qsizetype kept);
     // The document loaded (or stopped): true to read it now, else it is
     // read once it has settled.
